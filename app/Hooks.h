@@ -1,0 +1,15 @@
+#pragma once
+#include <functional>
+#include <juce_gui_basics/juce_gui_basics.h>
+
+/** Records boxes instead of showing them; the call then returns as if "ok" was pressed. */
+void SetMessageBoxHook (std::function<void (juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text)> hook);
+/** Replaces the application's quit request. */
+void SetQuitHook (std::function<void()> hook);
+
+/** Shows a modal box with one "ok" button (message thread only). */
+void ShowMessageBox (juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text);
+/** Shows an error box: no icon, empty title. */
+void ShowErrorBox (const juce::String& text);
+/** Asks the running application to quit. */
+void RequestApplicationQuit();

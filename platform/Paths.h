@@ -1,0 +1,22 @@
+#pragma once
+// Fixed-size path buffers as the program keeps them: at most 259 characters
+// and a terminator, filled with bounded copy and append.
+#include <cstddef>
+#include <juce_core/juce_core.h>
+
+constexpr int kMaxPath = 260;
+
+/** Copies src into dst (kMaxPath units), cutting it at 259 characters. */
+void PathCopy (wchar_t* dst, const wchar_t* src);
+/** Appends src to dst (kMaxPath units), cutting the result at 259 characters. */
+void PathAppend (wchar_t* dst, const wchar_t* src);
+/** Copies a JUCE string into dst (kMaxPath units), cut at 259 characters. */
+void PathCopy (wchar_t* dst, const juce::String& src);
+/** Bounded copy between narrow buffers of the given capacity. */
+void NarrowCopy (char* dst, const char* src, size_t capacity);
+/** The native path separator as a one-character wide string. */
+const wchar_t* PathSeparator();
+/** A JUCE string from a wide buffer. */
+juce::String ToString (const wchar_t* text);
+/** Narrow (UTF-8 on this platform) text to a JUCE string. */
+juce::String NarrowToWide (const char* text);

@@ -1,0 +1,22 @@
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <juce_core/juce_core.h>
+
+/** Opens a file by a wide path with an fopen mode ("rb", "wb"); null on failure.
+    Folders are refused. */
+std::FILE* OpenFileW (const wchar_t* path, const char* mode);
+/** Opens a file by a JUCE path string; null on failure. */
+std::FILE* OpenFileW (const juce::String& path, const char* mode);
+/** Deletes a file; a missing file is no error. Returns true when the file is gone. */
+bool DeleteFileW (const wchar_t* path);
+/** Milliseconds since an arbitrary start, 32 bits, wrapping like a tick counter. */
+uint32_t GetTickCount();
+/** Blocks the calling thread for the given milliseconds. */
+void SleepMs (uint32_t milliseconds);
+/** The user's documents folder without a trailing separator, or empty. */
+juce::String GetDocumentsFolder();
+/** Opens a document with the system's default application; result ignored by callers. */
+bool OpenDocument (const wchar_t* path);
+/** Size of an open file in bytes (64-bit), leaving the position at the start. */
+int64_t FileSize64 (std::FILE* file);

@@ -1,0 +1,38 @@
+#pragma once
+#include <atomic>
+#include <juce_gui_basics/juce_gui_basics.h>
+
+class CLogEditor;
+
+/** The one log sink. Safe to call from any thread: text is posted to the pane. */
+class CLogger
+{
+public:
+    /** Attaches the pane (message thread); text written before is dropped. */
+    void SetEditor (CLogEditor* editor);
+    /** printf-style with a narrow format; output cut at 1023 characters. */
+    void Print (const char* format, ...)
+#if defined(__GNUC__)
+        __attribute__ ((format (printf, 2, 3)))
+#endif
+        ;
+    /** printf-style with a wide format; output cut at 1023 characters. */
+    void PrintW (const wchar_t* format, ...);
+    /** Appends finished text. */
+    void Write (const juce::String& text);
+    /** Empties the pane (message thread). */
+    void Clear();
+
+private:
+    std::atomic<CLogEditor*> m_pEditor { nullptr };
+};
+
+/** The read-only log pane; appends posted text on the message thread. */
+class CLogEditor : public juce::TextEditor, public juce::MessageListener
+{
+public:
+    /** A pane with the given component name. */
+    explicit CLogEditor (const juce::String& name = juce::String());
+    /** Appends the text of a log message at the end and keeps it in view. */
+    void handleMessage (const juce::Message& message) override;
+};
