@@ -41,4 +41,8 @@ target_compile_definitions(kestrava_juce PUBLIC
     JUCE_ALSA=1)
 target_link_libraries(kestrava_juce PUBLIC juce::juce_recommended_config_flags)
 find_package(Threads REQUIRED)
+# Debian's JUCE decodes images with the system's libpng and libjpeg.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(KESTRAVA_IMAGE_LIBS REQUIRED IMPORTED_TARGET libpng libjpeg zlib)
+target_link_libraries(kestrava_juce PUBLIC PkgConfig::KESTRAVA_IMAGE_LIBS)
 target_link_libraries(kestrava_juce PUBLIC Threads::Threads ${CMAKE_DL_LIBS})
