@@ -20,3 +20,6 @@ const wchar_t* PathSeparator();
 juce::String ToString (const wchar_t* text);
 /** Narrow (UTF-8 on this platform) text to a JUCE string. */
 juce::String NarrowToWide (const char* text);
+/** Narrow bytes to a JUCE string: valid UTF-8 is decoded, any other byte is
+    taken as Latin-1; the text ends at the first NUL or after `length` bytes. */
+juce::String NarrowBytesToString (const char* bytes, size_t length);

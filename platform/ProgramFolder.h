@@ -5,5 +5,6 @@
     program builds its data-folder paths from it. */
 juce::String GetProgramFolderPath();
 
-/** Points the program folder at another folder (tests and tools). */
+/** Points the program folder at another folder (tests and tools); an empty
+    File goes back to the executable's folder. */
 void SetProgramFolderForTests (const juce::File& folder);

@@ -18,5 +18,6 @@ void SleepMs (uint32_t milliseconds);
 juce::String GetDocumentsFolder();
 /** Opens a document with the system's default application; result ignored by callers. */
 bool OpenDocument (const wchar_t* path);
-/** Size of an open file in bytes (64-bit), leaving the position at the start. */
+/** Size of an open file in bytes (64-bit), leaving the position at the start;
+    -1 when it cannot be told. */
 int64_t FileSize64 (std::FILE* file);

@@ -23,7 +23,8 @@ enum class GeometryResult
     Ok,            ///< at least one sector, table terminated by a zero count
     Empty,         ///< the first group's count is 0: no sector
     Unterminated,  ///< the table runs to the end of the data without a zero count
-    TooLarge       ///< the sectors add up to more than kMaxFlashBytes
+    TooLarge       ///< the sectors add up to more than kMaxFlashBytes (or to more
+                   ///< sectors than such a flash can hold with 1 KiB sectors)
 };
 
 /** Reads the geometry table (groups from offset 16 up to the first zero count).
@@ -37,3 +38,6 @@ GeometryResult ReadDriverGeometry (const uint8_t* data, size_t size,
 
 /** Reads a whole file into memory; false when it cannot be opened or read. */
 bool ReadWholeFile (const wchar_t* path, std::vector<uint8_t>& out);
+/** The same, but false (and `out` empty) when the file holds more than
+    `maxBytes` bytes; a negative `maxBytes` means no limit. */
+bool ReadWholeFile (const wchar_t* path, std::vector<uint8_t>& out, int64_t maxBytes);
