@@ -103,17 +103,16 @@ juce::String NarrowToWide (const char* text)
     return NarrowBytesToString (text, std::strlen (text));
 }
 
-juce::String NarrowBytesToString (const char* bytes, size_t length)
+void DecodeNarrowBytes (const char* bytes, size_t length, std::vector<juce::juce_wchar>& out)
 {
-    if (bytes == nullptr || length == 0)
-        return {};
+    out.clear();
+    if (bytes == nullptr)
+        return;
 
     // Valid UTF-8 sequences are decoded; any other byte stands for itself
     // (Latin-1), so no input is ever refused or lost.
     const auto* text = reinterpret_cast<const unsigned char*> (bytes);
-    std::vector<juce::juce_wchar> decoded;
-    decoded.reserve (length + 1);
-
+    out.reserve (length + 1);
     for (size_t i = 0; i < length;)
     {
         juce::juce_wchar c = 0;
@@ -127,11 +126,14 @@ juce::String NarrowBytesToString (const char* bytes, size_t length)
         {
             i += (size_t) used;
         }
-
-        if (c == 0)
-            break;
-        decoded.push_back (c);
+        out.push_back (c);
     }
-    decoded.push_back (0);
+}
+
+juce::String NarrowBytesToString (const char* bytes, size_t length)
+{
+    std::vector<juce::juce_wchar> decoded;
+    DecodeNarrowBytes (bytes, length, decoded);
+    decoded.push_back (0);   // the text ends at its first NUL
     return juce::String (juce::CharPointer_UTF32 (decoded.data()));
 }

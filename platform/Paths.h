@@ -2,6 +2,7 @@
 // Fixed-size path buffers as the program keeps them: at most 259 characters
 // and a terminator, filled with bounded copy and append.
 #include <cstddef>
+#include <vector>
 #include <juce_core/juce_core.h>
 
 constexpr int kMaxPath = 260;
@@ -23,3 +24,6 @@ juce::String NarrowToWide (const char* text);
 /** Narrow bytes to a JUCE string: valid UTF-8 is decoded, any other byte is
     taken as Latin-1; the text ends at the first NUL or after `length` bytes. */
 juce::String NarrowBytesToString (const char* bytes, size_t length);
+/** Narrow bytes to code points, decoded like NarrowBytesToString but keeping
+    NUL characters and every byte up to `length`. */
+void DecodeNarrowBytes (const char* bytes, size_t length, std::vector<juce::juce_wchar>& out);

@@ -1,0 +1,65 @@
+#pragma once
+// A scratch folder for one test, removed again (with its permissions
+// restored) when the test ends.
+#include <juce_core/juce_core.h>
+#include <sys/stat.h>
+
+class TestFolder
+{
+public:
+    TestFolder()
+        : m_folder (juce::File::getSpecialLocation (juce::File::tempDirectory)
+                        .getNonexistentChildFile ("kestrava-test", ""))
+    {
+        m_folder.createDirectory();
+    }
+
+    ~TestFolder()
+    {
+        MakeWritable (m_folder);
+        m_folder.deleteRecursively();
+    }
+
+    /** The folder itself. */
+    const juce::File& Get() const { return m_folder; }
+    /** A file or folder inside it. */
+    juce::File Child (const juce::String& name) const { return m_folder.getChildFile (name); }
+
+    /** Writes raw bytes into a file inside the folder. */
+    juce::File WriteBytes (const juce::String& name, const void* data, size_t size) const
+    {
+        auto file = Child (name);
+        file.replaceWithData (data, size);
+        return file;
+    }
+
+    /** Writes text (UTF-8, line breaks as given) into a file inside the folder. */
+    juce::File WriteText (const juce::String& name, const std::string& text) const
+    {
+        return WriteBytes (name, text.data(), text.size());
+    }
+
+    /** The raw bytes of a file. */
+    static std::string ReadBytes (const juce::File& file)
+    {
+        juce::MemoryBlock block;
+        file.loadFileAsData (block);
+        return std::string (static_cast<const char*> (block.getData()), block.getSize());
+    }
+
+    /** Sets the permission bits of a file or folder. */
+    static void SetMode (const juce::File& file, int mode)
+    {
+        ::chmod (file.getFullPathName().toRawUTF8(), (mode_t) mode);
+    }
+
+private:
+    static void MakeWritable (const juce::File& folder)
+    {
+        SetMode (folder, 0755);
+        for (const auto& child : folder.findChildFiles (juce::File::findFilesAndDirectories, true, "*"))
+            SetMode (child, child.isDirectory() ? 0755 : 0644);
+    }
+
+    juce::File m_folder;
+};
