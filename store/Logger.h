@@ -4,7 +4,8 @@
 
 class CLogEditor;
 
-/** The one log sink. Safe to call from any thread: text is posted to the pane. */
+/** The one log sink. Print, PrintW and Write are safe from any thread: text is
+    posted to the pane. The pane must outlive every thread that may still log. */
 class CLogger
 {
 public:
@@ -16,7 +17,9 @@ public:
         __attribute__ ((format (printf, 2, 3)))
 #endif
         ;
-    /** printf-style with a wide format; output cut at 1023 characters. */
+    /** printf-style with a wide format; output cut at 1023 characters. As in the
+        Windows wide printf family, %s and %c take wide arguments (wchar_t*),
+        %hs and %S narrow ones. */
     void PrintW (const wchar_t* format, ...);
     /** Appends finished text. */
     void Write (const juce::String& text);
