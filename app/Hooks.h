@@ -13,3 +13,9 @@ void ShowMessageBox (juce::MessageBoxIconType icon, const juce::String& title, c
 void ShowErrorBox (const juce::String& text);
 /** Asks the running application to quit. */
 void RequestApplicationQuit();
+
+/** Replaces the file dialog of "Browse...": the hook returns the chosen file, or
+    a default File for a cancel. */
+void SetFileChooserHook (std::function<juce::File()> hook);
+/** The file chooser hook, or an empty function when none is set. */
+std::function<juce::File()> GetFileChooserHook();

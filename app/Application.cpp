@@ -1,0 +1,59 @@
+#include "app/Application.h"
+#include "app/MainComponent.h"
+#include "link/Globals.h"
+
+namespace
+{
+    const char* const kAppName = "Kestrava";
+    const char* const kAppVersion = "V3.00";
+}
+
+MainDemoWindow::MainDemoWindow()
+    : juce::DocumentWindow (kAppName, juce::Colour (0xFFF0FFFF), 5, true)
+{
+    m_pCommandManager = new juce::ApplicationCommandManager();
+    setName (juce::String (kAppName) + "(" + kAppVersion + ")");
+    setResizable (false, false);
+    setResizeLimits (400, 300, 8192, 8192);
+
+    auto* panel = new MainComponent();
+    if (auto* app = juce::JUCEApplication::getInstance())
+        m_pCommandManager->registerAllCommandsForTarget (app);
+    addKeyListener (m_pCommandManager->getKeyMappings());
+    setContentOwned (panel, false);
+    setVisible (true);
+}
+
+MainDemoWindow::~MainDemoWindow()
+{
+    clearContentComponent();
+    delete m_pCommandManager;
+    m_pCommandManager = nullptr;
+}
+
+void MainDemoWindow::closeButtonPressed()
+{
+    g_bQuitRequested = true;
+}
+
+MainComponent* MainDemoWindow::GetPanel() const
+{
+    return dynamic_cast<MainComponent*> (getContentComponent());
+}
+
+void JUCEDemoApplication::initialise (const juce::String&)
+{
+    m_pMainWindow = new MainDemoWindow();
+    m_pMainWindow->centreWithSize (450, 185);
+    m_pMainWindow->setVisible (true);
+}
+
+void JUCEDemoApplication::shutdown()
+{
+    delete m_pMainWindow;
+    m_pMainWindow = nullptr;
+}
+
+const juce::String JUCEDemoApplication::getApplicationName()    { return kAppName; }
+const juce::String JUCEDemoApplication::getApplicationVersion() { return kAppVersion; }
+bool JUCEDemoApplication::moreThanOneInstanceAllowed()          { return false; }

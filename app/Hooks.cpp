@@ -1,0 +1,72 @@
+#include "app/Hooks.h"
+#include <mutex>
+
+namespace
+{
+    std::mutex hookLock;
+    std::function<void (juce::MessageBoxIconType, const juce::String&, const juce::String&)> boxHook;
+    std::function<void()> quitHook;
+    std::function<juce::File()> chooserHook;
+}
+
+void SetFileChooserHook (std::function<juce::File()> hook)
+{
+    std::lock_guard<std::mutex> l (hookLock);
+    chooserHook = std::move (hook);
+}
+
+std::function<juce::File()> GetFileChooserHook()
+{
+    std::lock_guard<std::mutex> l (hookLock);
+    return chooserHook;
+}
+
+void SetMessageBoxHook (std::function<void (juce::MessageBoxIconType, const juce::String&, const juce::String&)> hook)
+{
+    std::lock_guard<std::mutex> l (hookLock);
+    boxHook = std::move (hook);
+}
+
+void SetQuitHook (std::function<void()> hook)
+{
+    std::lock_guard<std::mutex> l (hookLock);
+    quitHook = std::move (hook);
+}
+
+void ShowMessageBox (juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text)
+{
+    decltype (boxHook) hook;
+    {
+        std::lock_guard<std::mutex> l (hookLock);
+        hook = boxHook;
+    }
+    if (hook)
+    {
+        hook (icon, title, text);
+        return;
+    }
+    // A box belongs to the message thread; the MIDI input thread never shows one.
+    jassert (juce::MessageManager::getInstance()->isThisTheMessageThread());
+    juce::AlertWindow::showMessageBox (icon, title, text);
+}
+
+void ShowErrorBox (const juce::String& text)
+{
+    ShowMessageBox (juce::MessageBoxIconType::NoIcon, juce::String(), text);
+}
+
+void RequestApplicationQuit()
+{
+    decltype (quitHook) hook;
+    {
+        std::lock_guard<std::mutex> l (hookLock);
+        hook = quitHook;
+    }
+    if (hook)
+    {
+        hook();
+        return;
+    }
+    if (auto* app = juce::JUCEApplicationBase::getInstance())
+        app->systemRequestedQuit();
+}

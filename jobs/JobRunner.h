@@ -1,0 +1,93 @@
+#pragma once
+// The queue of steps that every piece of work on the module becomes. One step
+// runs at a time; the panel starts the next when the link reports the end.
+#include <cstdint>
+#include <vector>
+#include "link/Communication.h"
+#include "platform/Paths.h"
+
+class CLogger;
+
+enum StepKind : int32_t
+{
+    kStepSendDriver   = 1,
+    kStepCheckFlash   = 2,
+    kStepEraseProgram = 3,
+    kStepRead         = 4,
+    kStepCompare      = 5,
+    kStepProgramZero  = 6,
+    kStepProgram      = 7,
+    kStepErase        = 8
+};
+
+/** One queued step, copied whole. */
+struct _STR_JOB_STEP
+{
+    int32_t nKind;                    ///< step kind 1 to 8; 0 only in the current step: none
+    union
+    {
+        wchar_t szPath[kMaxPath];     ///< the file the step works on
+        int32_t nValue;               ///< check-flash step: the page
+    };
+    int32_t nArg0;                    ///< first integer argument
+    union
+    {
+        struct { int32_t nArg1, nArg2, nArg3; };   ///< three more integer arguments
+        wchar_t szPath2[kMaxPath];                 ///< compare step: the read-back file
+    };
+};
+
+class CJobRunner
+{
+public:
+    /** The runner with its device link, reporting to the log and the listener. */
+    CJobRunner (CLogger* logger, juce::MessageListener* listener);
+    ~CJobRunner();
+
+    /** Starts the next step; true when the queue is exhausted. */
+    bool RunNext();
+    /** Removes every step; no step is current afterwards. */
+    void ClearSteps();
+    /** Steps back four steps (never below 0) and runs from there. */
+    void Retry();
+    /** The step started last, or null when none runs. */
+    const _STR_JOB_STEP* GetCurrentStep() const;
+    /** The device link. */
+    Communication& GetLink() { return m_Link; }
+    /** Opens the ports and probes for the module. */
+    void Connect();
+    /** Word (true) or byte (false) units for offsets and lengths. */
+    void SetWordMode (bool wordMode);
+
+    /** Queues a driver upload. */
+    void AddSendDriver (const wchar_t* path);
+    /** Queues a flash check at a page. */
+    void AddCheckFlash (int page);
+    /** Queues an erase and program of a file. */
+    void AddEraseProgram (const wchar_t* path, int page, int srcOffset, int flashOffset, int length);
+    /** Queues a read of the flash into a file. */
+    void AddRead (const wchar_t* path, int page, int flashOffset, int length);
+    /** Queues a compare of a file from a byte offset with a read-back file. */
+    void AddCompare (const wchar_t* path, int byteOffset, const wchar_t* readPath);
+    /** Queues a zero block of 0x800 units. */
+    void AddProgramZero (int page, int flashOffset);
+    /** Queues programming without erasing. */
+    void AddProgram (const wchar_t* path, int page, int srcOffset, int flashOffset, int length);
+    /** Queues an erase of a range. */
+    void AddErase (int page, int flashOffset, int length);
+
+    /** Number of queued steps (tests). */
+    int GetStepCount() const { return (int) m_Steps.size(); }
+    /** Index of the next step to start (tests). */
+    int GetNextIndex() const { return m_nNext; }
+    /** A queued step (tests). */
+    const _STR_JOB_STEP& GetStep (int index) const { return m_Steps[(size_t) index]; }
+
+private:
+    void Append (const _STR_JOB_STEP& step);
+
+    std::vector<_STR_JOB_STEP> m_Steps;
+    int m_nNext = 0;
+    _STR_JOB_STEP m_Current;
+    Communication m_Link;
+};

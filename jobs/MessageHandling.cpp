@@ -1,0 +1,399 @@
+// The panel's notification handler: connection state, file drops, job
+// progress, step completion and the update flow's phase machine.
+#include "app/MainComponent.h"
+#include "app/Hooks.h"
+#include "link/Globals.h"
+#include "link/Messages.h"
+#include "platform/SystemCalls.h"
+
+namespace
+{
+    const juce::Colour kSearchingColour (128, 0, 0);
+    const juce::Colour kConnectedColour (0, 0, 255);
+    const char* const kTwoDevicesText = "Two or more devices, please confirm.    \n\xe5\xa4\x9a\xe4\xb8\xaa\xe8\xae\xbe\xe5\xa4\x87\xe8\xbf\x9e\xe6\x8e\xa5,\xe8\xaf\xb7\xe7\xa1\xae\xe8\xae\xa4!";
+}
+
+void MainComponent::handleMessage (const juce::Message& message)
+{
+    const auto* m = AsNotify (message);
+    if (m == nullptr)
+        return;
+    switch (m->intParameter1)
+    {
+        case kNotFoundMessage:
+        case kConnectedMessage:
+        case kTwoDevicesMessage:
+        case kPresenceMessage:
+        case kFileDropMessage:
+            OnConnectionMessage (*m);
+            break;
+        case kStepStartMessage:
+        case kProgressMessage:
+        case kStepDoneMessage:
+        case kModeSwitchMessage:
+            OnJobMessage (*m);
+            break;
+        default:
+            break;
+    }
+}
+
+//==============================================================================
+void MainComponent::OnConnectionMessage (const NotifyMessage& m)
+{
+    switch (m.intParameter1)
+    {
+        case kNotFoundMessage:
+            g_nSearchTicks = (uint8_t) (g_nSearchTicks + 1);
+            ShowStatus (m_bNoLogo ? "QVM Connecting..." : "Vorlenz module is connecting...", kSearchingColour);
+            m_ProgramButton->setEnabled (false);
+            if (g_nSearchTicks > 90)
+            {
+                m_JobRunner.GetLink().StopTimer();
+                ShowErrorBox ("Time Out,Please Check Help.\n");
+                m_JobRunner.GetLink().Reset();
+                g_nSearchTicks = 0;
+            }
+            break;
+
+        case kConnectedMessage:
+            g_nSearchTicks = 0;
+            if (m_bNoLogo)
+                ShowStatus (juce::String ("QVM Connected.") + (m.intParameter2 != 0 ? "(FS)" : "(HS)"), kConnectedColour);
+            else
+                ShowStatus ("Vorlenz module connected.", kConnectedColour);
+            m_ProgramButton->setEnabled (true);
+            break;
+
+        case kTwoDevicesMessage:
+            ShowMessageBox (juce::MessageBoxIconType::WarningIcon, "Warning", juce::String::fromUTF8 (kTwoDevicesText));
+            break;
+
+        case kPresenceMessage:
+            m_ReconnectButton->setEnabled (false);
+            break;
+
+        case kFileDropMessage:
+            // The path is released with the message whichever branch runs.
+            if (m.intParameter2 == kFileDropCode)
+                if (auto* path = m.payloadAs<TextPayload>())
+                    if (path->text.isNotEmpty())
+                    {
+                        SetFileName (path->text);
+                        // A dropped file is measured as "Browse..." measures it.
+                        MeasureChosenFile();
+                    }
+            break;
+
+        default:
+            break;
+    }
+}
+
+//==============================================================================
+void MainComponent::RestartConnection()
+{
+    m_JobRunner.GetLink().Reset();
+    m_ProgramButton->setEnabled (true);
+}
+
+void MainComponent::OnJobMessage (const NotifyMessage& m)
+{
+    switch (m.intParameter1)
+    {
+        case kStepStartMessage:
+            if (m.intParameter2 == 0)
+            {
+                EnableTypeCombos (false);
+                break;
+            }
+            if (m.intParameter3 == 0)
+            {
+                // An error stopped the job: nothing of it may later count as completed.
+                m_nJobKind = 0;
+                m_bRetrying = 0;
+                g_bEraseOnly = 0;
+                RestartConnection();
+                m_dProgress = 0.0;
+            }
+            m_JobRunner.ClearSteps();
+            EnableTypeCombos (true);
+            break;
+
+        case kProgressMessage:
+            OnProgress (m);
+            break;
+
+        case kModeSwitchMessage:
+            OnModeSwitch (m.intParameter2);
+            break;
+
+        case kStepDoneMessage:
+        {
+            // A step-finished notification with no step running belongs to nothing.
+            const auto* step = m_JobRunner.GetCurrentStep();
+            if (step == nullptr)
+                break;
+            if (m.intParameter2 == 1)
+            {
+                m_bRetrying = 1;
+                m_JobRunner.Retry();
+                break;
+            }
+            if (step->nKind == kStepCompare)
+                m_bRetrying = 0;
+            if (AdvanceJob())
+                RunPhaseMachine();
+            break;
+        }
+
+        default:
+            break;
+    }
+}
+
+void MainComponent::OnProgress (const NotifyMessage& m)
+{
+    const int kind = m.intParameter2;
+    if (kind == 0)
+    {
+        m_ProgressBar->setVisible (false);
+        return;
+    }
+    m_ProgressBar->setVisible (true);
+
+    auto* record = m.payloadAs<ProgressRecord>();
+    const auto* step = m_JobRunner.GetCurrentStep();
+    const auto ratio = [this] (int64_t done)
+    {
+        return m_nTotalBytes > 0 ? juce::jlimit (0.0, 1.0, (double) done / (double) m_nTotalBytes) : 0.0;
+    };
+
+    if (kind == 1)
+    {
+        if (g_bEraseOnly)
+        {
+            m_ProgressBar->setColour (juce::ProgressBar::foregroundColourId, juce::Colour (255, 0, 0));
+            m_ProgressBar->setTextToDisplay ("Erasing...");
+            if (record != nullptr)
+                m_dProgress = ratio (m_nDoneBytes);
+        }
+    }
+    else if (kind == 2)
+    {
+        if (record != nullptr)
+        {
+            if (m_bRetrying == 0 && step != nullptr
+                && (step->nKind == kStepEraseProgram || step->nKind == kStepProgram))
+            {
+                m_ProgressBar->setColour (juce::ProgressBar::foregroundColourId, juce::Colour (0, 255, 0));
+                m_ProgressBar->setTextToDisplay ("Writing...");
+                m_dProgress = ratio ((int64_t) m_nDoneBytes + record->done);
+            }
+        }
+        else if (g_bEraseOnly && (step == nullptr || step->nKind != kStepSendDriver))
+        {
+            m_ProgressBar->setColour (juce::ProgressBar::foregroundColourId, juce::Colour (0, 255, 0));
+            g_nWaitDots = (uint8_t) (g_nWaitDots + 1);
+            static const char* const dots[] = { "Waiting.", "Waiting..", "Waiting..." };
+            m_ProgressBar->setTextToDisplay (dots[g_nWaitDots % 3]);
+        }
+    }
+}
+
+void MainComponent::OnModeSwitch (int argument)
+{
+    auto& link = m_JobRunner.GetLink();
+    if (argument == 1)
+    {
+        link.ClosePorts();
+        PathCopy (g_szDriverSearch, g_szDriverDir);
+        PathAppend (g_szDriverSearch, PathSeparator());
+        PathAppend (g_szDriverSearch, g_FindData.szName);
+        g_nDriverSectorCount = CountDriverSectors();
+        m_JobRunner.AddSendDriver (g_szDriverSearch);
+        m_JobRunner.AddCheckFlash (0);
+        m_JobRunner.RunNext();
+        return;
+    }
+    link.RequestUpdateMode();
+    SleepMs (3600);
+    link.ClosePorts();
+    link.FindDevices();
+    link.ProbeLoader();
+}
+
+bool MainComponent::AdvanceJob()
+{
+    if (const auto* s = m_JobRunner.GetCurrentStep())
+    {
+        if (s->nKind == kStepEraseProgram && m_bRetrying == 0)
+            m_nDoneBytes += UnitBytes() * s->nArg3;
+        if (g_bEraseOnly)
+        {
+            if (s->nKind == kStepErase)
+            {
+                g_bRestartProgress = 1;
+                if (m_bRetrying == 0)
+                    m_nDoneBytes += UnitBytes() * s->nArg3;
+            }
+            else if (s->nKind == kStepProgram)
+            {
+                if (g_bRestartProgress)
+                {
+                    g_bRestartProgress = 0;
+                    m_dProgress = 0.0;
+                    m_nDoneBytes = 0;
+                }
+                if (m_bRetrying == 0)
+                    m_nDoneBytes += UnitBytes() * s->nArg3;
+            }
+        }
+    }
+    return m_JobRunner.RunNext();
+}
+
+//==============================================================================
+void MainComponent::RunPhaseMachine()
+{
+    auto& link = m_JobRunner.GetLink();
+    switch (g_nJobPhase.load())
+    {
+        case 1:
+        {
+            // The driver search: the next entry of the driver folder.
+            bool found = false;
+            while (g_hFind != nullptr && FindNextEntry (g_hFind, &g_FindData))
+                if (g_FindData.szName[0] != L'.')
+                {
+                    found = true;
+                    break;
+                }
+            if (found)
+            {
+                PathCopy (g_szDriverSearch, g_szDriverDir);
+                PathAppend (g_szDriverSearch, PathSeparator());
+                PathAppend (g_szDriverSearch, g_FindData.szName);
+                g_nDriverSectorCount = CountDriverSectors();
+                m_JobRunner.AddSendDriver (g_szDriverSearch);
+                m_JobRunner.AddCheckFlash (0);
+                m_JobRunner.RunNext();
+                return;
+            }
+            link.StopTimer();
+            ShowErrorBox ("Error Code 21\n");
+            RestartConnection();
+            FindCloseListing (g_hFind);
+            g_hFind = nullptr;
+            return;
+        }
+
+        case 2:
+            FindCloseListing (g_hFind);
+            g_hFind = nullptr;
+            link.StopTimer();
+            m_FileOffsetEditor->setText ("0", true);
+            m_FlashOffsetEditor->setText ("0", true);
+            m_WriteLengthEditor->setText ("0", true);
+            m_MCUCombo->setText (juce::String(), juce::dontSendNotification);
+            m_FlashTypeCombo->setText (juce::String(), juce::dontSendNotification);
+            m_MCUCombo->setText (g_strMCUName, juce::sendNotification);
+            g_nJobPhase = 3;
+            return;
+
+        case 3:
+        {
+            g_strFlashName = m_FlashTypeCombo->getText();
+            g_bEraseOnly = 0;
+            if (g_strFlashName == "S29GL256x2_R")
+            {
+                g_bEraseOnly = 1;
+                g_bRestartProgress = 1;
+                for (auto* e : { m_FileOffsetEditor, m_FlashOffsetEditor, m_WriteLengthEditor, m_FlashPageEditor })
+                    e->setText ("0", true);
+                StartEraseJob();
+                if (m_nJobKind == 1 && m_JobRunner.GetCurrentStep() != nullptr)
+                    g_nJobPhase = 5;
+                else
+                    FailUpdateFlow();
+                return;
+            }
+            bool started = true;
+            if (g_nFileSize <= 0x60000)
+                StartFileJob();
+            else if (g_strMCUName == "QVM428")
+                StartQvm428Job();
+            else if (g_strMCUName == "QVM410")
+                StartQvm410Job();
+            else
+                started = false;
+            if (started && m_nJobKind == 1 && m_JobRunner.GetCurrentStep() != nullptr)
+                g_nJobPhase = 8;
+            else
+                FailUpdateFlow();
+            return;
+        }
+
+        case 5:
+            g_nJobPhase = 6;
+            g_bRestartProgress = 0;
+            StartProgramJob();
+            if (m_JobRunner.GetCurrentStep() == nullptr)
+                FailUpdateFlow();
+            return;
+
+        case 6:
+            g_bEraseOnly = 1;
+            g_bRestartProgress = 1;
+            m_FileOffsetEditor->setText ("1000000", true);
+            m_FlashOffsetEditor->setText ("0", true);
+            m_WriteLengthEditor->setText ("0", true);
+            m_FlashPageEditor->setText ("400", true);
+            StartEraseJob();
+            if (m_nJobKind == 1 && m_JobRunner.GetCurrentStep() != nullptr)
+                g_nJobPhase = 7;
+            else
+                FailUpdateFlow();
+            return;
+
+        case 7:
+            StartProgramJob();
+            g_nJobPhase = 8;
+            g_bRestartProgress = 0;
+            if (m_JobRunner.GetCurrentStep() == nullptr)
+                FailUpdateFlow();
+            return;
+
+        default:
+            EndJob();
+            return;
+    }
+}
+
+void MainComponent::FailUpdateFlow()
+{
+    // A workflow that stopped (or none that fits) leaves no job running: the
+    // phase goes back to 0 with the connection restarted, never stays non-zero.
+    m_nJobKind = 0;
+    g_bEraseOnly = 0;
+    if (g_nJobPhase != 0 || ! g_bPortsOpen)
+        RestartConnection();
+    g_nJobPhase = 0;
+}
+
+void MainComponent::EndJob()
+{
+    PostJobEnd();
+    m_JobRunner.ClearSteps();
+    if (m_nJobKind != 1)
+        return;
+
+    DeleteScratchFiles();
+    m_nStartTick = GetTickCount() - m_nStartTick;
+    const uint32_t t = m_nStartTick, s = t / 1000;
+    m_Logger.Print ("%02d:%02d:%02d.%03d\n", (int) (s / 3600), (int) ((s % 3600) / 60), (int) (s % 60), (int) (t % 1000));
+    m_nJobKind = 0;
+    m_JobRunner.GetLink().StopTimer();
+    ShowErrorBox ("It is Completed,Please Restart Device\n");
+    RequestApplicationQuit();
+}

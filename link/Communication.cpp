@@ -1,0 +1,433 @@
+#include "link/Communication.h"
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <utility>
+#include "link/Globals.h"
+#include "link/Messages.h"
+#include "app/Hooks.h"
+#include "store/Logger.h"
+
+namespace
+{
+    constexpr int kNoOutDevice = -1;   // the "No out device" box, which posts nothing
+}
+
+/** Carries an error found on the MIDI input thread to the message thread,
+    where its box is shown. */
+class Communication::ErrorRelay : public juce::MessageListener
+{
+public:
+    explicit ErrorRelay (Communication& l) : link (l) {}
+    void handleMessage (const juce::Message& m) override
+    {
+        if (auto* n = AsNotify (m))
+            link.ShowError (n->intParameter1);
+    }
+
+private:
+    Communication& link;
+};
+
+Communication::Communication()
+    : m_pErrorRelay (std::make_unique<ErrorRelay> (*this))
+{
+}
+
+Communication::~Communication()
+{
+    Shutdown();
+}
+
+void Communication::Shutdown()
+{
+    stopTimer();
+    std::vector<InPtr> inputs;
+    std::vector<OutPtr> outputs;
+    {
+        std::lock_guard<std::mutex> l (m_PortLock);
+        inputs.swap (m_ppInputs);
+        outputs.swap (m_ppOutputs);
+        inputs.push_back (std::move (m_pMidiIn));
+        outputs.push_back (std::move (m_pMidiOut));
+        for (auto& r : m_RetiredInputs)  inputs.push_back (std::move (r));
+        for (auto& r : m_RetiredOutputs) outputs.push_back (std::move (r));
+        m_RetiredInputs.clear();
+        m_RetiredOutputs.clear();
+        m_bArrays = false;
+    }
+    g_bPortsOpen = false;
+    ReleasePorts (inputs, outputs);
+    std::lock_guard<std::mutex> l (m_OpLock);
+    CloseReadFile();
+}
+
+//==============================================================================
+void Communication::SetLogger (CLogger* logger)                  { m_pLogger = logger; }
+void Communication::SetListener (juce::MessageListener* listener) { m_pListener = listener; }
+void Communication::SetWordMode (bool wordMode)                  { m_bWordMode = wordMode; }
+
+int Communication::ToBytes (int value) const
+{
+    return m_bWordMode ? (int) ((uint32_t) value * 2u) : value;
+}
+
+void Communication::StopTimer()       { stopTimer(); }
+void Communication::StartProbeTimer() { startTimer (700); }
+void Communication::StopTimerFromAnyThread() { stopTimer(); }
+
+//==============================================================================
+void Communication::Post (int code, int argument, int third)
+{
+    if (m_pListener != nullptr)
+        m_pListener->postMessage (new NotifyMessage (code, argument, third));
+}
+
+void Communication::PostProgress (int kind, int done, int total)
+{
+    if (m_pListener != nullptr)
+        m_pListener->postMessage (new NotifyMessage (kProgressMessage, kind, 0,
+                                                     std::make_unique<ProgressRecord> (done, total)));
+}
+
+void Communication::Log (const char* text)
+{
+    if (m_pLogger != nullptr)
+        m_pLogger->Print ("%s", text);
+}
+
+void Communication::SetPendingError (int code)
+{
+    // Called with the operation lock held: the operation is over, whatever arrives for it now is ignored.
+    StopTimerFromAnyThread();
+    if (code != kNoOutDevice)
+    {
+        m_bFailed = true;
+        m_bSending = false;
+        CloseReadFile();
+    }
+    if (m_nPendingError == 0)
+        m_nPendingError = code;
+}
+
+void Communication::FlushPendingError()
+{
+    int code;
+    {
+        std::lock_guard<std::mutex> l (m_OpLock);
+        code = std::exchange (m_nPendingError, 0);
+    }
+    if (code == 0)
+        return;
+    if (juce::MessageManager::getInstance()->isThisTheMessageThread())
+        ShowError (code);
+    else
+        m_pErrorRelay->postMessage (new NotifyMessage (code));
+}
+
+void Communication::ShowError (int code)
+{
+    if (code == kNoOutDevice)
+    {
+        ShowErrorBox ("No out device");
+        return;
+    }
+    ShowErrorBox (juce::String::formatted ("Error Code %d\n", code));
+    Post (kStepStartMessage, 1);
+}
+
+//==============================================================================
+void Communication::SendPacket (const uint8_t* data, int length)
+{
+    OutPtr out;
+    {
+        std::lock_guard<std::mutex> l (m_PortLock);
+        out = m_pMidiOut;
+    }
+    if (out == nullptr)
+        return;
+
+    // Data blocks are all the same size: the message object is reused for them.
+    if (length == kDataPacketBytes)
+    {
+        if (m_pOutMessage == nullptr || m_pOutMessage->getRawDataSize() != length)
+            m_pOutMessage = std::make_unique<juce::MidiMessage> (data, length, 0.0);
+        else
+            std::memcpy (const_cast<uint8_t*> (m_pOutMessage->getRawData()), data, (size_t) length);
+        out->sendMessageNow (*m_pOutMessage);
+        return;
+    }
+    out->sendMessageNow (juce::MidiMessage (data, length, 0.0));
+}
+
+void Communication::SendCommand (std::initializer_list<uint8_t> body)
+{
+    int n = 0;
+    m_Packet[n++] = 0xF0;
+    m_Packet[n++] = 0x00;
+    m_Packet[n++] = 0x20;
+    m_Packet[n++] = 0x54;
+    for (auto b : body)
+        m_Packet[n++] = b;
+    m_Packet[n++] = 0xF7;
+    SendPacket (m_Packet, n);
+}
+
+void Communication::SendAddressCommand (uint8_t command, int wordAddress, int trailingByte)
+{
+    uint8_t a[4];
+    EncodeAddress (a, wordAddress);
+    if (trailingByte < 0)
+        SendCommand ({ 0x7D, command, a[0], a[1], a[2], a[3] });
+    else
+        SendCommand ({ 0x7D, command, a[0], a[1], a[2], a[3], (uint8_t) trailingByte });
+}
+
+void Communication::BeginTransfer (const uint8_t* data, int byteAddress, int length, bool toFlash)
+{
+    {
+        std::lock_guard<std::mutex> l (m_PortLock);
+        if (m_pMidiOut == nullptr)
+        {
+            SetPendingError (kNoOutDevice);
+            return;
+        }
+    }
+    m_nTransferPos = 0;
+    if (m_pListener != nullptr)
+        m_pListener->postMessage (new NotifyMessage (kProgressMessage, 2));
+    m_pData = data;
+    m_nTransferLength = length;
+
+    if (toFlash)
+        SendAddressCommand (0x02, (int) (((int64_t) m_nTransferPos + byteAddress) / 2), 0x00);
+    else
+        SendCommand ({ 0x7D, 0x03 });
+
+    FillBlockFromSource();
+    m_bSending = true;
+    SendDataBlock();
+}
+
+void Communication::FillBlockFromSource()
+{
+    const int remaining = m_nTransferLength - m_nTransferPos;
+    const int n = remaining < kBlockBytes ? remaining : kBlockBytes;
+    if (n > 0)
+        std::memcpy (m_Block, m_pData + m_nTransferPos, (size_t) n);
+    // The part of a last, short block beyond the data is sent as erased flash.
+    if (n < kBlockBytes)
+        std::memset (m_Block + (n > 0 ? n : 0), 0xFF, (size_t) (kBlockBytes - (n > 0 ? n : 0)));
+}
+
+void Communication::SendDataBlock()
+{
+    uint8_t* p = m_Packet;
+    p[0] = 0xF0; p[1] = 0x00; p[2] = 0x20; p[3] = 0x54; p[4] = 0x7D; p[5] = 0x01;
+    const int encoded = Encode8to7 (m_Block, kBlockBytes, p + 6);
+    p[6 + encoded] = 0xF7;
+    SendPacket (p, 7 + encoded);
+    m_nIdleTicks = 0;
+}
+
+//==============================================================================
+void Communication::handleIncomingMidiMessage (MidiInPort* source, const juce::MidiMessage& message)
+{
+    if (! message.isSysEx())
+        return;
+    const uint8_t* d = message.getSysExData();
+    const int n = message.getSysExDataSize();
+    if (n < 6 || d[0] != 0x00 || d[1] != 0x20)
+        return;
+
+    if (d[2] == 0x54 && d[3] == 0x7D && d[4] == 0x00)
+    {
+        m_nIdleTicks = 0;
+        {
+            std::lock_guard<std::mutex> l (m_OpLock);
+            if (! m_bFailed)
+                OnStatusReply (d[5]);
+        }
+        FlushPendingError();
+    }
+    else if (d[2] == 0x54 && d[3] == 0x7D && d[4] == 0x09)
+    {
+        OnLoaderIdentity (source, d, n);
+    }
+    else if (d[2] == 0x54 && d[3] == 0x7D && d[4] == 0x01)
+    {
+        m_nIdleTicks = 0;
+        if (n < 8)
+            return;
+        {
+            std::lock_guard<std::mutex> l (m_OpLock);
+            if (! m_bFailed && m_nOp == kOpReading && m_hReadFile != nullptr)
+                OnReadData (d, n);
+        }
+        FlushPendingError();
+    }
+    else if (d[2] == 0x54 && d[3] == 0x05 && d[4] == 0x06 && d[5] == 0x00)
+    {
+        OnApplicationIdentity();
+    }
+}
+
+void Communication::OnStatusReply (int status)
+{
+    if (status != 0)
+    {
+        // Any other answer ends a transfer in progress through the dispatcher.
+        m_bSending = false;
+        OnStatus (status);
+        return;
+    }
+    if (! m_bSending)
+    {
+        OnStatus (0);
+        return;
+    }
+
+    m_nTransferPos += kBlockBytes;
+    PostProgress (2, m_nTransferPos, m_nTransferLength);
+    if (m_nTransferPos < m_nTransferLength)
+    {
+        FillBlockFromSource();
+        SendDataBlock();
+        return;
+    }
+    m_bSending = false;
+    if (m_pListener != nullptr)
+        m_pListener->postMessage (new NotifyMessage (kProgressMessage, 0));
+    OnStatus (0);
+}
+
+void Communication::OnStatus (int status)
+{
+    if (status == 2)
+    {
+        SetPendingError (5);
+        return;
+    }
+    if (status == 3)
+    {
+        m_nIdleTicks = 0;
+        if (m_nOp == kOpReading)
+            OnReadTimeout();
+        else
+            SetPendingError (7);
+        return;
+    }
+
+    switch (m_nOp.load())
+    {
+        case kOpSendDriver:
+            Log ("Send driver OK!\n");
+            Post (kStepDoneMessage, 0);
+            break;
+        case kOpCheckFlash:
+            OnCheckFlashAnswer (status);
+            break;
+        case kOpErasing:
+            OnEraseAcknowledged();
+            break;
+        case kOpProgramming:
+            Log ("Program finished.\n");
+            Post (kStepDoneMessage, 0);
+            StopTimerFromAnyThread();
+            break;
+        default:
+            break;
+    }
+}
+
+//==============================================================================
+void Communication::timerCallback()
+{
+    if (g_bQuitRequested)
+    {
+        stopTimer();
+        ClosePorts();
+        RequestApplicationQuit();
+        return;
+    }
+    if (g_nSwitchState == 2)
+    {
+        stopTimer();
+        ProbeLoader();
+        return;
+    }
+    if (g_nJobPhase == 0)
+    {
+        stopTimer();
+        if (m_bFound)
+        {
+            g_bConnected = true;
+            Post (kPresenceMessage, 1);
+            if (g_nDeviceFamily == 2)
+                ProbeLoader();
+            else
+                ProbeApplication();
+        }
+        else
+        {
+            g_bConnected = false;
+            Post (kNotFoundMessage, 0);
+            ClosePorts();
+            FindDevices();
+            if (g_nDeviceFamily == 2)
+            {
+                g_nDeviceFamily = 1;
+                ProbeApplication();
+            }
+            else
+            {
+                g_nDeviceFamily = 2;
+                ProbeLoader();
+            }
+        }
+        return;
+    }
+
+    // The reply watchdog: a time-out at the ninth tick without a reply.
+    {
+        std::lock_guard<std::mutex> l (m_OpLock);
+        if (! m_bFailed && ++m_nIdleTicks > 8)
+            OnStatus (3);
+    }
+    FlushPendingError();
+}
+
+//==============================================================================
+int Communication::GetSectorCount() const
+{
+    std::lock_guard<std::mutex> l (m_OpLock);
+    return (int) m_pSectors.size();
+}
+
+_STR_SECTOR Communication::GetSector (int index) const
+{
+    std::lock_guard<std::mutex> l (m_OpLock);
+    if (! juce::isPositiveAndBelow (index, (int) m_pSectors.size()))
+        return { 0, 0 };
+    return m_pSectors[(size_t) index];
+}
+
+int64_t Communication::GetFlashSize() const
+{
+    std::lock_guard<std::mutex> l (m_OpLock);
+    return FlashSize();
+}
+
+int64_t Communication::FlashSize() const
+{
+    if (m_pSectors.empty())
+        return 0;
+    const auto& last = m_pSectors.back();
+    return (int64_t) last.nStart + last.nSize;
+}
+
+bool Communication::IsReadFileOpen() const
+{
+    std::lock_guard<std::mutex> l (m_OpLock);
+    return m_hReadFile != nullptr;
+}

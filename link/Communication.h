@@ -1,0 +1,211 @@
+#pragma once
+// The device link: finds the module among the MIDI ports, carries every
+// command and data block as a SysEx message, parses the replies, supervises
+// them with a watchdog and reports to the panel through posted notifications.
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <vector>
+#include <juce_events/juce_events.h>
+#include "link/MidiPorts.h"
+#include "link/SysExCodec.h"
+#include "store/DriverFile.h"
+
+class CLogger;
+
+/** Operation states: which operation the next status reply belongs to. */
+enum LinkOp : int
+{
+    kOpSendDriver = 0,
+    kOpCheckFlash = 1,
+    kOpErasing    = 2,
+    kOpProgramming = 3,
+    kOpReading    = 5
+};
+
+class Communication : public MidiInHandler, public juce::Timer
+{
+public:
+    Communication();
+    ~Communication() override;
+
+    //==== configuration ======================================================
+    /** The log every message goes to (not owned). */
+    void SetLogger (CLogger* logger);
+    /** The receiver of every notification (not owned). */
+    void SetListener (juce::MessageListener* listener);
+    /** User values are 16-bit words (true) or bytes (false). */
+    void SetWordMode (bool wordMode);
+
+    //==== ports, probing and presence =========================================
+    /** Opens the ports and sends the first loader probe (once, at start-up). */
+    void Connect();
+    /** Clears the shared update state, reopens the ports and probes again. */
+    void Reset();
+    /** Scans the MIDI devices and opens every usable port. */
+    void FindDevices();
+    /** Closes every opened port except the bound pair. */
+    void ClosePorts();
+    /** Sends the loader probe on every opened output and starts the 700 ms timer. */
+    void ProbeLoader();
+    /** Sends the application probe on every opened output and starts the 700 ms timer. */
+    void ProbeApplication();
+    /** Tells a module in application mode to restart into its loader. */
+    void RequestUpdateMode();
+    /** Stops the link timer. */
+    void StopTimer();
+    /** Starts the link timer with the 700 ms probe period. */
+    void StartProbeTimer();
+    /** Stops the timer and closes every port, the bound pair too: no callback runs afterwards. */
+    void Shutdown();
+
+    //==== flash operations (true: failed at once, already reported) ==========
+    /** Uploads a driver file and builds the sector table from it. */
+    bool SendDriver (const wchar_t* path);
+    /** Asks the driver whether it finds the flash at a page. */
+    void CheckFlash (int page);
+    /** Erases the sectors of the range, then programs the file into it. */
+    bool EraseAndProgramFile (int page, const juce::String& path, int srcOffset, int flashOffset, int length);
+    /** Erases the sectors of a range; never programs. */
+    bool EraseRange (int page, int flashOffset, int length);
+    /** Programs a file into an already erased range. */
+    bool ProgramFile (int page, const juce::String& path, int srcOffset, int flashOffset, int length);
+    /** Programs zero bytes. */
+    bool ProgramZeroBlock (int page, int srcOffset, int flashOffset, int length);
+    /** Reads a flash range into a file. */
+    bool ReadToFile (const juce::String& path, int page, int flashOffset, int length);
+    /** Compares the written file from a byte offset with the read-back file. */
+    bool CompareFiles (const juce::String& writtenPath, int srcOffset, const juce::String& readPath);
+
+    //==== MIDI input and timer ===============================================
+    /** The receive parser (MIDI input thread). */
+    void handleIncomingMidiMessage (MidiInPort* source, const juce::MidiMessage& message) override;
+    /** Probe cycle, quit path and reply watchdog (message thread). */
+    void timerCallback() override;
+
+    //==== inspection (tests, benchmarks) =====================================
+    /** Entries of the sector table. */
+    int GetSectorCount() const;
+    /** One entry of the sector table (start and size in bytes). */
+    _STR_SECTOR GetSector (int index) const;
+    /** Flash size described by the last driver, in bytes. */
+    int64_t GetFlashSize() const;
+    /** FS flag of the last loader identity reply. */
+    bool IsFS() const { return m_bFS.load(); }
+    /** A module answered the probe cycle in progress. */
+    bool IsFound() const { return m_bFound.load(); }
+    /** Current operation state. */
+    int GetOp() const { return m_nOp.load(); }
+    /** Whether an input and an output are bound. */
+    bool HasBoundPair() const;
+    /** Number of opened (non-null) input and output entries. */
+    int CountOpenPorts() const;
+    /** Failed compares in a row. */
+    int GetCompareRetries() const { return m_nCompareRetries.load(); }
+    /** Word or byte mode. */
+    bool IsWordMode() const { return m_bWordMode.load(); }
+    /** A read output file is open. */
+    bool IsReadFileOpen() const;
+
+private:
+    using InPtr = std::shared_ptr<MidiInPort>;
+    using OutPtr = std::shared_ptr<MidiOutPort>;
+
+    class ErrorRelay;
+
+    // notifications and errors
+    void Post (int code, int argument = 0, int third = 0);
+    void PostProgress (int kind, int done, int total);
+    void Log (const char* text);
+    void SetPendingError (int code);
+    void FlushPendingError();
+    void ShowError (int code);
+    void StopTimerFromAnyThread();
+
+    // wire
+    int ToBytes (int value) const;
+    void SendPacket (const uint8_t* data, int length);
+    void SendCommand (std::initializer_list<uint8_t> body);
+    void SendAddressCommand (uint8_t command, int wordAddress, int trailingByte);
+    void BeginTransfer (const uint8_t* data, int byteAddress, int length, bool toFlash);
+    void SendDataBlock();
+    void FillBlockFromSource();
+    void OnStatus (int status);
+    void OnStatusReply (int status);
+    void OnReadData (const uint8_t* data, int size);
+
+    // ports
+    void ProbeAll (const uint8_t* body, int bodyLength, bool withIndex);
+    void OnLoaderIdentity (MidiInPort* source, const uint8_t* data, int size);
+    void OnApplicationIdentity();
+    void ReleasePorts (std::vector<InPtr>& inputs, std::vector<OutPtr>& outputs);
+
+    // flash operations
+    bool LoadImage (const juce::String& path);
+    void StartOperation (int op);
+    void StoreRange (int page, int srcOffset, int flashOffset, int length);
+    void PlanErase();
+    bool EraseNextSector();
+    void OnEraseAcknowledged();
+    void StartProgramming();
+    void OnCheckFlashAnswer (int status);
+    void RequestBlock (int byteAddress);
+    void OnReadBlock (bool damaged);
+    void OnReadTimeout();
+    void CloseReadFile();
+    int64_t FlashSize() const;
+
+    //==== state (declaration order as the link keeps it) =====================
+    std::atomic<int> m_nCompareRetries { 0 };
+    std::atomic<bool> m_bFS { false };
+    juce::MessageListener* m_pListener = nullptr;
+    CLogger* m_pLogger = nullptr;
+
+    mutable std::mutex m_PortLock;            // guards the port arrays and the bound pair
+    InPtr m_pMidiIn;
+    OutPtr m_pMidiOut;
+    std::vector<InPtr> m_ppInputs;
+    std::vector<OutPtr> m_ppOutputs;
+    bool m_bArrays = false;                    // the discovery arrays exist
+    std::vector<InPtr> m_RetiredInputs;        // bound ports replaced on the MIDI thread, released later
+    std::vector<OutPtr> m_RetiredOutputs;
+
+    mutable std::mutex m_OpLock;               // guards the operation state below
+    std::vector<_STR_SECTOR> m_pSectors;
+    uint8_t m_Block[kBlockBytes + kTrailerBytes] {};
+    uint8_t m_Packet[8192] {};
+    std::vector<uint8_t> m_pImage;
+    std::vector<uint8_t> m_pDriver;
+    const uint8_t* m_pData = nullptr;
+    std::atomic<int> m_nInputs { 0 }, m_nOutputs { 0 };
+    int m_nDriverSize = 0;
+    int64_t m_nImageSize = 0;
+    int m_nPage = 0;
+    int m_nFlashOffset = 0;
+    int m_nLength = 0;
+    int m_nSrcOffset = 0;
+    int m_nStartAddr = 0;
+    std::atomic<bool> m_bWordMode { true };
+    std::atomic<int> m_nOp { kOpSendDriver };
+    int m_nProgramLength = 0;
+    int m_nFirstSector = 0, m_nEndSector = 0, m_nNextSector = 0;
+    std::atomic<int> m_nIdleTicks { 0 };
+    int m_nTransferLength = 0, m_nTransferPos = 0;
+    std::atomic<bool> m_bSending { false };
+    std::atomic<bool> m_bFound { false };
+    std::FILE* m_hReadFile = nullptr;
+    int m_nBlockFill = 0;
+    bool m_bBlockOverflow = false;
+    int m_nReadRetries = 0;
+
+    // additions of this implementation
+    std::atomic<bool> m_bFailed { false };     // the running operation failed: its replies are ignored
+    bool m_bEraseOnlyStep = false;             // the erase ends its step (no programming follows)
+    int m_nPendingError = 0;                   // error found under the lock, reported after it
+    juce::String m_strImagePath;               // image held in m_pImage, with its size and time
+    int64_t m_nImageFileSize = -1;
+    juce::Time m_ImageModTime;
+    std::unique_ptr<ErrorRelay> m_pErrorRelay;
+    std::unique_ptr<juce::MidiMessage> m_pOutMessage;   // reused for the data blocks
+};
