@@ -1,0 +1,163 @@
+// Folder listings, bounded paths, the program folder and the file calls.
+#include <gtest/gtest.h>
+#include <cwchar>
+#include "platform/FolderListing.h"
+#include "platform/Paths.h"
+#include "platform/ProgramFolder.h"
+#include "platform/SystemCalls.h"
+#include "PlatformTestFolder.h"
+
+namespace
+{
+    struct Listed
+    {
+        juce::String name;
+        bool directory;
+        bool operator== (const Listed& o) const { return name == o.name && directory == o.directory; }
+    };
+
+    std::vector<Listed> List (const juce::File& folder, const juce::String& mask)
+    {
+        const auto pattern = folder.getFullPathName() + juce::File::getSeparatorString() + mask;
+        std::vector<Listed> out;
+        FolderEntry entry;
+        FolderHandle h = FindFirstEntry (pattern.toWideCharPointer(), &entry);
+        if (h == nullptr)
+            return out;
+        do
+            out.push_back ({ ToString (entry.szName), entry.bDirectory });
+        while (FindNextEntry (h, &entry));
+        EXPECT_FALSE (FindNextEntry (h, &entry));
+        FindCloseListing (h);
+        return out;
+    }
+
+    juce::String Utf8 (const char* s) { return juce::String (juce::CharPointer_UTF8 (s)); }
+}
+
+TEST (PlatformFiles, ListingIsInCaseInsensitiveNameOrderWithDotsFirst)
+{
+    TestFolder dir;
+    for (const char* name : { "b.bin", "a.bin", "A.BIN", "c.txt", "_x.bin", "Zeta.bin", "README", ".hidden.bin" })
+        dir.WriteText (name, "x");
+    dir.Child ("dir.bin").createDirectory();
+
+    const std::vector<Listed> all {
+        { ".", true }, { "..", true }, { ".hidden.bin", false }, { "A.BIN", false }, { "a.bin", false },
+        { "b.bin", false }, { "c.txt", false }, { "dir.bin", true }, { "README", false },
+        { "Zeta.bin", false }, { "_x.bin", false } };
+    EXPECT_EQ (List (dir.Get(), "*"), all);
+    EXPECT_EQ (List (dir.Get(), "*.*"), all);
+
+    const std::vector<Listed> bins {
+        { ".hidden.bin", false }, { "A.BIN", false }, { "a.bin", false }, { "b.bin", false },
+        { "dir.bin", true }, { "Zeta.bin", false }, { "_x.bin", false } };
+    EXPECT_EQ (List (dir.Get(), "*.bin"), bins);
+    EXPECT_EQ (List (dir.Get(), "*.BIN"), bins);
+
+    const std::vector<Listed> single { { "A.BIN", false }, { "a.bin", false }, { "b.bin", false } };
+    EXPECT_EQ (List (dir.Get(), "?.bin"), single);
+}
+
+TEST (PlatformFiles, ListingOfNothingOrNoFolderIsNoListing)
+{
+    TestFolder dir;
+    dir.WriteText ("only.txt", "x");
+    FolderEntry entry;
+    EXPECT_EQ (FindFirstEntry ((dir.Get().getFullPathName() + "/*.bin").toWideCharPointer(), &entry), nullptr);
+    EXPECT_EQ (FindFirstEntry ((dir.Child ("missing").getFullPathName() + "/*").toWideCharPointer(), &entry), nullptr);
+    EXPECT_EQ (FindFirstEntry ((dir.Get().getFullPathName() + "/").toWideCharPointer(), &entry), nullptr);
+    EXPECT_FALSE (FindNextEntry (nullptr, &entry));
+    FindCloseListing (nullptr);
+
+    // An empty folder still lists itself and its parent, as Windows does.
+    const auto empty = dir.Child ("empty");
+    empty.createDirectory();
+    EXPECT_EQ (List (empty, "*"), (std::vector<Listed> { { ".", true }, { "..", true } }));
+}
+
+TEST (PlatformFiles, NonAsciiNamesAreListedAndOpened)
+{
+    TestFolder dir;
+    const auto name = Utf8 ("Tr\xc3\xa4iber \xe2\x9c\x93.bin");
+    dir.Child (name).replaceWithText ("data");
+    const auto listed = List (dir.Get(), "*.BIN");
+    ASSERT_EQ (listed.size(), 1u);
+    EXPECT_EQ (listed[0].name, name);
+
+    std::FILE* f = OpenFileW (dir.Child (name).getFullPathName().toWideCharPointer(), "rb");
+    ASSERT_NE (f, nullptr);
+    EXPECT_EQ (FileSize64 (f), 4);
+    std::fclose (f);
+}
+
+TEST (PlatformFiles, PathsAreCutAt259Characters)
+{
+    wchar_t path[kMaxPath];
+    const std::wstring longText (300, L'a');
+    PathCopy (path, longText.c_str());
+    EXPECT_EQ (std::wcslen (path), 259u);
+
+    PathCopy (path, std::wstring (250, L'b').c_str());
+    PathAppend (path, L"0123456789abc");
+    EXPECT_EQ (std::wcslen (path), 259u);
+    EXPECT_EQ (path[258], L'8');
+
+    char narrow[20];
+    NarrowCopy (narrow, "0123456789012345678901234", sizeof (narrow));
+    EXPECT_STREQ (narrow, "0123456789012345678");
+}
+
+TEST (PlatformFiles, NarrowTextIsUtf8OrElseLatin1)
+{
+    EXPECT_EQ (NarrowToWide ("K\xc3\xa9stra"), Utf8 ("K\xc3\xa9stra"));
+    EXPECT_EQ (NarrowToWide ("K\xe9stra"), Utf8 ("K\xc3\xa9stra"));
+    EXPECT_EQ (NarrowToWide ("cut \xe2\x9c"), Utf8 ("cut \xc3\xa2\xc2\x9c"));
+    EXPECT_EQ (NarrowToWide (nullptr), juce::String());
+}
+
+TEST (PlatformFiles, ProgramFolderEndsWithASeparatorAndCanBeRedirected)
+{
+    const auto exeFolder = juce::File::getSpecialLocation (juce::File::currentExecutableFile).getParentDirectory();
+    EXPECT_EQ (GetProgramFolderPath(), exeFolder.getFullPathName() + "/");
+
+    TestFolder dir;
+    SetProgramFolderForTests (dir.Get());
+    EXPECT_EQ (GetProgramFolderPath(), dir.Get().getFullPathName() + "/");
+    SetProgramFolderForTests (juce::File());
+    EXPECT_EQ (GetProgramFolderPath(), exeFolder.getFullPathName() + "/");
+}
+
+TEST (PlatformFiles, OpenRefusesFoldersAndDeleteAcceptsMissingFiles)
+{
+    TestFolder dir;
+    const auto folder = dir.Child ("image.bin");
+    folder.createDirectory();
+    EXPECT_EQ (OpenFileW (folder.getFullPathName(), "rb"), nullptr);
+    EXPECT_EQ (OpenFileW (folder.getFullPathName(), "wb"), nullptr);
+    EXPECT_FALSE (DeleteFileW (folder.getFullPathName().toWideCharPointer()));
+    EXPECT_TRUE (folder.isDirectory());
+
+    const auto file = dir.WriteText ("SEC0.rom", "x");
+    EXPECT_TRUE (DeleteFileW (file.getFullPathName().toWideCharPointer()));
+    EXPECT_FALSE (file.exists());
+    EXPECT_TRUE (DeleteFileW (file.getFullPathName().toWideCharPointer()));
+}
+
+TEST (PlatformFiles, SizeOfAFileBeyond4GiBLeavesThePositionAtTheStart)
+{
+    TestFolder dir;
+    const auto file = dir.Child ("sparse.rom");
+    {
+        std::FILE* w = OpenFileW (file.getFullPathName(), "wb");
+        ASSERT_NE (w, nullptr);
+        ASSERT_EQ (::ftruncate (::fileno (w), (off_t) 0x140000000LL), 0);
+        std::fclose (w);
+    }
+    std::FILE* f = OpenFileW (file.getFullPathName(), "rb");
+    ASSERT_NE (f, nullptr);
+    std::fgetc (f);
+    EXPECT_EQ (FileSize64 (f), 0x140000000LL);
+    EXPECT_EQ (::ftello (f), 0);
+    std::fclose (f);
+}

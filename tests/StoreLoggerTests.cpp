@@ -1,0 +1,110 @@
+// The log sink and pane: text arrives in order, as formatted, from any thread.
+#include <gtest/gtest.h>
+#include <thread>
+#include "link/Messages.h"
+#include "StoreLogCapture.h"
+
+TEST (StoreLogger, TextArrivesInOrderAndRunsOnWithoutALineBreak)
+{
+    LogCapture c;
+    c.log.Print ("Read OK.\n");
+    c.log.Print ("Erase finished.\n");
+    c.log.Print ("No flash driver found.");
+    c.log.Print ("Programming %x\n", 0x1F000);
+    c.log.PrintW (L"Can't open file %s\n", L"drv.bin");
+    c.log.PrintW (L"%hs=%d%c\n", "narrow", 7, L'!');
+    EXPECT_EQ (c.Text(), "Read OK.\nErase finished.\nNo flash driver found.Programming 1f000\n"
+                         "Can't open file drv.bin\nnarrow=7!\n");
+}
+
+TEST (StoreLogger, LongTextIsCutAt1023Characters)
+{
+    LogCapture c;
+    const std::string narrow (2000, 'n');
+    c.log.Print ("%s", narrow.c_str());
+    EXPECT_EQ (c.Text(), juce::String (std::string (1023, 'n')));
+    c.pane.clear();
+
+    const std::wstring wide (2000, L'w');
+    c.log.PrintW (L"%s", wide.c_str());
+    EXPECT_EQ (c.Text(), juce::String (std::string (1023, 'w')));
+    c.pane.clear();
+
+    // The cut never leaves half a character behind.
+    c.log.Print ("%s\xc3\xa9tail", std::string (1022, 'a').c_str());
+    EXPECT_EQ (c.Text(), juce::String (std::string (1022, 'a')));
+}
+
+TEST (StoreLogger, NarrowTextThatIsNoUtf8IsShownAsLatin1)
+{
+    LogCapture c;
+    c.log.Print ("K\xe9stra \xc3\xa9\n");
+    EXPECT_EQ (c.Text(), juce::String (juce::CharPointer_UTF8 ("K\xc3\xa9stra \xc3\xa9\n")));
+}
+
+TEST (StoreLogger, NewTextGoesToTheEndWhateverTheUserSelected)
+{
+    LogCapture c;
+    c.log.Print ("first line\n");
+    ASSERT_EQ (c.Text(), "first line\n");
+    c.pane.setHighlightedRegion ({ 0, 5 });
+    c.log.Print ("second\n");
+    EXPECT_EQ (c.Text(), "first line\nsecond\n");
+    c.pane.setCaretPosition (3);
+    c.log.Print ("third\n");
+    EXPECT_EQ (c.Text(), "first line\nsecond\nthird\n");
+    EXPECT_EQ (c.pane.getCaretPosition(), c.pane.getTotalNumChars());
+}
+
+TEST (StoreLogger, TextFromAnotherThreadArrivesInOrder)
+{
+    LogCapture c;
+    juce::String expected;
+    for (int i = 0; i < 300; ++i)
+        expected << "line " << i << "\n";
+
+    std::thread writer ([&c] {
+        for (int i = 0; i < 300; ++i)
+            c.log.Print ("line %d\n", i);
+    });
+    writer.join();
+    EXPECT_EQ (c.Text(), expected);
+}
+
+TEST (StoreLogger, ClearEmptiesThePaneAndRestoresThePlainFont)
+{
+    LogCapture c;
+    c.log.Print ("old\n");
+    ASSERT_EQ (c.Text(), "old\n");
+    c.pane.setFont (juce::Font (30.0f, juce::Font::bold));
+    c.log.Clear();
+    EXPECT_TRUE (c.pane.isEmpty());
+    c.log.Print ("new\n");
+    EXPECT_EQ (c.Text(), "new\n");
+    EXPECT_FLOAT_EQ (c.pane.getFont().getHeight(), 14.0f);
+    EXPECT_FALSE (c.pane.getFont().isBold());
+}
+
+TEST (StoreLogger, WithoutAPaneNothingHappensAndOtherMessagesAreIgnored)
+{
+    CLogger lonely;
+    lonely.Print ("dropped\n");
+    lonely.Clear();
+
+    LogCapture c;
+    c.pane.postMessage (new NotifyMessage (kConnectedMessage, 1, 0, std::make_unique<TextPayload> ("no")));
+    c.pane.postMessage (new NotifyMessage (kLogAppendMessage, 0, 0));
+    c.log.Print ("yes\n");
+    EXPECT_EQ (c.Text(), "yes\n");
+}
+
+TEST (StoreLogger, ThePaneIsAReadOnlyWrappingMultiLineEditor)
+{
+    CLogEditor pane ("new text editor");
+    EXPECT_EQ (pane.getName(), "new text editor");
+    EXPECT_TRUE (pane.isMultiLine());
+    EXPECT_TRUE (pane.isReadOnly());
+    EXPECT_TRUE (pane.getReturnKeyStartsNewLine());
+    EXPECT_TRUE (pane.isPopupMenuEnabled());
+    EXPECT_EQ (pane.findColour (juce::TextEditor::backgroundColourId), juce::Colour (0x38FFFFFFu));
+}
