@@ -43,6 +43,8 @@ MainComponent* MainDemoWindow::GetPanel() const
 
 void JUCEDemoApplication::initialise (const juce::String&)
 {
+    m_pLookAndFeel = std::make_unique<juce::LookAndFeel_V4> (juce::LookAndFeel_V4::getLightColourScheme());
+    juce::LookAndFeel::setDefaultLookAndFeel (m_pLookAndFeel.get());
     m_pMainWindow = new MainDemoWindow();
     m_pMainWindow->centreWithSize (450, 185);
     m_pMainWindow->setVisible (true);
@@ -52,6 +54,8 @@ void JUCEDemoApplication::shutdown()
 {
     delete m_pMainWindow;
     m_pMainWindow = nullptr;
+    juce::LookAndFeel::setDefaultLookAndFeel (nullptr);
+    m_pLookAndFeel.reset();
 }
 
 const juce::String JUCEDemoApplication::getApplicationName()    { return kAppName; }

@@ -38,4 +38,5 @@ public:
 
 private:
     MainDemoWindow* m_pMainWindow = nullptr;
+    std::unique_ptr<juce::LookAndFeel_V4> m_pLookAndFeel;   // light scheme to match the white panel
 };
