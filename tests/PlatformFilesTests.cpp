@@ -7,6 +7,8 @@
 #include "platform/SystemCalls.h"
 #include "PlatformTestFolder.h"
 
+using namespace storetest;
+
 namespace
 {
     struct Listed

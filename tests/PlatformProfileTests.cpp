@@ -4,6 +4,8 @@
 #include "platform/ProfileStrings.h"
 #include "PlatformTestFolder.h"
 
+using namespace storetest;
+
 namespace
 {
     juce::String Read (const juce::File& f, const char* section, const char* key, const char* def = "dflt")

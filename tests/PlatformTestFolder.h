@@ -4,6 +4,9 @@
 #include <juce_core/juce_core.h>
 #include <sys/stat.h>
 
+namespace storetest
+{
+
 class TestFolder
 {
 public:
@@ -63,3 +66,5 @@ private:
 
     juce::File m_folder;
 };
+
+} // namespace storetest

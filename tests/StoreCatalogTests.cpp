@@ -7,6 +7,8 @@
 #include "StoreDriverBytes.h"
 #include "StoreLogCapture.h"
 
+using namespace storetest;
+
 namespace
 {
     class StoreCatalog : public ::testing::Test

@@ -5,6 +5,9 @@
 #include <utility>
 #include <vector>
 
+namespace storetest
+{
+
 /** A 16-byte name field: the text, then `pad` bytes up to 16. */
 inline std::string NameField (const std::string& text, char pad = '\xFF')
 {
@@ -30,3 +33,5 @@ inline std::string DriverBytes (const std::vector<std::pair<uint16_t, uint16_t>>
         bytes += std::string (4, '\0');
     return bytes + mcuField + flashField + "driver code follows";
 }
+
+} // namespace storetest

@@ -5,6 +5,8 @@
 #include "PlatformTestFolder.h"
 #include "StoreDriverBytes.h"
 
+using namespace storetest;
+
 namespace
 {
     GeometryResult Geometry (const std::string& bytes, int64_t& count, std::vector<_STR_SECTOR>& sectors)

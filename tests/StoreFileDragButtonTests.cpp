@@ -6,6 +6,8 @@
 #include "PlatformTestFolder.h"
 #include "TestUtil.h"
 
+using namespace storetest;
+
 namespace
 {
     struct DropListener : juce::MessageListener

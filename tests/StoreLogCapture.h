@@ -3,6 +3,9 @@
 #include "store/Logger.h"
 #include "TestUtil.h"
 
+namespace storetest
+{
+
 class LogCapture
 {
 public:
@@ -31,3 +34,5 @@ public:
     CLogEditor pane;   ///< the pane the text arrives in
     CLogger log;       ///< the sink under test or handed to the code under test
 };
+
+} // namespace storetest

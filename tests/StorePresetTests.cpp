@@ -6,6 +6,8 @@
 #include "store/Preset.h"
 #include "PlatformTestFolder.h"
 
+using namespace storetest;
+
 namespace
 {
     class StorePreset : public ::testing::Test
@@ -224,19 +226,4 @@ TEST_F (StorePreset, AFailedSaveLeavesTheOldFileAsItWas)
     nowhere.LoadAll (missing.getFullPathName().toWideCharPointer());
     EXPECT_EQ (nowhere.SaveAll(), 1);
     EXPECT_FALSE (missing.getParentDirectory().exists());
-}
-
-TEST_F (StorePreset, StoringPanelValuesKeepsTheFieldsWithoutControls)
-{
-    dir.WriteText ("config.ini", "[LastSave]\nNameRead=/r.bin\nReadOffset=7\nReadLength=9\nBeepWhenDone=1\nReadAndCheckAfterWrite=1\n");
-    Load();
-    _STR_PRESET panel {};
-    CopyFieldsWithoutControls (*presets.Get (-1), panel);
-    presets.Put (&panel);
-    const _STR_PRESET& r = *presets.Get (-1);
-    EXPECT_STREQ (r.NameRead, L"/r.bin");
-    EXPECT_EQ (r.ReadOffset, 7);
-    EXPECT_EQ (r.ReadLength, 9);
-    EXPECT_TRUE (r.BeepWhenDone);
-    EXPECT_TRUE (r.ReadAndCheckAfterWrite);
 }
