@@ -147,17 +147,20 @@ void Communication::SendPacket (const uint8_t* data, int length)
     if (out == nullptr)
         return;
 
-    // Data blocks are all the same size: the message object is reused for them.
-    if (length == kDataPacketBytes)
+    // Commands and data blocks of one size reuse one message object: nothing is
+    // allocated per block on the program and read paths.
+    auto& slot = length == kDataPacketBytes ? m_pOutMessage
+                                            : m_SmallMessages[(size_t) juce::jlimit (0, (int) m_SmallMessages.size() - 1, length)];
+    if (length > kSmallMessageMax && length != kDataPacketBytes)
     {
-        if (m_pOutMessage == nullptr || m_pOutMessage->getRawDataSize() != length)
-            m_pOutMessage = std::make_unique<juce::MidiMessage> (data, length, 0.0);
-        else
-            std::memcpy (const_cast<uint8_t*> (m_pOutMessage->getRawData()), data, (size_t) length);
-        out->sendMessageNow (*m_pOutMessage);
+        out->sendMessageNow (juce::MidiMessage (data, length, 0.0));
         return;
     }
-    out->sendMessageNow (juce::MidiMessage (data, length, 0.0));
+    if (slot == nullptr || slot->getRawDataSize() != length)
+        slot = std::make_unique<juce::MidiMessage> (data, length, 0.0);
+    else
+        std::memcpy (const_cast<uint8_t*> (slot->getRawData()), data, (size_t) length);
+    out->sendMessageNow (*slot);
 }
 
 void Communication::SendCommand (std::initializer_list<uint8_t> body)

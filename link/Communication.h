@@ -2,6 +2,7 @@
 // The device link: finds the module among the MIDI ports, carries every
 // command and data block as a SysEx message, parses the replies, supervises
 // them with a watchdog and reports to the panel through posted notifications.
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <memory>
@@ -207,5 +208,7 @@ private:
     int64_t m_nImageFileSize = -1;
     juce::Time m_ImageModTime;
     std::unique_ptr<ErrorRelay> m_pErrorRelay;
+    static constexpr int kSmallMessageMax = 16;
     std::unique_ptr<juce::MidiMessage> m_pOutMessage;   // reused for the data blocks
+    std::array<std::unique_ptr<juce::MidiMessage>, kSmallMessageMax + 1> m_SmallMessages;   // reused commands, by length
 };
