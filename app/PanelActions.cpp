@@ -157,13 +157,13 @@ void MainComponent::OnMCUChanged()
     while (auto* record = m_AllFlashList.GetNext())
     {
         ++count;
-        m_FlashTypeCombo->addItem (juce::String::fromUTF8 (record->szFlashName), count);
+        m_FlashTypeCombo->addItem (CatalogNameToString (record->szFlashName), count);
         auto* copy = new _STR_FLASH_INFO (*record);
         if (m_FlashList.Add (copy) != 0)
             delete copy;
         if (ToString (record->szDriverPath) == tried)
         {
-            g_strMCUName = juce::String::fromUTF8 (record->szMCUName);
+            g_strMCUName = CatalogNameToString (record->szMCUName);
             // Selected by its id: two drivers may carry the same flash name.
             m_FlashTypeCombo->setSelectedId (count, juce::sendNotification);
             m_JobRunner.AddSendDriver (g_szDriverSearch);
