@@ -1,0 +1,77 @@
+#include "sim/SimDriverImage.h"
+
+namespace
+{
+    void PutName (std::vector<uint8_t>& out, const juce::String& name)
+    {
+        const std::string text = name.toStdString();
+        for (size_t i = 0; i < 16; ++i)
+            out.push_back (i < text.size() ? (uint8_t) text[i] : 0xFF);
+    }
+
+    // Offset of the name field `which` (0 MCU, 1 flash), or -1 when the data
+    // ends before that field is complete.
+    long NameOffset (const uint8_t* data, size_t size, int which)
+    {
+        size_t pos = 16;
+        for (;; pos += 4)
+        {
+            if (pos + 4 > size)
+                return -1;
+            if (data[pos] == 0 && data[pos + 1] == 0 && data[pos + 2] == 0 && data[pos + 3] == 0)
+                break;
+        }
+        const size_t field = pos + 4 + 16 * (size_t) which;
+        return field + 16 <= size ? (long) field : -1;
+    }
+
+    std::string ReadName (const uint8_t* data, size_t size, int which)
+    {
+        const long at = NameOffset (data, size, which);
+        if (at < 0)
+            return {};
+        const uint8_t* field = data + at;
+        size_t length = 16;
+        for (size_t i = 0; i < 16; ++i)
+            if (field[i] == 0)
+            {
+                length = i;
+                break;
+            }
+        while (length > 0 && field[length - 1] == 0xFF)
+            --length;
+        return std::string (reinterpret_cast<const char*> (field), length);
+    }
+}
+
+std::vector<uint8_t> MakeSimDriver (const juce::String& mcuName, const juce::String& flashName,
+                                    const std::vector<SimRegion>& regions, size_t totalSize)
+{
+    std::vector<uint8_t> out;
+    const char head[] = "KESTRAVA-SIM-DRV";
+    out.insert (out.end(), head, head + 16);
+    for (const auto& region : regions)
+    {
+        out.push_back ((uint8_t) (region.sectorKiB & 0xFF));
+        out.push_back ((uint8_t) (region.sectorKiB >> 8));
+        out.push_back ((uint8_t) (region.count & 0xFF));
+        out.push_back ((uint8_t) (region.count >> 8));
+    }
+    out.insert (out.end(), 4, 0);
+    PutName (out, mcuName);
+    PutName (out, flashName);
+    // Filler that looks like code: never an all-zero or all-0xFF run.
+    for (size_t i = out.size(); i < totalSize; ++i)
+        out.push_back ((uint8_t) (0x40 + (i * 7) % 0x80));
+    return out;
+}
+
+std::string SimDriverFlashName (const uint8_t* data, size_t size)
+{
+    return ReadName (data, size, 1);
+}
+
+std::string SimDriverMcuName (const uint8_t* data, size_t size)
+{
+    return ReadName (data, size, 0);
+}

@@ -1,0 +1,124 @@
+#include "sim/SimFlash.h"
+#include <algorithm>
+#include <cstring>
+
+bool SimFlash::allEqual (const uint8_t* data, size_t size)
+{
+    return size == 0 || (data[0] == data[size - 1] && std::memcmp (data, data + 1, size - 1) == 0);
+}
+
+size_t SimFlash::bufferedPages() const
+{
+    size_t n = 0;
+    for (const auto& entry : m_pages)
+        n += entry.second.bytes != nullptr ? 1 : 0;
+    return n;
+}
+
+// Brings a page back to its compact form when its bytes are all equal, and
+// forgets it when it is fully erased.
+void SimFlash::settle (uint64_t index, Page& page)
+{
+    if (page.bytes != nullptr && allEqual (page.bytes.get(), kPageBytes))
+    {
+        page.fill = page.bytes[0];
+        page.bytes.reset();
+    }
+    if (page.bytes == nullptr && page.fill == 0xFF)
+        m_pages.erase (index);
+}
+
+void SimFlash::read (uint64_t address, uint8_t* out, size_t size) const
+{
+    while (size > 0)
+    {
+        const uint64_t index = address / kPageBytes;
+        const size_t offset = (size_t) (address % kPageBytes);
+        const size_t n = std::min (size, kPageBytes - offset);
+        const auto it = m_pages.find (index);
+        if (it == m_pages.end())
+            std::memset (out, 0xFF, n);
+        else if (it->second.bytes == nullptr)
+            std::memset (out, it->second.fill, n);
+        else
+            std::memcpy (out, it->second.bytes.get() + offset, n);
+        out += n;
+        address += n;
+        size -= n;
+    }
+}
+
+void SimFlash::write (uint64_t address, const uint8_t* data, size_t size, Op op)
+{
+    while (size > 0)
+    {
+        const uint64_t index = address / kPageBytes;
+        const size_t offset = (size_t) (address % kPageBytes);
+        const size_t n = std::min (size, kPageBytes - offset);
+        auto& page = m_pages[index];   // a new page starts erased
+
+        if (page.bytes == nullptr && n == kPageBytes && allEqual (data, n))
+        {
+            page.fill = op == Op::Program ? (uint8_t) (page.fill & data[0]) : data[0];
+        }
+        else
+        {
+            if (page.bytes == nullptr)
+            {
+                page.bytes.reset (new uint8_t[kPageBytes]);
+                std::memset (page.bytes.get(), page.fill, kPageBytes);
+            }
+            auto* dst = page.bytes.get() + offset;
+            if (op == Op::Program)
+                for (size_t i = 0; i < n; ++i)
+                    dst[i] &= data[i];
+            else
+                std::memcpy (dst, data, n);
+        }
+        settle (index, page);
+        data += n;
+        address += n;
+        size -= n;
+    }
+}
+
+void SimFlash::program (uint64_t address, const uint8_t* data, size_t size)
+{
+    write (address, data, size, Op::Program);
+}
+
+void SimFlash::load (uint64_t address, const uint8_t* data, size_t size)
+{
+    write (address, data, size, Op::Load);
+}
+
+void SimFlash::erase (uint64_t address, uint64_t size)
+{
+    while (size > 0)
+    {
+        const uint64_t index = address / kPageBytes;
+        const size_t offset = (size_t) (address % kPageBytes);
+        const uint64_t n = std::min<uint64_t> (size, kPageBytes - offset);
+        const auto it = m_pages.find (index);
+        if (it != m_pages.end())
+        {
+            if (n == kPageBytes)
+            {
+                m_pages.erase (it);
+            }
+            else
+            {
+                auto& page = it->second;
+                if (page.bytes == nullptr)
+                {
+                    page.bytes.reset (new uint8_t[kPageBytes]);
+                    std::memset (page.bytes.get(), page.fill, kPageBytes);
+                }
+                std::memset (page.bytes.get() + offset, 0xFF, (size_t) n);
+                settle (index, page);
+            }
+        }
+        address += n;
+        size -= n;
+    }
+}

@@ -1,0 +1,45 @@
+#pragma once
+// A sparse NOR flash: 4 KiB pages kept only where they differ from the
+// erased state, erased bytes 0xFF, programming that can only clear bits.
+// Pages whose bytes are all equal are kept as that one value, so a large
+// image of one filler costs almost no memory. Not thread-safe on its own.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+
+class SimFlash
+{
+public:
+    static constexpr size_t kPageBytes = 4096;   ///< size of one stored page
+
+    /** Copies `size` bytes from `address` on into `out`. */
+    void read (uint64_t address, uint8_t* out, size_t size) const;
+    /** Programs bytes: each stored byte becomes old & data. */
+    void program (uint64_t address, const uint8_t* data, size_t size);
+    /** Erases a range: every byte becomes 0xFF. */
+    void erase (uint64_t address, uint64_t size);
+    /** Stores bytes as they are, whatever was there (tests preload with it). */
+    void load (uint64_t address, const uint8_t* data, size_t size);
+    /** Erases everything. */
+    void clear() { m_pages.clear(); }
+    /** Pages that hold something other than erased bytes. */
+    size_t usedPages() const { return m_pages.size(); }
+    /** Pages that need a buffer of their own (not all bytes equal). */
+    size_t bufferedPages() const;
+
+private:
+    struct Page
+    {
+        uint8_t fill = 0xFF;                   // every byte, while `bytes` is null
+        std::unique_ptr<uint8_t[]> bytes;      // the page, when its bytes differ
+    };
+
+    enum class Op { Program, Load };
+
+    void write (uint64_t address, const uint8_t* data, size_t size, Op op);
+    static bool allEqual (const uint8_t* data, size_t size);
+    void settle (uint64_t index, Page& page);
+
+    std::unordered_map<uint64_t, Page> m_pages;
+};
