@@ -1,0 +1,29 @@
+# shellcheck shell=bash
+# Shared by run-demo.sh and run-tests.sh (sourced, not run).
+
+# Build jobs: the machines have 2 cores.
+KESTRAVA_JOBS=${KESTRAVA_JOBS:-2}
+
+# configure_tree <build dir> [cmake options...]
+# Configures a build tree with Ninja; an existing tree keeps its generator.
+configure_tree() {
+    local dir=$1
+    shift
+    local generator=()
+    [ -f "$dir/CMakeCache.txt" ] || generator=(-G Ninja)
+    cmake -S . -B "$dir" "${generator[@]}" "$@"
+}
+
+# build_tree <build dir> [targets...]  (no target: everything)
+build_tree() {
+    local dir=$1
+    shift
+    if [ $# -eq 0 ]; then
+        cmake --build "$dir" -j "$KESTRAVA_JOBS"
+    else
+        cmake --build "$dir" -j "$KESTRAVA_JOBS" --target "$@"
+    fi
+}
+
+# The display server options for GUI runs under Xvfb.
+export KESTRAVA_XVFB_ARGS="-screen 0 1280x1024x24 -nolisten tcp"

@@ -1,0 +1,230 @@
+#!/usr/bin/env bash
+# Builds Kestrava and runs every test: the whole suite in build/, then again
+# under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer in
+# build-asan/, the tests of the MIDI input thread, the bus and the whole
+# updates under ThreadSanitizer in build-tsan/, and each fuzz target for a
+# short while in build-fuzz/ (any sanitizer report fails the run). Tests
+# labelled "gui" run on a virtual display (Xvfb); all others run with no
+# display at all. Prints the time of every stage at the end.
+# Installs missing Debian packages first. Exits non-zero on any failure.
+#
+# Options (for developers; the plain command runs everything):
+#   --skip-install   do not check the Debian packages
+#   --main-only      only build/ (no sanitizer, benchmark or fuzz stages)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/build-common.sh
+
+skip_install=0
+main_only=0
+for arg in "$@"; do
+    case "$arg" in
+        --skip-install) skip_install=1 ;;
+        --main-only) main_only=1 ;;
+        *) echo "run-tests: unknown option $arg" >&2; exit 2 ;;
+    esac
+done
+
+started=$SECONDS
+failed_stages=()
+total_passed=0
+total_failed=0
+logs=$(mktemp -d)
+trap 'rm -rf "$logs"' EXIT
+
+stage_names=()
+stage_starts=()
+stage() {
+    local t=$((SECONDS - started))
+    stage_names+=("$*")
+    stage_starts+=("$SECONDS")
+    printf '\n==== %s  [%02d:%02d elapsed]\n' "$*" $((t / 60)) $((t % 60))
+}
+
+# The time each stage took, up to the start of the next one.
+print_stage_times() {
+    local i end d
+    echo "Stage times:"
+    for i in "${!stage_names[@]}"; do
+        end=${stage_starts[$((i + 1))]:-$SECONDS}
+        d=$((end - stage_starts[i]))
+        printf '  %3d:%02d  %s\n' $((d / 60)) $((d % 60)) "${stage_names[i]}"
+    done
+}
+
+# Adds one ctest run's counts (from its log) to the totals.
+count_results() {
+    local line
+    line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$1" | tail -n1 || true)
+    [ -n "$line" ] || return 0
+    local failed total
+    failed=$(sed -E 's/.* ([0-9]+) tests? failed out of.*/\1/' <<<"$line")
+    total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
+    total_failed=$((total_failed + failed))
+    total_passed=$((total_passed + total - failed))
+}
+
+# run_suite <build dir> <name>: every test of the tree; "gui" tests on Xvfb.
+run_suite() {
+    local dir=$1 name=$2 log
+    local common=(--test-dir "$dir" --output-on-failure -j "$KESTRAVA_JOBS" --timeout 900)
+
+    log="$logs/$name-headless.log"
+    if ! env -u DISPLAY -u WAYLAND_DISPLAY ctest "${common[@]}" -LE '^gui$' 2>&1 | tee "$log"; then
+        failed_stages+=("$name: tests")
+    fi
+    count_results "$log"
+
+    log="$logs/$name-gui.log"
+    if ! xvfb-run -a -s "$KESTRAVA_XVFB_ARGS" ctest "${common[@]}" -L '^gui$' 2>&1 | tee "$log"; then
+        failed_stages+=("$name: GUI tests")
+    fi
+    count_results "$log"
+}
+
+if [ "$skip_install" -eq 0 ]; then
+    stage "Debian packages"
+    bash scripts/install-deps.sh
+fi
+
+# ---- 1. The whole suite, as shipped -----------------------------------------
+stage "build/ (RelWithDebInfo)"
+configure_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+build_tree build
+stage "tests in build/"
+run_suite build main
+
+if [ "$main_only" -eq 0 ]; then
+
+# ---- 2. Benchmark smoke run ----------------------------------------------------
+# Keeps the benchmark program building and running; its figures are not
+# checked here. KESTRAVA_BENCH_SMOKE=1 asks the program for tiny sizes.
+# (The benchmark program itself arrives with the performance work; until then
+# this stage finds nothing to run.)
+bench=build/bench/kestrava_bench
+if [ -x "$bench" ]; then
+    stage "benchmark smoke run"
+    if ! KESTRAVA_BENCH_SMOKE=1 timeout 600 "$bench" --benchmark_min_time=0.01 >"$logs/bench.log" 2>&1; then
+        cat "$logs/bench.log"
+        failed_stages+=("benchmark smoke run")
+    else
+        tail -n 20 "$logs/bench.log"
+    fi
+else
+    stage "benchmark smoke run: no benchmark program yet, skipped"
+fi
+
+# ---- 3. AddressSanitizer + UndefinedBehaviorSanitizer ------------------------
+# The sanitizer trees build with -O1 and line tables only (-g1), enough for
+# symbolised reports, to keep their builds and runs short.
+sanitizer_flags=("-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG")
+# Every report fails:
+# ASan and UBSan stop the process with a non-zero exit, and so does a leak
+# (LeakSanitizer runs inside ASan; set KESTRAVA_ASAN_DETECT_LEAKS=0 to look
+# at other reports first). The environment also covers the build itself,
+# since the build runs our generator and the test discovery.
+stage "build-asan/ (ASan + UBSan, -O1)"
+lsan_supp="$PWD/tests/sanitizers/lsan.supp"
+export ASAN_OPTIONS="halt_on_error=1:detect_leaks=${KESTRAVA_ASAN_DETECT_LEAKS:-1}:print_summary=1"
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:print_summary=1"
+if [ -f "$lsan_supp" ]; then
+    export LSAN_OPTIONS="suppressions=$lsan_supp:print_suppressions=0"
+fi
+configure_tree build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRAVA_SANITIZE=ON -DKESTRAVA_BUILD_BENCH=OFF \
+    "${sanitizer_flags[@]}"
+build_tree build-asan
+stage "tests in build-asan/"
+run_suite build-asan asan
+
+# ---- 4. LeakSanitizer ------------------------------------------------------------
+# Leaks are checked in the ASan run above (detect_leaks=1: LeakSanitizer runs
+# when each test process ends and a leak makes it fail). Where LeakSanitizer
+# cannot work (some containers forbid what it needs) it would find nothing
+# and say little, so a program that leaks on purpose must be caught here.
+stage "LeakSanitizer check"
+canary="$logs/leak-canary"
+printf '#include <cstdlib>\nvoid* volatile p;\nint main() { p = std::malloc (64); p = nullptr; return 0; }\n' >"$canary.cpp"
+if ! c++ -fsanitize=address -O0 "$canary.cpp" -o "$canary"; then
+    failed_stages+=("LeakSanitizer check: the canary does not build")
+elif ASAN_OPTIONS="detect_leaks=1" "$canary" >"$canary.log" 2>&1 || ! grep -q 'LeakSanitizer: detected memory leaks' "$canary.log"; then
+    cat "$canary.log"
+    failed_stages+=("LeakSanitizer check: a leak went unreported, so the ASan run proves nothing about leaks")
+else
+    echo "LeakSanitizer reports leaks here; ASAN_OPTIONS=$ASAN_OPTIONS"
+fi
+
+# ---- 5. ThreadSanitizer ---------------------------------------------------------
+# A clang build of the tests that involve the MIDI input thread, the bus and
+# the end-to-end scenarios (the suites named below); only the test program
+# and the demo's data folder (the panel tests read it) are built. Any report
+# stops the test process (halt_on_error), which fails it.
+tsan_ctest_args=(-R '^(Link|Sim|UpdateFlow|Panel|JobRunner|BadInput)[A-Za-z]*\.')
+if [ ${#tsan_ctest_args[@]} -gt 0 ]; then
+    stage "build-tsan/ (ThreadSanitizer, -O1)"
+    export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
+    configure_tree build-tsan -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRAVA_TSAN=ON -DKESTRAVA_BUILD_BENCH=OFF \
+        "${sanitizer_flags[@]}"
+    build_tree build-tsan kestrava_tests kestrava_demo_data
+    stage "tests in build-tsan/"
+    log="$logs/tsan.log"
+    if ! env -u DISPLAY -u WAYLAND_DISPLAY ctest --test-dir build-tsan --output-on-failure -j "$KESTRAVA_JOBS" \
+            --timeout 900 "${tsan_ctest_args[@]}" 2>&1 | tee "$log"; then
+        failed_stages+=("tsan: tests")
+    fi
+    count_results "$log"
+else
+    stage "ThreadSanitizer build: not set up yet, skipped"
+fi
+
+# ---- 6. Fuzz smoke runs -------------------------------------------------------
+# Each libFuzzer target (an executable named fuzz_* in build-fuzz/fuzz/) runs
+# for KESTRAVA_FUZZ_SECONDS (30) on a scratch copy of its seeds: those that
+# kestrava_fuzz_seeds writes (from the demo's data folder and captured wire
+# traffic) and those kept in fuzz/corpus/<target>/, when either exists.
+if [ -f fuzz/CMakeLists.txt ]; then
+    stage "build-fuzz/ (clang, libFuzzer)"
+    configure_tree build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRAVA_BUILD_FUZZ=ON -DKESTRAVA_SANITIZE=ON -DKESTRAVA_BUILD_BENCH=OFF \
+        "${sanitizer_flags[@]}"
+    build_tree build-fuzz fuzz/all
+    corpora="$logs/corpus"
+    mkdir -p "$corpora"
+    if [ -x build-fuzz/fuzz/kestrava_fuzz_seeds ]; then
+        build-fuzz/fuzz/kestrava_fuzz_seeds "$corpora" build/demo >"$logs/seeds.log" 2>&1 \
+            || { cat "$logs/seeds.log"; failed_stages+=("fuzz: seeds"); }
+    fi
+    found=0
+    for target in build-fuzz/fuzz/fuzz_*; do
+        if [ ! -f "$target" ] || [ ! -x "$target" ]; then continue; fi
+        found=1
+        name=$(basename "$target")
+        stage "fuzz smoke run: $name"
+        corpus="$corpora/$name"
+        mkdir -p "$corpus"
+        if [ -d "fuzz/corpus/$name" ]; then cp -r "fuzz/corpus/$name/." "$corpus/"; fi
+        if ! "$target" -max_total_time="${KESTRAVA_FUZZ_SECONDS:-30}" -timeout=10 -rss_limit_mb=2048 \
+                -print_final_stats=1 "$corpus" >"$logs/$name.log" 2>&1; then
+            tail -n 60 "$logs/$name.log"
+            failed_stages+=("fuzz: $name")
+        else
+            grep -E '^stat::number_of_executed_units' "$logs/$name.log" || true
+        fi
+    done
+    [ "$found" -eq 1 ] || { echo "no fuzz targets were built"; failed_stages+=("fuzz: no targets"); }
+else
+    stage "fuzz smoke runs: no fuzz targets yet, skipped"
+fi
+
+fi   # main_only
+
+# ---- Summary ----------------------------------------------------------------------
+t=$((SECONDS - started))
+stage "done in $((t / 60)) min $((t % 60)) s"
+print_stage_times
+if [ ${#failed_stages[@]} -ne 0 ]; then
+    echo "Failed stages:"
+    printf '  %s\n' "${failed_stages[@]}"
+fi
+echo "Summary: $total_passed passed, $total_failed failed"
+[ ${#failed_stages[@]} -eq 0 ]
