@@ -101,6 +101,12 @@ public:
     int GetTotalBytes() const { return m_nTotalBytes; }
     /** Bytes of the finished program or erase steps. */
     int GetDoneBytes() const { return m_nDoneBytes; }
+    /** Index of the sector where the checked range begins (tests). */
+    int32_t GetRangeFirst() const { return m_nRangeFirst; }
+    /** Index of the first sector after the checked range (tests). */
+    int32_t GetRangeEnd() const { return m_nRangeEnd; }
+    /** Sectors in the loaded sector table (tests). */
+    int32_t GetSectorEntries() const { return m_nSectorEntries; }
     /** Widgets by role, for tests. */
     juce::TextButton* GetProgramButton() { return m_ProgramButton; }
     juce::TextButton* GetHelpButton() { return m_HelpButton; }

@@ -82,9 +82,10 @@ bool MainComponent::ValidateRange()
     m_nRangeFirst = first;
 
     const int64_t avail = S - F;
-    if (avail <= 0)
+    if (F < 0 || avail <= 0)
     {
-        // Nothing of the file lies at or after the file offset.
+        // Nothing of the file lies at or after the file offset (ffffffff and the
+        // like are offsets past any file, not before its start).
         m_Logger.Print ("Something wrong in program...\n");
         return true;
     }
