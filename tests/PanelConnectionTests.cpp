@@ -1,0 +1,210 @@
+// The panel's connection half of its notification handling: status texts and
+// colours, the time-out after 91 unanswered cycles, the two-devices warning,
+// and dropped files.
+#include <gtest/gtest.h>
+#include "tests/PanelTestSupport.h"
+
+namespace
+{
+    const juce::Colour kSearching (128, 0, 0);
+    const juce::Colour kConnected (0, 0, 255);
+    const juce::String kTimeOut ("Time Out,Please Check Help.\n");
+
+    void Deliver (MainComponent& panel, int code, int argument = 0)
+    {
+        panel.handleMessage (NotifyMessage (code, argument));
+    }
+
+    void DeliverDrop (MainComponent& panel, int argument, std::unique_ptr<MessagePayload> payload)
+    {
+        panel.handleMessage (NotifyMessage (kFileDropMessage, argument, 0, std::move (payload)));
+    }
+
+    int CountBoxes (const PanelHarness& h, const juce::String& text)
+    {
+        int n = 0;
+        for (auto& b : h.boxes)
+            n += b.text == text ? 1 : 0;
+        return n;
+    }
+}
+
+TEST (PanelConnection, WithTheLogoBothFlagsShowTheModuleNameInBlueAndEnableProgram)
+{
+    PanelHarness h;
+    auto& panel = h.Start();
+    for (int fs : { 1, 0 })
+    {
+        Deliver (panel, kConnectedMessage, fs);
+        EXPECT_EQ (panel.GetStatusText(), "Vorlenz module connected.");
+        EXPECT_EQ (panel.GetStatusColour(), kConnected);
+        EXPECT_TRUE (panel.GetProgramButton()->isEnabled());
+
+        Deliver (panel, kNotFoundMessage);
+        EXPECT_EQ (panel.GetStatusText(), "Vorlenz module is connecting...");
+        EXPECT_EQ (panel.GetStatusColour(), kSearching);
+        EXPECT_FALSE (panel.GetProgramButton()->isEnabled());
+    }
+}
+
+TEST (PanelConnection, WithoutTheLogoTheFsFlagPicksFsOrHsDirectlyAfterTheText)
+{
+    PanelHarness h;
+    h.folder.getChildFile ("QvDoc/Logo.PNG").deleteFile();
+    auto& panel = h.Start();
+    Deliver (panel, kConnectedMessage, 1);
+    EXPECT_EQ (panel.GetStatusText(), "QVM Connected.(FS)");
+    EXPECT_EQ (panel.GetStatusColour(), kConnected);
+    Deliver (panel, kConnectedMessage, 0);
+    EXPECT_EQ (panel.GetStatusText(), "QVM Connected.(HS)");
+    Deliver (panel, kNotFoundMessage);
+    EXPECT_EQ (panel.GetStatusText(), "QVM Connecting...");
+    EXPECT_EQ (panel.GetStatusColour(), kSearching);
+    EXPECT_FALSE (panel.GetProgramButton()->isEnabled());
+}
+
+TEST (PanelConnection, AnHsModuleOnTheBusIsShownConnectedWithoutTheLogo)
+{
+    PanelHarness h;
+    h.folder.getChildFile ("QvDoc/Logo.PNG").deleteFile();
+    h.AddModule (SimMode::Loader, 0);
+    auto& panel = h.Start();
+    ASSERT_TRUE (h.WaitConnected());
+    EXPECT_EQ (panel.GetStatusText(), "QVM Connected.(HS)");
+    EXPECT_EQ (panel.GetStatusColour(), kConnected);
+    EXPECT_TRUE (h.boxes.empty());
+}
+
+TEST (PanelConnection, NinetyUnansweredCyclesOnlyRepaintAndTheNinetyFirstTimesOut)
+{
+    PanelHarness h;
+    auto& panel = h.Start();
+    ASSERT_EQ (g_nSearchTicks, 0);
+    for (int i = 0; i < 90; ++i)
+        Deliver (panel, kNotFoundMessage);
+    EXPECT_TRUE (h.boxes.empty());
+    EXPECT_EQ (g_nSearchTicks, 90);
+    EXPECT_EQ (panel.GetStatusText(), "Vorlenz module is connecting...");
+
+    Deliver (panel, kNotFoundMessage);
+    ASSERT_EQ (h.boxes.size(), 1u);
+    EXPECT_EQ (h.boxes[0].text, kTimeOut);
+    EXPECT_EQ (h.boxes[0].title, "");
+    EXPECT_EQ (h.boxes[0].icon, juce::MessageBoxIconType::NoIcon);
+    // The search starts again from zero: another 90 cycles pass quietly.
+    EXPECT_EQ (g_nSearchTicks, 0);
+    EXPECT_FALSE (panel.GetProgramButton()->isEnabled());
+    for (int i = 0; i < 90; ++i)
+        Deliver (panel, kNotFoundMessage);
+    EXPECT_EQ (h.boxes.size(), 1u);
+    Deliver (panel, kNotFoundMessage);
+    EXPECT_EQ (CountBoxes (h, kTimeOut), 2);
+}
+
+TEST (PanelConnection, AConnectionInBetweenRestartsTheCount)
+{
+    PanelHarness h;
+    auto& panel = h.Start();
+    for (int i = 0; i < 60; ++i)
+        Deliver (panel, kNotFoundMessage);
+    Deliver (panel, kConnectedMessage, 1);
+    EXPECT_EQ (g_nSearchTicks, 0);
+    for (int i = 0; i < 90; ++i)
+        Deliver (panel, kNotFoundMessage);
+    EXPECT_TRUE (h.boxes.empty());
+    Deliver (panel, kNotFoundMessage);
+    EXPECT_EQ (CountBoxes (h, kTimeOut), 1);
+}
+
+TEST (PanelConnection, TheTimeOutLetsTheLinkSearchAgain)
+{
+    PanelHarness h;
+    auto& panel = h.Start();
+    for (int i = 0; i < 91; ++i)
+        Deliver (panel, kNotFoundMessage);
+    ASSERT_EQ (CountBoxes (h, kTimeOut), 1);
+    // A module plugged in after the time-out is found by the restarted search.
+    h.AddModule();
+    EXPECT_TRUE (h.WaitConnected());
+}
+
+TEST (PanelConnection, TwoDevicesGiveTheWarningBoxWithItsTwoLinesAndChangeNothingElse)
+{
+    PanelHarness h;
+    auto& panel = h.Start();
+    Deliver (panel, kConnectedMessage, 1);
+    Deliver (panel, kTwoDevicesMessage);
+    ASSERT_EQ (h.boxes.size(), 1u);
+    EXPECT_EQ (h.boxes[0].icon, juce::MessageBoxIconType::WarningIcon);
+    EXPECT_EQ (h.boxes[0].title, "Warning");
+    EXPECT_EQ (h.boxes[0].text, juce::String::fromUTF8 ("Two or more devices, please confirm.    \n"
+                                                        "\xe5\xa4\x9a\xe4\xb8\xaa\xe8\xae\xbe\xe5\xa4\x87"
+                                                        "\xe8\xbf\x9e\xe6\x8e\xa5,\xe8\xaf\xb7\xe7\xa1\xae\xe8\xae\xa4!"));
+    EXPECT_EQ (panel.GetStatusText(), "Vorlenz module connected.");
+    EXPECT_TRUE (panel.GetProgramButton()->isEnabled());
+}
+
+TEST (PanelConnection, TwoLoaderModulesOnTheBusRaiseTheWarning)
+{
+    PanelHarness h;
+    h.AddModule();
+    SimModuleConfig second;
+    second.inputName = second.outputName = "Second Sound Module";
+    second.chipName = "KV29F064";
+    h.bus->addModule (second);
+    h.Start();
+    EXPECT_TRUE (RunLoopUntil ([&] { return ! h.boxes.empty(); }, 10000));
+    ASSERT_FALSE (h.boxes.empty());
+    EXPECT_EQ (h.boxes[0].title, "Warning");
+}
+
+TEST (PanelConnection, ADroppedFileBecomesTheChosenFileWithItsTooltipAndSize)
+{
+    PanelHarness h;
+    auto& panel = h.Start();
+    const auto image = paneltest::WriteImage (h.folder.getChildFile ("dropped.rom"), 0x1234);
+
+    // Through the drop button, as a user drops the file.
+    panel.GetBrowseButton()->filesDropped ({ image.getFullPathName() }, 1, 1);
+    ASSERT_TRUE (RunLoopUntil ([&] { return panel.GetFileLabelText() == image.getFullPathName(); }));
+    auto* label = dynamic_cast<juce::Label*> (panel.GetWidgets()[15]);
+    EXPECT_EQ (label->getTooltip(), image.getFullPathName());
+    EXPECT_EQ (g_nFileSize.load(), 0x1234);
+}
+
+TEST (PanelConnection, ADropWithAnotherCodeOrWithoutAPathChangesNothing)
+{
+    PanelHarness h;
+    auto& panel = h.Start();
+    const auto path = h.folder.getChildFile ("Sample.bin").getFullPathName();
+    auto* label = dynamic_cast<juce::Label*> (panel.GetWidgets()[15]);
+
+    DeliverDrop (panel, 0x6001, std::make_unique<TextPayload> (path));
+    DeliverDrop (panel, 0, std::make_unique<TextPayload> (path));
+    DeliverDrop (panel, kFileDropCode, nullptr);
+    DeliverDrop (panel, kFileDropCode, std::make_unique<TextPayload> (juce::String()));
+    DeliverDrop (panel, kFileDropCode, std::make_unique<ProgressRecord> (1, 2));
+    EXPECT_EQ (panel.GetFileLabelText(), "No file selected.");
+    EXPECT_EQ (label->getTooltip(), "No file selected.");
+    EXPECT_EQ (g_nFileSize.load(), 0);
+    EXPECT_TRUE (h.boxes.empty());
+
+    // The right code with a path is taken.
+    DeliverDrop (panel, kFileDropCode, std::make_unique<TextPayload> (path));
+    EXPECT_EQ (panel.GetFileLabelText(), path);
+    EXPECT_EQ (label->getTooltip(), path);
+}
+
+TEST (PanelConnection, PresenceKeepsReconnectDisabledAndUnknownCodesAreIgnored)
+{
+    PanelHarness h;
+    auto& panel = h.Start();
+    Deliver (panel, kPresenceMessage, 1);
+    EXPECT_FALSE (panel.GetWidgets()[0]->isEnabled());
+    const auto status = panel.GetStatusText();
+    Deliver (panel, 0x5009);
+    Deliver (panel, kLogAppendMessage);
+    panel.handleMessage (juce::Message());   // not a notification at all
+    EXPECT_EQ (panel.GetStatusText(), status);
+    EXPECT_TRUE (h.boxes.empty());
+}
