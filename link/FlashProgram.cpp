@@ -123,9 +123,9 @@ void Communication::PlanErase()
     m_nFirstSector = first;
 
     const int64_t available = m_nImageSize - m_nSrcOffset;
-    if (available <= 0)
+    if (available <= 0 || m_nSrcOffset < 0)
     {
-        // Nothing of the file lies at or after the source offset: nothing to program.
+        // The source offset lies outside the file: nothing to program.
         m_nOp = kOpErasing;
         SetPendingError (19);
         return;
