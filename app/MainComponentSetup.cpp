@@ -347,6 +347,9 @@ void MainComponent::BuildDataPaths()
     {
         PathCopy (dst, g_szDriverDir);
         PathAppend (dst, relative.replaceCharacter ('\\', juce::File::getSeparatorChar()).toWideCharPointer());
+        // A path cut at the end of its buffer would name another file: it stays empty instead.
+        if (ToString (g_szDriverDir).length() + relative.length() >= kMaxPath)
+            dst[0] = 0;
     };
     build (m_szFlashPgmPath, "QvDoc\\flashpgm.bin");
     build (m_szSpecial418Path, "QvDoc\\Special418.bin");

@@ -1,20 +1,10 @@
 // What the panel's buttons and its MCU list do.
 #include "app/MainComponent.h"
+#include "app/ChosenImage.h"
 #include "app/Hooks.h"
 #include "link/Globals.h"
 #include "link/Messages.h"
 #include "platform/SystemCalls.h"
-
-namespace
-{
-    constexpr int64_t kFullImageSize = 0x0C000000;
-
-    /** Reads two bytes at an offset; false when the file is shorter. */
-    bool ReadPair (std::FILE* f, long offset, uint8_t* pair)
-    {
-        return std::fseek (f, offset, SEEK_SET) == 0 && std::fread (pair, 1, 2, f) == 2;
-    }
-}
 
 void MainComponent::buttonClicked (juce::Button* button)
 {
@@ -32,33 +22,21 @@ void MainComponent::OnProgramClicked()
         return;
     auto& link = m_JobRunner.GetLink();
 
-    std::FILE* f = OpenFileW (m_FileLabel->getText(), "rb");
+    // A file that "Browse..." could not measure cannot be programmed either.
+    std::FILE* f = OpenChosenImage (m_FileLabel->getText());
     if (f == nullptr)
     {
         StopWithError ("Error Code 23\n");
         return;
     }
-    uint8_t low[2] {}, high[2] {};
-    const bool hasLow = ReadPair (f, 0xFFF8, low);
-    const bool hasHigh = ReadPair (f, 0x3FFF8, high);
+    const auto markers = ReadImageMarkers (f);
     std::fclose (f);
-
-    int n = 0;
-    if (hasLow && low[0] == 'B' && low[1] == 'D')
-    {
-        n = 1;
-        m_nImageBank = 0;
-    }
-    if (hasHigh && high[0] == 'B' && high[1] == 'D')
-    {
-        n += 1;
-        m_nImageBank = 1;
-    }
-    if (n == 0)
+    if (markers.nCount == 0)
     {
         StopWithError ("Error Code 24\n");
         return;
     }
+    m_nImageBank = (uint8_t) markers.nBank;
 
     if (g_hFind != nullptr)
     {
@@ -120,13 +98,8 @@ void MainComponent::OnBrowseClicked()
 
 void MainComponent::MeasureChosenFile()
 {
-    const auto path = m_FileLabel->getText().substring (0, kMaxPath);
-    std::FILE* f = OpenFileW (path, "rb");
-    const int64_t size = f != nullptr ? FileSize64 (f) : -1;
-    if (f != nullptr)
-        std::fclose (f);
-    // Sizes are kept in 32 bits: a file of 2 GiB or more cannot be used.
-    if (f == nullptr || size < 0 || size > std::numeric_limits<int>::max())
+    const int64_t size = MeasureImageFile (m_FileLabel->getText());
+    if (! IsUsableImageSize (size))
     {
         m_Logger.Print ("Please choose Write File!\n");
         return;
