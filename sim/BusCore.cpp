@@ -1,5 +1,8 @@
 #include "sim/BusCore.h"
 #include <algorithm>
+#if defined(__linux__)
+ #include <sys/prctl.h>
+#endif
 #include "sim/BusDevice.h"
 #include "sim/BusPorts.h"
 #include "sim/PortPairs.h"
@@ -22,7 +25,15 @@ void BusCore::start()
     const std::lock_guard<std::mutex> guard (m_lock);
     if (m_thread.joinable() || m_stopping)
         return;
-    m_thread = std::thread ([this] { t_deliveringBus = this; run(); });
+    m_thread = std::thread ([this]
+    {
+        t_deliveringBus = this;
+       #if defined(__linux__)
+        // Timed deliveries wake on time: no default 50 us of timer slack.
+        prctl (PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+       #endif
+        run();
+    });
 }
 
 void BusCore::shutdown()

@@ -1,12 +1,13 @@
 #include "sim/SimDriverImage.h"
+#include <algorithm>
 
 namespace
 {
-    void PutName (std::vector<uint8_t>& out, const juce::String& name)
+    void PutName (uint8_t* field, const juce::String& name)
     {
         const std::string text = name.toStdString();
         for (size_t i = 0; i < 16; ++i)
-            out.push_back (i < text.size() ? (uint8_t) text[i] : 0xFF);
+            field[i] = i < text.size() ? (uint8_t) text[i] : 0xFF;
     }
 
     // Offset of the name field `which` (0 MCU, 1 flash), or -1 when the data
@@ -47,22 +48,23 @@ namespace
 std::vector<uint8_t> MakeSimDriver (const juce::String& mcuName, const juce::String& flashName,
                                     const std::vector<SimRegion>& regions, size_t totalSize)
 {
-    std::vector<uint8_t> out;
+    const size_t namesAt = 16 + 4 * regions.size() + 4;
+    std::vector<uint8_t> out (std::max (namesAt + 32, totalSize), 0);
     const char head[] = "KESTRAVA-SIM-DRV";
-    out.insert (out.end(), head, head + 16);
+    std::copy (head, head + 16, out.begin());
+    size_t pos = 16;
     for (const auto& region : regions)
     {
-        out.push_back ((uint8_t) (region.sectorKiB & 0xFF));
-        out.push_back ((uint8_t) (region.sectorKiB >> 8));
-        out.push_back ((uint8_t) (region.count & 0xFF));
-        out.push_back ((uint8_t) (region.count >> 8));
+        out[pos++] = (uint8_t) (region.sectorKiB & 0xFF);
+        out[pos++] = (uint8_t) (region.sectorKiB >> 8);
+        out[pos++] = (uint8_t) (region.count & 0xFF);
+        out[pos++] = (uint8_t) (region.count >> 8);
     }
-    out.insert (out.end(), 4, 0);
-    PutName (out, mcuName);
-    PutName (out, flashName);
+    PutName (out.data() + namesAt, mcuName);        // behind the four zero bytes
+    PutName (out.data() + namesAt + 16, flashName);
     // Filler that looks like code: never an all-zero or all-0xFF run.
-    for (size_t i = out.size(); i < totalSize; ++i)
-        out.push_back ((uint8_t) (0x40 + (i * 7) % 0x80));
+    for (size_t i = namesAt + 32; i < out.size(); ++i)
+        out[i] = (uint8_t) (0x40 + (i * 7) % 0x80);
     return out;
 }
 
