@@ -37,7 +37,10 @@ GeometryResult ReadDriverGeometry (const uint8_t* data, size_t size,
                 break;
             }
             count += n;
-            bytes += (int64_t) kib * 1024 * n;
+            // Past the limit the sum only has to stay past it: a table of millions
+            // of large regions would otherwise overflow even 64 bits.
+            if (bytes <= kMaxFlashBytes)
+                bytes += (int64_t) kib * 1024 * n;
             ++groups;
         }
     }

@@ -42,6 +42,9 @@ namespace
             // 65535 x 65535 KiB per region: a sector table of billions of entries and
             // start addresses far beyond 32 bits if anything were built from it.
             { "counts far past 512 MiB", DriverBytes (Regions (64, { 65535, 65535 })) },
+            // An erased flash dump taken for a driver: 2.4 million regions of 65535 x
+            // 64 MiB, whose sum would overflow even a 64-bit byte count.
+            { "9 MB of 0xFF", std::vector<uint8_t> (9u << 20, 0xFF) },
         };
     }
 }
