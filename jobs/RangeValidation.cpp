@@ -12,6 +12,7 @@ bool MainComponent::LoadSectorTable (const wchar_t* driverPath)
         return true;
     }
     m_pSectorTable.clear();
+    m_nSectorEntries = 0;
 
     int64_t count = 0;
     std::vector<_STR_SECTOR> sectors;

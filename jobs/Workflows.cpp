@@ -100,6 +100,7 @@ void MainComponent::FinishWorkflow (bool storeLastSave)
     m_Logger.Clear();
     m_pDriverImage.clear();
     m_pSectorTable.clear();
+    m_nSectorEntries = 0;
     m_nDoneBytes = 0;
     if (storeLastSave)
     {
