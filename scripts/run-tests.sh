@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds Kestrava and runs every test: the whole suite in build/, then again
 # under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer in
-# build-asan/, the tests of the MIDI input thread, the bus and the whole
-# updates under ThreadSanitizer in build-tsan/, and each fuzz target for a
-# short while in build-fuzz/ (any sanitizer report fails the run). Tests
+# build-asan/ (clang; the fuzz targets are built in the same tree and each
+# runs for a short while), and the tests of the MIDI input thread, the bus and
+# the whole updates under ThreadSanitizer in build-tsan/ (any sanitizer report
+# fails the run). Tests
 # labelled "gui" run on a virtual display (Xvfb); all others run with no
 # display at all. Prints the time of every stage at the end.
 # Installs missing Debian packages first. Exits non-zero on any failure.
@@ -118,20 +119,28 @@ fi
 # The sanitizer trees build with -O1 and line tables only (-g1), enough for
 # symbolised reports, to keep their builds and runs short.
 sanitizer_flags=("-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG")
-# Every report fails:
-# ASan and UBSan stop the process with a non-zero exit, and so does a leak
+# Every report fails: ASan and UBSan stop the process with a non-zero exit, and so does a leak
 # (LeakSanitizer runs inside ASan; set KESTRAVA_ASAN_DETECT_LEAKS=0 to look
 # at other reports first). The environment also covers the build itself,
 # since the build runs our generator and the test discovery.
-stage "build-asan/ (ASan + UBSan, -O1)"
+stage "build-asan/ (clang, ASan + UBSan, -O1)"
 lsan_supp="$PWD/tests/sanitizers/lsan.supp"
 export ASAN_OPTIONS="halt_on_error=1:detect_leaks=${KESTRAVA_ASAN_DETECT_LEAKS:-1}:print_summary=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:print_summary=1"
 if [ -f "$lsan_supp" ]; then
     export LSAN_OPTIONS="suppressions=$lsan_supp:print_suppressions=0"
 fi
-configure_tree build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRAVA_SANITIZE=ON -DKESTRAVA_BUILD_BENCH=OFF \
-    "${sanitizer_flags[@]}"
+# The tree is built with clang so that the fuzz targets (clang's libFuzzer)
+# come out of the same build: one more tree of the whole program would cost
+# as much time as this one.
+fuzz_args=()
+if [ -f fuzz/CMakeLists.txt ]; then fuzz_args=(-DKESTRAVA_BUILD_FUZZ=ON); fi
+if [ -f build-asan/CMakeCache.txt ] && ! grep -q '^CMAKE_CXX_COMPILER:[A-Z]*=.*clang++' build-asan/CMakeCache.txt; then
+    rm -rf build-asan/CMakeCache.txt build-asan/CMakeFiles   # made with another compiler: configure afresh
+fi
+configure_tree build-asan -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRAVA_SANITIZE=ON -DKESTRAVA_BUILD_BENCH=OFF \
+    "${fuzz_args[@]}" "${sanitizer_flags[@]}"
 build_tree build-asan
 stage "tests in build-asan/"
 run_suite build-asan asan
@@ -178,42 +187,55 @@ else
 fi
 
 # ---- 6. Fuzz smoke runs -------------------------------------------------------
-# Each libFuzzer target (an executable named fuzz_* in build-fuzz/fuzz/) runs
+# Each libFuzzer target (an executable named fuzz_* in build-asan/fuzz/) runs
 # for KESTRAVA_FUZZ_SECONDS (30) on a scratch copy of its seeds: those that
 # kestrava_fuzz_seeds writes (from the demo's data folder and captured wire
-# traffic) and those kept in fuzz/corpus/<target>/, when either exists.
-if [ -f fuzz/CMakeLists.txt ]; then
-    stage "build-fuzz/ (clang, libFuzzer)"
-    configure_tree build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRAVA_BUILD_FUZZ=ON -DKESTRAVA_SANITIZE=ON -DKESTRAVA_BUILD_BENCH=OFF \
-        "${sanitizer_flags[@]}"
-    build_tree build-fuzz fuzz/all
+# traffic) and those kept in fuzz/corpus/<target>/, when either exists. The
+# targets run KESTRAVA_JOBS at a time.
+fuzz_targets=()
+for target in build-asan/fuzz/fuzz_*; do
+    if [ -f "$target" ] && [ -x "$target" ]; then fuzz_targets+=("$target"); fi
+done
+if [ -f fuzz/CMakeLists.txt ] && [ ${#fuzz_targets[@]} -eq 0 ]; then
+    stage "fuzz smoke runs"
+    echo "no fuzz targets were built"
+    failed_stages+=("fuzz: no targets")
+elif [ ${#fuzz_targets[@]} -eq 0 ]; then
+    stage "fuzz smoke runs: no fuzz targets yet, skipped"
+else
+    stage "fuzz smoke runs (${KESTRAVA_FUZZ_SECONDS:-30} s each)"
     corpora="$logs/corpus"
     mkdir -p "$corpora"
-    if [ -x build-fuzz/fuzz/kestrava_fuzz_seeds ]; then
-        build-fuzz/fuzz/kestrava_fuzz_seeds "$corpora" build/demo >"$logs/seeds.log" 2>&1 \
+    if [ -x build-asan/fuzz/kestrava_fuzz_seeds ]; then
+        build-asan/fuzz/kestrava_fuzz_seeds "$corpora" build/demo >"$logs/seeds.log" 2>&1 \
             || { cat "$logs/seeds.log"; failed_stages+=("fuzz: seeds"); }
     fi
-    found=0
-    for target in build-fuzz/fuzz/fuzz_*; do
-        if [ ! -f "$target" ] || [ ! -x "$target" ]; then continue; fi
-        found=1
-        name=$(basename "$target")
-        stage "fuzz smoke run: $name"
-        corpus="$corpora/$name"
-        mkdir -p "$corpus"
-        if [ -d "fuzz/corpus/$name" ]; then cp -r "fuzz/corpus/$name/." "$corpus/"; fi
-        if ! "$target" -max_total_time="${KESTRAVA_FUZZ_SECONDS:-30}" -timeout=10 -rss_limit_mb=2048 \
-                -print_final_stats=1 "$corpus" >"$logs/$name.log" 2>&1; then
-            tail -n 60 "$logs/$name.log"
-            failed_stages+=("fuzz: $name")
-        else
-            grep -E '^stat::number_of_executed_units' "$logs/$name.log" || true
-        fi
+    # fuzz_batch <targets...>: runs them side by side and reports each.
+    fuzz_batch() {
+        local target name pids=() names=() i
+        for target in "$@"; do
+            name=$(basename "$target")
+            mkdir -p "$corpora/$name"
+            if [ -d "fuzz/corpus/$name" ]; then cp -r "fuzz/corpus/$name/." "$corpora/$name/"; fi
+            "$target" -max_total_time="${KESTRAVA_FUZZ_SECONDS:-30}" -timeout=10 -rss_limit_mb=2048 \
+                -print_final_stats=1 "$corpora/$name" >"$logs/$name.log" 2>&1 &
+            pids+=($!)
+            names+=("$name")
+        done
+        for i in "${!pids[@]}"; do
+            name=${names[i]}
+            if wait "${pids[i]}"; then
+                echo "$name: $(grep -E '^stat::number_of_executed_units' "$logs/$name.log" || echo 'no stats')"
+            else
+                echo "---- $name failed:"
+                tail -n 60 "$logs/$name.log"
+                failed_stages+=("fuzz: $name")
+            fi
+        done
+    }
+    for ((i = 0; i < ${#fuzz_targets[@]}; i += KESTRAVA_JOBS)); do
+        fuzz_batch "${fuzz_targets[@]:i:KESTRAVA_JOBS}"
     done
-    [ "$found" -eq 1 ] || { echo "no fuzz targets were built"; failed_stages+=("fuzz: no targets"); }
-else
-    stage "fuzz smoke runs: no fuzz targets yet, skipped"
 fi
 
 fi   # main_only
