@@ -48,6 +48,7 @@ void JUCEDemoApplication::initialise (const juce::String&)
     m_pMainWindow = new MainDemoWindow();
     m_pMainWindow->centreWithSize (450, 185);
     m_pMainWindow->setVisible (true);
+    m_pMainWindow->repaint();   // a window shown before it was sized may keep unpainted areas
 }
 
 void JUCEDemoApplication::shutdown()

@@ -80,7 +80,8 @@ namespace
         const auto file = folder.getChildFile (name);
         file.deleteFile();
         juce::FileOutputStream out (file);
-        out.write (bytes.data(), bytes.size());
+        if (! bytes.empty())
+            out.write (bytes.data(), bytes.size());
     }
 
     Bytes Concat (std::initializer_list<Bytes> parts)

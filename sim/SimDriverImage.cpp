@@ -50,8 +50,9 @@ std::vector<uint8_t> MakeSimDriver (const juce::String& mcuName, const juce::Str
 {
     const size_t namesAt = 16 + 4 * regions.size() + 4;
     std::vector<uint8_t> out (std::max (namesAt + 32, totalSize), 0);
-    const char head[] = "KESTRAVA-SIM-DRV";
-    std::copy (head, head + 16, out.begin());
+    static const uint8_t head[16] = { 'K', 'E', 'S', 'T', 'R', 'A', 'V', 'A', '-', 'S', 'I', 'M', '-', 'D', 'R', 'V' };
+    for (size_t i = 0; i < sizeof (head); ++i)
+        out[i] = head[i];
     size_t pos = 16;
     for (const auto& region : regions)
     {

@@ -26,7 +26,8 @@ namespace
         juce::FileOutputStream out (file);
         out.setPosition (0);
         out.truncate();
-        out.write (bytes.data(), bytes.size());
+        if (! bytes.empty())
+            out.write (bytes.data(), bytes.size());
         return file;
     }
 
