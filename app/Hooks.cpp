@@ -55,6 +55,25 @@ void ShowErrorBox (const juce::String& text)
     ShowMessageBox (juce::MessageBoxIconType::NoIcon, juce::String(), text);
 }
 
+void ShowErrorBoxThen (const juce::String& text, std::function<void()> then)
+{
+    decltype (boxHook) hook;
+    {
+        std::lock_guard<std::mutex> l (hookLock);
+        hook = boxHook;
+    }
+    if (hook)
+    {
+        hook (juce::MessageBoxIconType::NoIcon, juce::String(), text);
+        if (then)
+            then();
+        return;
+    }
+    jassert (juce::MessageManager::getInstance()->isThisTheMessageThread());
+    juce::AlertWindow::showMessageBoxAsync (juce::MessageBoxIconType::NoIcon, juce::String(), text, juce::String(), nullptr,
+                                            juce::ModalCallbackFunction::create ([then] (int) { if (then) then(); }));
+}
+
 void RequestApplicationQuit()
 {
     decltype (quitHook) hook;

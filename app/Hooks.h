@@ -11,6 +11,8 @@ void SetQuitHook (std::function<void()> hook);
 void ShowMessageBox (juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text);
 /** Shows an error box: no icon, empty title. */
 void ShowErrorBox (const juce::String& text);
+/** Shows an error box without a message loop of its own and calls `then` once it is closed. */
+void ShowErrorBoxThen (const juce::String& text, std::function<void()> then);
 /** Asks the running application to quit. */
 void RequestApplicationQuit();
 

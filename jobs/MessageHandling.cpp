@@ -394,6 +394,8 @@ void MainComponent::EndJob()
     m_Logger.Print ("%02d:%02d:%02d.%03d\n", (int) (s / 3600), (int) ((s % 3600) / 60), (int) (s % 60), (int) (t % 1000));
     m_nJobKind = 0;
     m_JobRunner.GetLink().StopTimer();
-    ShowErrorBox ("It is Completed,Please Restart Device\n");
-    RequestApplicationQuit();
+    // The box runs no loop of its own: on Linux a quit asked for right after a
+    // nested loop, inside the same message, can be missed by the program's loop,
+    // which then never ends. The quit is asked for when the box is closed.
+    ShowErrorBoxThen ("It is Completed,Please Restart Device\n", [] { RequestApplicationQuit(); });
 }
