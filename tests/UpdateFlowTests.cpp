@@ -1,22 +1,215 @@
-// Whole updates through the real panel against the simulated module.
-#include <gtest/gtest.h>
-#include "tests/PanelHarness.h"
+// Whole updates through the real panel against the simulated module: the
+// model workflows, with the boot image, the special driver and the piece of
+// the image that holds the "BD" marker written last.
+#include "tests/UpdateFlowSupport.h"
+
+using namespace flow;
+
+namespace
+{
+    /** Whether the last programmed range that covers the marker comes after every
+        other range of the image except the block at 0x40000 that the model
+        workflows write at the very end. */
+    ::testing::AssertionResult MarkerPieceLast (const std::vector<Range>& ranges, uint64_t marker)
+    {
+        int last = -1;
+        for (int i = 0; i < (int) ranges.size(); ++i)
+            if (ranges[(size_t) i].first <= marker && marker < ranges[(size_t) i].first + ranges[(size_t) i].second)
+                last = i;
+        if (last < 0)
+            return ::testing::AssertionFailure() << "the marker was never programmed";
+        for (size_t i = (size_t) last + 1; i < ranges.size(); ++i)
+            if (ranges[i].first < 0x40000 || ranges[i].first + ranges[i].second > 0x60000)
+                return ::testing::AssertionFailure() << "0x" << std::hex << ranges[i].first << " was programmed after the marker";
+        return ::testing::AssertionSuccess();
+    }
+
+    /** What the QVM410 update programs for a 1 MiB image on 64 KiB sectors, in order. */
+    std::vector<Range> Qvm410Ranges (bool markerHigh)
+    {
+        std::vector<Range> r { { 0x40000, 0x10000 },    // boot2.bin, 64 KiB at the boot offset
+                               { 0x3F000, 0x1000 },     // zero block below 0x40000
+                               { 0xF000, 0x1000 } };    // zero block below 0x10000
+        for (uint64_t a = 0x60000; a < 0x100000; a += 0x20000)
+            r.push_back ({ a, 0x20000 });
+        const uint64_t low[] = { 0x10000, 0x20000, 0x30000, 0 }, high[] = { 0, 0x10000, 0x20000, 0x30000 };
+        for (auto a : markerHigh ? high : low)
+            r.push_back ({ a, 0x10000 });
+        r.push_back ({ 0x40000, 0x20000 });
+        return r;
+    }
+
+    /** Runs the update of an application-mode module from "Program" to the completion box. */
+    void RunApplicationModeUpdate (bool bothMarkers)
+    {
+        PanelHarness h;
+        auto module = h.AddModule (SimMode::Application);
+        module->preloadFlash (0, std::vector<uint8_t> (0x100000, 0x00));
+        h.Start();
+        ASSERT_TRUE (h.WaitConnected());
+        EXPECT_EQ (g_nDeviceFamily.load(), 1);
+
+        const auto image = h.MakeImage ("image.bin", 0x100000, true, bothMarkers);
+        const auto bytes = PanelHarness::Bytes (image);
+        h.Choose (image);
+        EXPECT_EQ (g_nFileSize.load(), 0x100000);
+        h.PressProgram();
+
+        ProgressWatch watch;
+        ASSERT_TRUE (RunUntilBoxes (h, 1, 120000, &watch)) << h.panel->GetLogText();
+        ASSERT_EQ (h.boxes.size(), 1u) << BoxTexts (h);
+        EXPECT_EQ (h.boxes[0].text, kCompleted);
+        EXPECT_EQ (h.quits.load(), 1);
+        EXPECT_EQ (h.panel->GetImageBank(), bothMarkers ? 1 : 0);
+
+        // The switch: the restart command went out, and the loader came back behind a new port.
+        EXPECT_EQ (module->receivedCount (SimCommand::Restart), 1);
+        EXPECT_EQ (module->mode(), SimMode::Loader);
+        bool probedOnNewIndex = false;
+        for (const auto& r : module->received (SimCommand::LoaderProbe))
+            if (r.mode == SimMode::Loader && r.bytes.size() == 7 && r.bytes[5] == 1)
+                probedOnNewIndex = true;
+        EXPECT_TRUE (probedOnNewIndex);
+        EXPECT_EQ (g_strMCUName, "QVM410");
+
+        // The whole update in its order; the marker's piece last of the boot area.
+        const auto ranges = Programmed (*module);
+        EXPECT_EQ (ranges, Qvm410Ranges (bothMarkers));
+        EXPECT_TRUE (MarkerPieceLast (ranges, bothMarkers ? 0x3FFF8 : 0xFFF8));
+        EXPECT_TRUE (FlashHolds (*module, 0, bytes, 0, bytes.size()));
+        // Special.bin was the last driver checked before the image was written.
+        EXPECT_EQ (module->receivedCount (SimCommand::CheckFlash), 3 + 1 + 1 + 1);
+
+        // The boot image counts in the bar: 1 MiB of image and 64 KiB of boot code, each once.
+        EXPECT_EQ (h.panel->GetTotalBytes(), 0x110000);
+        EXPECT_EQ (h.panel->GetDoneBytes(), 0x110000);
+        EXPECT_FALSE (watch.wentBack);
+        EXPECT_FALSE (watch.invalid);
+        EXPECT_TRUE (EndsWithElapsedTime (h.panel->GetLogText()));
+    }
+}
 
 TEST (UpdateFlow, ApplicationModeModuleGetsTheQvm410UpdateWithTheMarkerPieceLast)
 {
+    RunApplicationModeUpdate (false);
+}
+
+TEST (UpdateFlow, ImageWithBothMarkersWritesThePieceBelow0x40000Last)
+{
+    RunApplicationModeUpdate (true);
+}
+
+TEST (UpdateFlow, LoaderModeModuleWithAQvm428DriverGetsTheQvm428Update)
+{
     PanelHarness h;
-    auto module = h.AddModule (SimMode::Application);
+    // Without the QVM410 driver of its chip, the first driver that fits is the QVM428 one.
+    ASSERT_TRUE (h.folder.getChildFile ("Drivers/QVM410_KV29F064.bin").deleteFile());
+    auto module = h.AddModule (SimMode::Loader);
+    module->preloadFlash (0, std::vector<uint8_t> (0x100000, 0x00));
     h.Start();
     ASSERT_TRUE (h.WaitConnected());
 
-    const auto image = h.MakeImage ("image.bin", 0x100000);
+    const auto image = h.MakeImage ("image428.bin", 0x100000, true, false, 5);
+    const auto bytes = PanelHarness::Bytes (image);
     h.Choose (image);
-    EXPECT_EQ (g_nFileSize.load(), 0x100000);
     h.PressProgram();
+    ASSERT_TRUE (RunUntilBoxes (h, 1, 120000)) << h.panel->GetLogText();
+    ASSERT_EQ (h.boxes.size(), 1u) << BoxTexts (h);
+    EXPECT_EQ (h.boxes[0].text, kCompleted);
+    EXPECT_EQ (g_strMCUName, "QVM428");
+    EXPECT_EQ (module->receivedCount (SimCommand::Restart), 0);
 
-    ASSERT_TRUE (h.WaitForBox ("It is Completed,Please Restart Device\n", 120000)) << h.panel->GetLogText();
-    EXPECT_EQ (h.quits.load(), 1);
-    const auto flash = module->readFlash (0, 0x100000);
-    EXPECT_TRUE (flash == PanelHarness::Bytes (image));
-    EXPECT_EQ (h.boxes.size(), 1u);
+    // flashpgm.bin, one zero block (below 0x10000 only), the image from 0x60000, then 0x20000, 0 and 0x40000.
+    std::vector<Range> expected { { 0x40000, 0x10000 }, { 0xF000, 0x1000 } };
+    for (uint64_t a = 0x60000; a < 0x100000; a += 0x20000)
+        expected.push_back ({ a, 0x20000 });
+    for (uint64_t a : { 0x20000, 0x0, 0x40000 })
+        expected.push_back ({ a, 0x20000 });
+    const auto ranges = Programmed (*module);
+    EXPECT_EQ (ranges, expected);
+    EXPECT_TRUE (MarkerPieceLast (ranges, 0xFFF8));
+    EXPECT_TRUE (FlashHolds (*module, 0, bytes, 0, bytes.size()));
+    EXPECT_EQ (h.panel->GetDoneBytes(), h.panel->GetTotalBytes());
+}
+
+TEST (UpdateFlow, DroppedLargeImageIsMeasuredAndTakesItsModelsUpdate)
+{
+    PanelHarness h;
+    auto module = h.AddModule (SimMode::Loader);
+    h.Start();
+    ASSERT_TRUE (h.WaitConnected());
+
+    // First a small file through "Browse...", then a larger one dropped on the button.
+    h.Choose (h.MakeImage ("small.bin", 0x20000));
+    ASSERT_EQ (g_nFileSize.load(), 0x20000);
+    const auto image = h.MakeImage ("dropped.bin", 0x80000, true, false, 3);
+    h.panel->GetBrowseButton()->filesDropped ({ image.getFullPathName() }, 5, 5);
+    ASSERT_TRUE (RunLoopUntil ([&] { return g_nFileSize == 0x80000; }, 5000));
+    EXPECT_EQ (h.panel->GetFileLabelText(), image.getFullPathName());
+
+    h.PressProgram();
+    ASSERT_TRUE (RunUntilBoxes (h, 1, 120000)) << h.panel->GetLogText();
+    ASSERT_EQ (h.boxes.size(), 1u) << BoxTexts (h);
+    EXPECT_EQ (h.boxes[0].text, kCompleted);
+    // The model update, not the file workflow: boot2.bin went to the boot offset first.
+    const auto ranges = Programmed (*module);
+    ASSERT_FALSE (ranges.empty());
+    EXPECT_EQ (ranges.front(), Range (0x40000, 0x10000));
+    EXPECT_EQ (ranges.back(), Range (0x40000, 0x20000));
+    EXPECT_TRUE (FlashHolds (*module, 0, PanelHarness::Bytes (image), 0, 0x80000));
+}
+
+TEST (UpdateFlow, TwoChipFlowErasesAndProgramsEachChipInItsTurn)
+{
+    PanelHarness h;
+    // The demo's two-chip driver describes 32 MiB chips of 256 sectors of 128 KiB. Its copy here
+    // describes 4 of them (the count at offset 18), so that a chip is programmed in a second, not a
+    // minute; the second chip still takes the file from word offset 0x1000000 (byte 0x2000000) on.
+    const auto driver = h.folder.getChildFile ("Drivers/QVM428_S29GL256x2_R.bin");
+    juce::MemoryBlock bytesOfDriver;
+    ASSERT_TRUE (driver.loadFileAsData (bytesOfDriver));
+    auto* d = static_cast<uint8_t*> (bytesOfDriver.getData());
+    ASSERT_EQ (d[16] | (d[17] << 8), 128);
+    ASSERT_EQ (d[18] | (d[19] << 8), 256);
+    d[18] = 4;
+    d[19] = 0;
+    ASSERT_TRUE (driver.replaceWithData (bytesOfDriver.getData(), bytesOfDriver.getSize()));
+
+    constexpr uint64_t kChip = 0x80000, kSecondBase = (uint64_t) 0x400 << 17, kFileSecond = 0x2000000, kTail = 0x40000;
+    auto module = h.bus->addModule (ModuleConfig (SimMode::Loader, 1, "S29GL256x2_R", { 0, 0x400 }));
+    module->preloadFlash (0, std::vector<uint8_t> (kChip, 0x00));
+    module->preloadFlash (kSecondBase, std::vector<uint8_t> (kChip, 0x00));
+    h.Start();
+    ASSERT_TRUE (h.WaitConnected());
+
+    const auto image = h.MakeImage ("twochip.bin", (int) (kFileSecond + kTail), true, false, 7);
+    const auto bytes = PanelHarness::Bytes (image);
+    h.Choose (image);
+    h.PressProgram();
+    ProgressWatch watch;
+    ASSERT_TRUE (RunUntilBoxes (h, 1, 120000, &watch)) << h.panel->GetLogText();
+    ASSERT_EQ (h.boxes.size(), 1u) << BoxTexts (h);
+    EXPECT_EQ (h.boxes[0].text, kCompleted);
+    EXPECT_EQ (g_strFlashName, "S29GL256x2_R");
+
+    // Chip one: every sector erased, then programmed block by block without erasing again.
+    // Chip two: the sectors that the rest of the file needs, the same way.
+    std::vector<SimFlashOp> expected;
+    for (uint64_t a = 0; a < kChip; a += 0x20000)
+        expected.push_back ({ SimFlashOp::Erase, a, 0x20000 });
+    for (uint64_t a = 0; a < kChip; a += 0x20000)
+        expected.push_back ({ SimFlashOp::Program, a, 0x20000 });
+    for (uint64_t a = 0; a < kTail; a += 0x20000)
+        expected.push_back ({ SimFlashOp::Erase, kSecondBase + a, 0x20000 });
+    for (uint64_t a = 0; a < kTail; a += 0x20000)
+        expected.push_back ({ SimFlashOp::Program, kSecondBase + a, 0x20000 });
+    EXPECT_EQ (module->operations(), expected);
+
+    EXPECT_TRUE (FlashHolds (*module, 0, bytes, 0, (size_t) kChip));
+    EXPECT_TRUE (FlashHolds (*module, kSecondBase, bytes, (size_t) kFileSecond, (size_t) kTail));
+    EXPECT_TRUE (FlashIsAll (*module, kSecondBase + kTail, (size_t) (kChip - kTail), 0x00));
+    EXPECT_EQ (h.panel->GetFlashPageEditor()->getText(), "400");
+    EXPECT_EQ (h.panel->GetFileOffsetEditor()->getText(), "1000000");
+    EXPECT_FALSE (watch.invalid);
+    EXPECT_TRUE (EndsWithElapsedTime (h.panel->GetLogText()));
 }

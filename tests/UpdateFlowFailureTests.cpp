@@ -1,0 +1,268 @@
+// Updates that fail, through the real panel against the simulated module:
+// each shows its box, leaves the update flow at rest with the connection
+// restarted, and a second "Program" works again.
+#include <filesystem>
+#include "tests/UpdateFlowSupport.h"
+
+using namespace flow;
+
+namespace
+{
+    /** Presses "Program" with a small image and expects the update to complete. */
+    ::testing::AssertionResult SecondUpdateCompletes (PanelHarness& h, SimulatedModule& module)
+    {
+        const auto image = h.MakeImage ("second.bin", 0x40000, true, false, 77);
+        h.Choose (image);
+        module.clearRecords();
+        const auto before = h.boxes.size();
+        h.PressProgram();
+        if (! RunUntilBoxes (h, before + 1, 60000))
+            return ::testing::AssertionFailure() << "no box after the second \"Program\"";
+        if (h.boxes.back().text != kCompleted)
+            return ::testing::AssertionFailure() << "second update: " << BoxTexts (h);
+        return FlashHolds (module, 0, PanelHarness::Bytes (image), 0, 0x40000);
+    }
+
+    /** Boxes with this text. */
+    int CountBoxes (const PanelHarness& h, const juce::String& text)
+    {
+        int n = 0;
+        for (auto& b : h.boxes)
+            n += b.text == text ? 1 : 0;
+        return n;
+    }
+}
+
+TEST (UpdateFlowFailure, NoDriverThatFitsShowsErrorCode21OnceAndRestartsTheConnection)
+{
+    PanelHarness h;
+    auto module = h.bus->addModule (ModuleConfig (SimMode::Loader, 1, "KV99X000"));
+    h.Start();
+    ASSERT_TRUE (h.WaitConnected());
+    h.Choose (h.MakeImage ("image.bin", 0x40000));
+
+    h.PressProgram();
+    ASSERT_TRUE (RunUntilBoxes (h, 1, 30000)) << h.panel->GetLogText();
+    EXPECT_EQ (h.boxes[0].text, "Error Code 21\n");
+    // Every file of the driver folder was tried once.
+    EXPECT_EQ (module->receivedCount (SimCommand::LoadDriver), 7);
+    EXPECT_EQ (module->receivedCount (SimCommand::CheckFlash), 7);
+    EXPECT_EQ (g_hFind, nullptr);
+    EXPECT_TRUE (BackToConnected (h, false));
+    EXPECT_EQ (CountBoxes (h, "Error Code 21\n"), 1);
+    EXPECT_TRUE (module->operations().empty());
+
+    // "Program" starts a new search.
+    h.PressProgram();
+    ASSERT_TRUE (RunUntilBoxes (h, 2, 30000));
+    EXPECT_EQ (h.boxes[1].text, "Error Code 21\n");
+    EXPECT_EQ (module->receivedCount (SimCommand::LoadDriver), 14);
+    EXPECT_TRUE (BackToConnected (h, false));
+}
+
+TEST (UpdateFlowFailure, MissingBootFileStopsTheModelUpdateWithErrorCode2BeforeAnythingIsWritten)
+{
+    PanelHarness h;
+    // Both files of the QVM410 update are missing: the boot image is reported, not the special driver.
+    ASSERT_TRUE (h.folder.getChildFile ("QvDoc/boot2.bin").deleteFile());
+    ASSERT_TRUE (h.folder.getChildFile ("QvDoc/Special.bin").deleteFile());
+    auto module = h.bus->addModule (ModuleConfig (SimMode::Loader));
+    h.Start();
+    ASSERT_TRUE (h.WaitConnected());
+    h.Choose (h.MakeImage ("large.bin", 0x80000));
+
+    h.PressProgram();
+    ASSERT_TRUE (RunUntilBoxes (h, 1, 30000)) << h.panel->GetLogText();
+    ASSERT_EQ (h.boxes.size(), 1u) << BoxTexts (h);
+    EXPECT_EQ (h.boxes[0].text, "Error Code 2\n");
+    // The workflow started by the phase machine stopped: no phase is left behind.
+    EXPECT_EQ (g_nJobPhase.load(), 0);
+    EXPECT_TRUE (module->operations().empty());
+    EXPECT_TRUE (BackToConnected (h));
+    EXPECT_EQ (h.quits.load(), 0);
+
+    EXPECT_TRUE (SecondUpdateCompletes (h, *module));
+}
+
+TEST (UpdateFlowFailure, FilesThatCannotBeUsedAreRefusedBeforeTheModuleIsTouched)
+{
+    PanelHarness h;
+    auto module = h.bus->addModule (ModuleConfig (SimMode::Loader));
+    h.Start();
+    ASSERT_TRUE (h.WaitConnected());
+
+    // No "BD" at 0xFFF8 nor at 0x3FFF8.
+    h.Choose (h.MakeImage ("nomarker.bin", 0x80000, false, false));
+    h.PressProgram();
+    ASSERT_TRUE (RunUntilBoxes (h, 1, 10000));
+    EXPECT_EQ (h.boxes[0].text, "Error Code 24\n");
+    EXPECT_TRUE (BackToConnected (h));
+
+    // A file that is gone by the time "Program" is pressed.
+    const auto gone = h.MakeImage ("gone.bin", 0x40000);
+    h.Choose (gone);
+    ASSERT_TRUE (gone.deleteFile());
+    h.PressProgram();
+    ASSERT_TRUE (RunUntilBoxes (h, 2, 10000));
+    EXPECT_EQ (h.boxes[1].text, "Error Code 23\n");
+    EXPECT_TRUE (BackToConnected (h));
+
+    EXPECT_EQ (module->receivedCount (SimCommand::LoadDriver), 0);
+    EXPECT_EQ (h.boxes.size(), 2u) << BoxTexts (h);
+    EXPECT_TRUE (SecondUpdateCompletes (h, *module));
+}
+
+TEST (UpdateFlowFailure, CompareFailingThreeTimesRepeatsItsGroupAndCountsItOnce)
+{
+    PanelHarness h;
+    auto module = h.bus->addModule (ModuleConfig (SimMode::Loader));
+    h.Start();
+    ASSERT_TRUE (h.WaitConnected());
+    const auto image = h.MakeImage ("image.bin", 0x60000);
+    h.Choose (image);
+
+    // The first group's 32 blocks are lost three times over: three compares fail, the fourth passes.
+    module->loseNextProgramBlocks (3 * 32);
+    h.PressProgram();
+    ProgressWatch watch;
+    ASSERT_TRUE (RunUntilBoxes (h, 1, 60000, &watch)) << h.panel->GetLogText();
+    ASSERT_EQ (h.boxes.size(), 1u) << BoxTexts (h);
+    EXPECT_EQ (h.boxes[0].text, kCompleted);
+
+    const auto log = h.panel->GetLogText();
+    EXPECT_NE (log.indexOf ("Retry 3!\n"), -1) << log;
+    EXPECT_EQ (log.indexOf ("Retry 4!"), -1) << log;
+    int lost = 0;
+    for (const auto& op : module->operations())
+        lost += op.kind == SimFlashOp::ProgramLost && op.address == 0 && op.length == 0x20000 ? 1 : 0;
+    EXPECT_EQ (lost, 3);
+    EXPECT_EQ (Programmed (*module), (std::vector<Range> { { 0, 0x20000 }, { 0x20000, 0x20000 }, { 0x40000, 0x20000 } }));
+    EXPECT_TRUE (FlashHolds (*module, 0, PanelHarness::Bytes (image), 0, 0x60000));
+
+    // The repeated writes did not count: the bar never went past the work done, nor back.
+    EXPECT_EQ (h.panel->GetDoneBytes(), 0x60000);
+    EXPECT_EQ (h.panel->GetTotalBytes(), 0x60000);
+    EXPECT_FALSE (watch.wentBack);
+    EXPECT_FALSE (watch.invalid);
+    EXPECT_DOUBLE_EQ (h.panel->GetProgress(), 1.0);
+}
+
+TEST (UpdateFlowFailure, CompareThatAlwaysFailsEndsWithErrorCode11)
+{
+    PanelHarness h;
+    auto module = h.bus->addModule (ModuleConfig (SimMode::Loader));
+    h.Start();
+    ASSERT_TRUE (h.WaitConnected());
+    h.Choose (h.MakeImage ("image.bin", 0x60000));
+
+    module->loseNextProgramBlocks (1 << 20);
+    h.PressProgram();
+    ASSERT_TRUE (RunUntilBoxes (h, 1, 60000)) << h.panel->GetLogText();
+    ASSERT_EQ (h.boxes.size(), 1u) << BoxTexts (h);
+    EXPECT_EQ (h.boxes[0].text, "Error Code 11\n");
+    // Eleven writes of the first group, none of a later one.
+    int lost = 0;
+    for (const auto& op : module->operations())
+        lost += op.kind == SimFlashOp::ProgramLost ? 1 : 0;
+    EXPECT_EQ (lost, 11);
+    EXPECT_TRUE (BackToConnected (h));
+    EXPECT_EQ (h.quits.load(), 0);
+
+    module->clearFaults();
+    EXPECT_TRUE (SecondUpdateCompletes (h, *module));
+}
+
+TEST (UpdateFlowFailure, ModuleFallingSilentWhileProgrammingEndsWithErrorCode7)
+{
+    PanelHarness h;
+    auto module = h.bus->addModule (ModuleConfig (SimMode::Loader));
+    h.Start();
+    ASSERT_TRUE (h.WaitConnected());
+    h.Choose (h.MakeImage ("image.bin", 0x60000));
+
+    // Once the first group is written, one program block of a later group goes unanswered.
+    bool armed = false;
+    h.PressProgram();
+    ASSERT_TRUE (RunUntilBoxes (h, 1, 30000, nullptr, [&]
+    {
+        if (! armed && ! Programmed (*module).empty())
+        {
+            armed = true;
+            module->dropNextReplies (SimCommand::ProgramBlock, 1);
+        }
+    })) << h.panel->GetLogText();
+    ASSERT_EQ (h.boxes.size(), 1u) << BoxTexts (h);
+    EXPECT_EQ (h.boxes[0].text, "Error Code 7\n");
+    EXPECT_TRUE (armed);
+    EXPECT_TRUE (BackToConnected (h));
+    EXPECT_EQ (h.quits.load(), 0);
+
+    EXPECT_TRUE (SecondUpdateCompletes (h, *module));
+}
+
+TEST (UpdateFlowFailure, DriverMissingFromTheCatalogEndsTheUpdateThroughTheFailurePath)
+{
+    PanelHarness h;
+    auto module = h.bus->addModule (ModuleConfig (SimMode::Loader));
+    h.Start();
+    ASSERT_TRUE (h.WaitConnected());
+    // A driver that fits, added after start-up: the search tries it first, the catalog does not hold it.
+    const auto added = h.folder.getChildFile ("Drivers/AAA_KV29F064.bin");
+    ASSERT_TRUE (h.folder.getChildFile ("Drivers/QVM410_KV29F064.bin").copyFileTo (added));
+    h.Choose (h.MakeImage ("image.bin", 0x40000));
+
+    h.PressProgram();
+    ASSERT_TRUE (RunLoopUntil ([&] { return h.panel->GetLogText().contains ("Can't find correct Flash Driver!\n"); }, 15000))
+        << h.panel->GetLogText();
+    EXPECT_TRUE (BackToConnected (h, false));
+    EXPECT_TRUE (h.boxes.empty()) << BoxTexts (h);
+    EXPECT_EQ (module->receivedCount (SimCommand::LoadDriver), 1);
+    EXPECT_TRUE (module->operations().empty());
+
+    ASSERT_TRUE (added.deleteFile());
+    EXPECT_TRUE (SecondUpdateCompletes (h, *module));
+}
+
+TEST (UpdateFlowFailure, BrowseMeasuresSizesIn64BitsAndRefusesFilesOf2GiBOrMore)
+{
+    PanelHarness h;
+    h.Start();
+    // Sparse files: their size costs no disk space.
+    const auto sized = [&] (const char* name, std::uintmax_t size)
+    {
+        const auto f = h.folder.getChildFile (name);
+        f.create();
+        std::filesystem::resize_file (f.getFullPathName().toStdString(), size);
+        return f;
+    };
+
+    h.Choose (sized ("full.bin", 0x0C000000));
+    EXPECT_EQ (g_nFileSize.load(), 0x0C000000);
+    EXPECT_TRUE (g_bFullImage.load());
+    h.Choose (sized ("fullplus.rom", 0x0C000001));
+    EXPECT_EQ (g_nFileSize.load(), 0x0C000001);
+    EXPECT_FALSE (g_bFullImage.load());
+    h.Choose (sized ("largest.bin", 0x7FFFFFFF));
+    EXPECT_EQ (g_nFileSize.load(), 0x7FFFFFFF);
+    EXPECT_EQ (h.panel->GetLogText().indexOf ("Please choose Write File!"), -1);
+
+    const auto huge = sized ("huge.bin", 0x80000000u);
+    h.Choose (huge);
+    EXPECT_EQ (h.panel->GetFileLabelText(), huge.getFullPathName());
+    EXPECT_EQ (g_nFileSize.load(), 0x7FFFFFFF);
+    EXPECT_TRUE (h.panel->GetLogText().endsWith ("Please choose Write File!\n"));
+    h.Choose (sized ("huger.bin", 0x100000000ull + 0x1000));
+    EXPECT_EQ (g_nFileSize.load(), 0x7FFFFFFF);
+}
+
+TEST (UpdateFlowFailure, ProgressWithNothingToProgramShowsZero)
+{
+    PanelHarness h;
+    h.Start();
+    ASSERT_EQ (h.panel->GetTotalBytes(), 0);
+    g_bEraseOnly = 1;
+    h.panel->handleMessage (NotifyMessage (kProgressMessage, 1, 0, std::make_unique<ProgressRecord> (3, 4)));
+    EXPECT_EQ (h.panel->GetProgress(), 0.0);
+    EXPECT_TRUE (h.panel->GetProgressBar()->isVisible());
+    g_bEraseOnly = 0;
+}
