@@ -222,6 +222,15 @@ void Communication::OnEraseAcknowledged()
 
 void Communication::StartProgramming()
 {
+    // Only what the image in memory holds is ever sent. A stray status reply can
+    // finish an erase whose image has since been dropped (a later step failed to
+    // load its file): that ends as an image that cannot be opened.
+    if (m_nSrcOffset < 0 || m_nProgramLength < 0
+        || (int64_t) m_nSrcOffset + m_nProgramLength > (int64_t) m_pImage.size())
+    {
+        SetPendingError (16);
+        return;
+    }
     if (m_pLogger != nullptr)
         m_pLogger->Print ("Programming %x\n", (unsigned) (m_nStartAddr / 2));
     m_nOp = kOpProgramming;
