@@ -217,7 +217,7 @@ else
             name=$(basename "$target")
             mkdir -p "$corpora/$name"
             if [ -d "fuzz/corpus/$name" ]; then cp -r "fuzz/corpus/$name/." "$corpora/$name/"; fi
-            "$target" -max_total_time="${KESTRAVA_FUZZ_SECONDS:-30}" -timeout=10 -rss_limit_mb=2048 \
+            "$target" -seed=1 -max_total_time="${KESTRAVA_FUZZ_SECONDS:-30}" -timeout=10 -rss_limit_mb=2048 \
                 -print_final_stats=1 "$corpora/$name" >"$logs/$name.log" 2>&1 &
             pids+=($!)
             names+=("$name")
