@@ -116,7 +116,7 @@ public:
         juce::MemoryBlock data ((size_t) size);
         auto* p = static_cast<uint8_t*> (data.getData());
         for (int i = 0; i < size; ++i)
-            p[i] = (uint8_t) ((i * 131 + (i >> 9) * 7 + seed) & 0xFF);
+            p[i] = (uint8_t) (((uint32_t) i * 131u + ((uint32_t) i >> 9) * 7u + seed) & 0xFFu);
         if (lowMarker && size > 0xFFF9) { p[0xFFF8] = 'B'; p[0xFFF9] = 'D'; }
         if (highMarker && size > 0x3FFF9) { p[0x3FFF8] = 'B'; p[0x3FFF9] = 'D'; }
         auto f = folder.getChildFile (name);

@@ -15,7 +15,8 @@ namespace
         h.Choose (image);
         module.clearRecords();
         const auto before = h.boxes.size();
-        h.PressProgram();
+        if (auto pressed = Press (h); ! pressed)
+            return pressed;
         if (! RunUntilBoxes (h, before + 1, 60000))
             return ::testing::AssertionFailure() << "no box after the second \"Program\"";
         if (h.boxes.back().text != kCompleted)
@@ -41,8 +42,8 @@ TEST (UpdateFlowFailure, NoDriverThatFitsShowsErrorCode21OnceAndRestartsTheConne
     ASSERT_TRUE (h.WaitConnected());
     h.Choose (h.MakeImage ("image.bin", 0x40000));
 
-    h.PressProgram();
-    ASSERT_TRUE (RunUntilBoxes (h, 1, 30000)) << h.panel->GetLogText();
+    ASSERT_TRUE (Press (h));
+    ASSERT_TRUE (RunUntilBoxes (h, 1, 30000)) << Diagnose (h, module.get());
     EXPECT_EQ (h.boxes[0].text, "Error Code 21\n");
     // Every file of the driver folder was tried once.
     EXPECT_EQ (module->receivedCount (SimCommand::LoadDriver), 7);
@@ -53,7 +54,7 @@ TEST (UpdateFlowFailure, NoDriverThatFitsShowsErrorCode21OnceAndRestartsTheConne
     EXPECT_TRUE (module->operations().empty());
 
     // "Program" starts a new search.
-    h.PressProgram();
+    ASSERT_TRUE (Press (h));
     ASSERT_TRUE (RunUntilBoxes (h, 2, 30000));
     EXPECT_EQ (h.boxes[1].text, "Error Code 21\n");
     EXPECT_EQ (module->receivedCount (SimCommand::LoadDriver), 14);
@@ -71,8 +72,8 @@ TEST (UpdateFlowFailure, MissingBootFileStopsTheModelUpdateWithErrorCode2BeforeA
     ASSERT_TRUE (h.WaitConnected());
     h.Choose (h.MakeImage ("large.bin", 0x80000));
 
-    h.PressProgram();
-    ASSERT_TRUE (RunUntilBoxes (h, 1, 30000)) << h.panel->GetLogText();
+    ASSERT_TRUE (Press (h));
+    ASSERT_TRUE (RunUntilBoxes (h, 1, 30000)) << Diagnose (h, module.get());
     ASSERT_EQ (h.boxes.size(), 1u) << BoxTexts (h);
     EXPECT_EQ (h.boxes[0].text, "Error Code 2\n");
     // The workflow started by the phase machine stopped: no phase is left behind.
@@ -93,7 +94,7 @@ TEST (UpdateFlowFailure, FilesThatCannotBeUsedAreRefusedBeforeTheModuleIsTouched
 
     // No "BD" at 0xFFF8 nor at 0x3FFF8.
     h.Choose (h.MakeImage ("nomarker.bin", 0x80000, false, false));
-    h.PressProgram();
+    ASSERT_TRUE (Press (h));
     ASSERT_TRUE (RunUntilBoxes (h, 1, 10000));
     EXPECT_EQ (h.boxes[0].text, "Error Code 24\n");
     EXPECT_TRUE (BackToConnected (h));
@@ -102,7 +103,7 @@ TEST (UpdateFlowFailure, FilesThatCannotBeUsedAreRefusedBeforeTheModuleIsTouched
     const auto gone = h.MakeImage ("gone.bin", 0x40000);
     h.Choose (gone);
     ASSERT_TRUE (gone.deleteFile());
-    h.PressProgram();
+    ASSERT_TRUE (Press (h));
     ASSERT_TRUE (RunUntilBoxes (h, 2, 10000));
     EXPECT_EQ (h.boxes[1].text, "Error Code 23\n");
     EXPECT_TRUE (BackToConnected (h));
@@ -123,9 +124,9 @@ TEST (UpdateFlowFailure, CompareFailingThreeTimesRepeatsItsGroupAndCountsItOnce)
 
     // The first group's 32 blocks are lost three times over: three compares fail, the fourth passes.
     module->loseNextProgramBlocks (3 * 32);
-    h.PressProgram();
+    ASSERT_TRUE (Press (h));
     ProgressWatch watch;
-    ASSERT_TRUE (RunUntilBoxes (h, 1, 60000, &watch)) << h.panel->GetLogText();
+    ASSERT_TRUE (RunUntilBoxes (h, 1, 60000, &watch)) << Diagnose (h, module.get());
     ASSERT_EQ (h.boxes.size(), 1u) << BoxTexts (h);
     EXPECT_EQ (h.boxes[0].text, kCompleted);
 
@@ -156,8 +157,8 @@ TEST (UpdateFlowFailure, CompareThatAlwaysFailsEndsWithErrorCode11)
     h.Choose (h.MakeImage ("image.bin", 0x60000));
 
     module->loseNextProgramBlocks (1 << 20);
-    h.PressProgram();
-    ASSERT_TRUE (RunUntilBoxes (h, 1, 60000)) << h.panel->GetLogText();
+    ASSERT_TRUE (Press (h));
+    ASSERT_TRUE (RunUntilBoxes (h, 1, 60000)) << Diagnose (h, module.get());
     ASSERT_EQ (h.boxes.size(), 1u) << BoxTexts (h);
     EXPECT_EQ (h.boxes[0].text, "Error Code 11\n");
     // Eleven writes of the first group, none of a later one.
@@ -182,7 +183,7 @@ TEST (UpdateFlowFailure, ModuleFallingSilentWhileProgrammingEndsWithErrorCode7)
 
     // Once the first group is written, one program block of a later group goes unanswered.
     bool armed = false;
-    h.PressProgram();
+    ASSERT_TRUE (Press (h));
     ASSERT_TRUE (RunUntilBoxes (h, 1, 30000, nullptr, [&]
     {
         if (! armed && ! Programmed (*module).empty())
@@ -190,7 +191,7 @@ TEST (UpdateFlowFailure, ModuleFallingSilentWhileProgrammingEndsWithErrorCode7)
             armed = true;
             module->dropNextReplies (SimCommand::ProgramBlock, 1);
         }
-    })) << h.panel->GetLogText();
+    })) << Diagnose (h, module.get());
     ASSERT_EQ (h.boxes.size(), 1u) << BoxTexts (h);
     EXPECT_EQ (h.boxes[0].text, "Error Code 7\n");
     EXPECT_TRUE (armed);
@@ -211,9 +212,9 @@ TEST (UpdateFlowFailure, DriverMissingFromTheCatalogEndsTheUpdateThroughTheFailu
     ASSERT_TRUE (h.folder.getChildFile ("Drivers/QVM410_KV29F064.bin").copyFileTo (added));
     h.Choose (h.MakeImage ("image.bin", 0x40000));
 
-    h.PressProgram();
+    ASSERT_TRUE (Press (h));
     ASSERT_TRUE (RunLoopUntil ([&] { return h.panel->GetLogText().contains ("Can't find correct Flash Driver!\n"); }, 15000))
-        << h.panel->GetLogText();
+        << Diagnose (h, module.get());
     EXPECT_TRUE (BackToConnected (h, false));
     EXPECT_TRUE (h.boxes.empty()) << BoxTexts (h);
     EXPECT_EQ (module->receivedCount (SimCommand::LoadDriver), 1);

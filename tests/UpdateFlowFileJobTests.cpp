@@ -22,7 +22,7 @@ TEST (UpdateFlowFileJob, LoaderModeModuleAndSmallFileGetTheFileWorkflowUpToTheEn
     h.Choose (image);
     ASSERT_EQ (g_nFileSize.load(), 0x50000);
     const auto started = juce::Time::getMillisecondCounter();
-    h.PressProgram();
+    ASSERT_TRUE (Press (h));
     EXPECT_TRUE (RunLoopUntil ([&] { return ! h.panel->GetProgramButton()->isEnabled(); }, 5000));
 
     // Scratch files that appear while the job runs are gone at its end.
@@ -39,7 +39,7 @@ TEST (UpdateFlowFileJob, LoaderModeModuleAndSmallFileGetTheFileWorkflowUpToTheEn
             for (int i = 1; i < 4; ++i)
                 scratch[i].replaceWithText ("left over");
         }
-    })) << h.panel->GetLogText();
+    })) << Diagnose (h, module.get());
     const auto wall = juce::Time::getMillisecondCounter() - started;
 
     ASSERT_EQ (h.boxes.size(), 1u) << BoxTexts (h);
@@ -94,8 +94,8 @@ TEST (UpdateFlowFileJob, ByteUnitsGiveTheSameFlashAsWordUnits)
     const auto image = h.MakeImage ("bytes.bin", 0x60000, true, false, 9);
     const auto bytes = PanelHarness::Bytes (image);
     h.Choose (image);
-    h.PressProgram();
-    ASSERT_TRUE (RunUntilBoxes (h, 1, 60000)) << h.panel->GetLogText();
+    ASSERT_TRUE (Press (h));
+    ASSERT_TRUE (RunUntilBoxes (h, 1, 60000)) << Diagnose (h, module.get());
     ASSERT_EQ (h.boxes.size(), 1u) << BoxTexts (h);
     EXPECT_EQ (h.boxes[0].text, kCompleted);
 
@@ -121,8 +121,8 @@ TEST (UpdateFlowFileJob, FsModuleChecksEveryReadBlockByItsTrailer)
     h.Choose (image);
     // One flipped bit in a read block: the trailer shows it, the block is asked for again.
     module->damageNextReads (SimReadDamage::Data, 1);
-    h.PressProgram();
-    ASSERT_TRUE (RunUntilBoxes (h, 1, 60000)) << h.panel->GetLogText();
+    ASSERT_TRUE (Press (h));
+    ASSERT_TRUE (RunUntilBoxes (h, 1, 60000)) << Diagnose (h, module.get());
     ASSERT_EQ (h.boxes.size(), 1u) << BoxTexts (h);
     EXPECT_EQ (h.boxes[0].text, kCompleted);
 
@@ -145,8 +145,8 @@ TEST (UpdateFlowFileJob, HsModuleReadsWithoutTrailerAndTheCompareCatchesDamage)
     h.Choose (image);
     // Without a trailer a flipped bit passes the read; the compare fails and the group is repeated.
     module->damageNextReads (SimReadDamage::Data, 1);
-    h.PressProgram();
-    ASSERT_TRUE (RunUntilBoxes (h, 1, 60000)) << h.panel->GetLogText();
+    ASSERT_TRUE (Press (h));
+    ASSERT_TRUE (RunUntilBoxes (h, 1, 60000)) << Diagnose (h, module.get());
     ASSERT_EQ (h.boxes.size(), 1u) << BoxTexts (h);
     EXPECT_EQ (h.boxes[0].text, kCompleted);
 

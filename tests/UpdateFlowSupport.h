@@ -121,6 +121,45 @@ inline bool RunUntilBoxes (PanelHarness& h, size_t boxCount, int boundMs, Progre
     }, boundMs);
 }
 
+/** Sees the clicks of a button and whether the module showed as connected then
+    (the connection state changes only on the message thread, between messages). */
+struct ClickProbe : juce::Button::Listener
+{
+    int clicks = 0;            ///< clicks seen
+    bool connected = false;    ///< the module showed as connected at the last click
+    /** Counts the click. */
+    void buttonClicked (juce::Button*) override
+    {
+        ++clicks;
+        connected = g_bConnected.load();
+    }
+};
+
+/** Presses "Program" as a user would once the module shows as connected, and again
+    when the click came between two probe cycles, when "Program" does nothing.
+    Returns whether a click reached a connected panel (or showed a box). */
+inline ::testing::AssertionResult Press (PanelHarness& h)
+{
+    auto* button = h.panel->GetProgramButton();
+    ClickProbe probe;
+    button->addListener (&probe);
+    bool tookEffect = false;
+    for (int attempt = 0; attempt < 5 && ! tookEffect; ++attempt)
+    {
+        if (! h.WaitConnected (15000))
+            break;
+        const int clicks = probe.clicks;
+        const auto boxes = h.boxes.size();
+        h.PressProgram();
+        RunLoopUntil ([&] { return probe.clicks > clicks; }, 3000);
+        tookEffect = probe.clicks > clicks && (probe.connected || h.boxes.size() > boxes);
+    }
+    button->removeListener (&probe);
+    if (! tookEffect)
+        return ::testing::AssertionFailure() << "\"Program\" never reached a connected panel";
+    return ::testing::AssertionSuccess();
+}
+
 /** Whether the panel has come back after a failure: the update flow at rest, the
     module connected and "Program" enabled again; after a stopped job also the
     type lists enabled again (the driver search's own ends only restart the connection). */
@@ -146,6 +185,21 @@ inline std::string BoxTexts (const PanelHarness& h)
     juce::String s;
     for (auto& b : h.boxes)
         s << "[" << b.text.trimEnd() << "] ";
+    return s.toStdString();
+}
+
+/** The state of the update flow, the panel and the module, for a failure message. */
+inline std::string Diagnose (const PanelHarness& h, const SimulatedModule* m = nullptr)
+{
+    juce::String s;
+    s << "phase " << (int) g_nJobPhase.load() << ", status \"" << h.panel->GetStatusText() << "\", step "
+      << h.panel->GetJobRunner().GetNextIndex() << " of " << h.panel->GetJobRunner().GetStepCount()
+      << ", boxes " << BoxTexts (h);
+    if (m != nullptr)
+        s << ", module: drivers " << m->receivedCount (SimCommand::LoadDriver) << ", checks "
+          << m->receivedCount (SimCommand::CheckFlash) << ", erases " << m->receivedCount (SimCommand::EraseSector)
+          << ", blocks " << m->receivedCount (SimCommand::ProgramBlock) << ", reads " << m->receivedCount (SimCommand::ReadBlock);
+    s << "\nlog:\n" << h.panel->GetLogText().getLastCharacters (2000);
     return s.toStdString();
 }
 

@@ -53,10 +53,10 @@ namespace
         const auto bytes = PanelHarness::Bytes (image);
         h.Choose (image);
         EXPECT_EQ (g_nFileSize.load(), 0x100000);
-        h.PressProgram();
+        ASSERT_TRUE (Press (h));
 
         ProgressWatch watch;
-        ASSERT_TRUE (RunUntilBoxes (h, 1, 120000, &watch)) << h.panel->GetLogText();
+        ASSERT_TRUE (RunUntilBoxes (h, 1, 120000, &watch)) << Diagnose (h, module.get());
         ASSERT_EQ (h.boxes.size(), 1u) << BoxTexts (h);
         EXPECT_EQ (h.boxes[0].text, kCompleted);
         EXPECT_EQ (h.quits.load(), 1);
@@ -112,8 +112,8 @@ TEST (UpdateFlow, LoaderModeModuleWithAQvm428DriverGetsTheQvm428Update)
     const auto image = h.MakeImage ("image428.bin", 0x100000, true, false, 5);
     const auto bytes = PanelHarness::Bytes (image);
     h.Choose (image);
-    h.PressProgram();
-    ASSERT_TRUE (RunUntilBoxes (h, 1, 120000)) << h.panel->GetLogText();
+    ASSERT_TRUE (Press (h));
+    ASSERT_TRUE (RunUntilBoxes (h, 1, 120000)) << Diagnose (h, module.get());
     ASSERT_EQ (h.boxes.size(), 1u) << BoxTexts (h);
     EXPECT_EQ (h.boxes[0].text, kCompleted);
     EXPECT_EQ (g_strMCUName, "QVM428");
@@ -147,8 +147,8 @@ TEST (UpdateFlow, DroppedLargeImageIsMeasuredAndTakesItsModelsUpdate)
     ASSERT_TRUE (RunLoopUntil ([&] { return g_nFileSize == 0x80000; }, 5000));
     EXPECT_EQ (h.panel->GetFileLabelText(), image.getFullPathName());
 
-    h.PressProgram();
-    ASSERT_TRUE (RunUntilBoxes (h, 1, 120000)) << h.panel->GetLogText();
+    ASSERT_TRUE (Press (h));
+    ASSERT_TRUE (RunUntilBoxes (h, 1, 120000)) << Diagnose (h, module.get());
     ASSERT_EQ (h.boxes.size(), 1u) << BoxTexts (h);
     EXPECT_EQ (h.boxes[0].text, kCompleted);
     // The model update, not the file workflow: boot2.bin went to the boot offset first.
@@ -185,9 +185,9 @@ TEST (UpdateFlow, TwoChipFlowErasesAndProgramsEachChipInItsTurn)
     const auto image = h.MakeImage ("twochip.bin", (int) (kFileSecond + kTail), true, false, 7);
     const auto bytes = PanelHarness::Bytes (image);
     h.Choose (image);
-    h.PressProgram();
+    ASSERT_TRUE (Press (h));
     ProgressWatch watch;
-    ASSERT_TRUE (RunUntilBoxes (h, 1, 120000, &watch)) << h.panel->GetLogText();
+    ASSERT_TRUE (RunUntilBoxes (h, 1, 120000, &watch)) << Diagnose (h, module.get());
     ASSERT_EQ (h.boxes.size(), 1u) << BoxTexts (h);
     EXPECT_EQ (h.boxes[0].text, kCompleted);
     EXPECT_EQ (g_strFlashName, "S29GL256x2_R");
@@ -211,5 +211,9 @@ TEST (UpdateFlow, TwoChipFlowErasesAndProgramsEachChipInItsTurn)
     EXPECT_EQ (h.panel->GetFlashPageEditor()->getText(), "400");
     EXPECT_EQ (h.panel->GetFileOffsetEditor()->getText(), "1000000");
     EXPECT_FALSE (watch.invalid);
+    // The bar counts the second chip's program pass alone, and ends full.
+    EXPECT_EQ (h.panel->GetTotalBytes(), (int) kTail);
+    EXPECT_EQ (h.panel->GetDoneBytes(), (int) kTail);
+    EXPECT_DOUBLE_EQ (h.panel->GetProgress(), 1.0);
     EXPECT_TRUE (EndsWithElapsedTime (h.panel->GetLogText()));
 }
