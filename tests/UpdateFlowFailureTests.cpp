@@ -61,6 +61,26 @@ TEST (UpdateFlowFailure, NoDriverThatFitsShowsErrorCode21OnceAndRestartsTheConne
     EXPECT_TRUE (BackToConnected (h, false));
 }
 
+TEST (UpdateFlowFailure, DriverFolderWithOnlyDotNamesShowsErrorCode21AtOnce)
+{
+    PanelHarness h;
+    auto drivers = h.folder.getChildFile ("Drivers");
+    ASSERT_TRUE (drivers.deleteRecursively() && drivers.createDirectory());
+    ASSERT_TRUE (h.folder.getChildFile ("QvDoc/Special.bin").copyFileTo (drivers.getChildFile (".hidden.bin")));
+    auto module = h.bus->addModule (ModuleConfig (SimMode::Loader));
+    h.Start();
+    ASSERT_TRUE (h.WaitConnected());
+    h.Choose (h.MakeImage ("image.bin", 0x40000));
+
+    ASSERT_TRUE (Press (h));
+    ASSERT_TRUE (RunUntilBoxes (h, 1, 10000)) << Diagnose (h, module.get());
+    EXPECT_EQ (h.boxes[0].text, "Error Code 21\n");
+    EXPECT_EQ (module->receivedCount (SimCommand::LoadDriver), 0);
+    EXPECT_EQ (g_hFind, nullptr);
+    EXPECT_TRUE (BackToConnected (h));
+    EXPECT_EQ (h.boxes.size(), 1u) << BoxTexts (h);
+}
+
 TEST (UpdateFlowFailure, MissingBootFileStopsTheModelUpdateWithErrorCode2BeforeAnythingIsWritten)
 {
     PanelHarness h;
