@@ -143,6 +143,7 @@ private:
     void OnJobMessage (const NotifyMessage& m);
     void OnProgress (const NotifyMessage& m);
     void OnModeSwitch (int argument);
+    void TryDriverEntry();
     void RunPhaseMachine();
     void EndJob();
     void FailUpdateFlow();
@@ -152,6 +153,7 @@ private:
                         _STR_FLASH_INFO& flash, wchar_t* file, int& end);
     void FinishWorkflow (bool storeLastSave);
     void AddVerifyGroup (const wchar_t* driver, const wchar_t* file, int page, int w, int n);
+    void AddVerifyGroups (const wchar_t* driver, const wchar_t* file, uint32_t from, int end, int block);
     void DeleteScratchFiles();
     int ReadHexField (juce::TextEditor* editor) const;
     int PageValue() const;

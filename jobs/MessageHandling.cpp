@@ -201,19 +201,25 @@ void MainComponent::OnProgress (const NotifyMessage& m)
     }
 }
 
+void MainComponent::TryDriverEntry()
+{
+    // The driver search: upload the driver file the enumeration stands on and check the flash.
+    PathCopy (g_szDriverSearch, g_szDriverDir);
+    PathAppend (g_szDriverSearch, PathSeparator());
+    PathAppend (g_szDriverSearch, g_FindData.szName);
+    g_nDriverSectorCount = CountDriverSectors();
+    m_JobRunner.AddSendDriver (g_szDriverSearch);
+    m_JobRunner.AddCheckFlash (0);
+    m_JobRunner.RunNext();
+}
+
 void MainComponent::OnModeSwitch (int argument)
 {
     auto& link = m_JobRunner.GetLink();
     if (argument == 1)
     {
         link.ClosePorts();
-        PathCopy (g_szDriverSearch, g_szDriverDir);
-        PathAppend (g_szDriverSearch, PathSeparator());
-        PathAppend (g_szDriverSearch, g_FindData.szName);
-        g_nDriverSectorCount = CountDriverSectors();
-        m_JobRunner.AddSendDriver (g_szDriverSearch);
-        m_JobRunner.AddCheckFlash (0);
-        m_JobRunner.RunNext();
+        TryDriverEntry();
         return;
     }
     link.RequestUpdateMode();
@@ -271,13 +277,7 @@ void MainComponent::RunPhaseMachine()
                 }
             if (found)
             {
-                PathCopy (g_szDriverSearch, g_szDriverDir);
-                PathAppend (g_szDriverSearch, PathSeparator());
-                PathAppend (g_szDriverSearch, g_FindData.szName);
-                g_nDriverSectorCount = CountDriverSectors();
-                m_JobRunner.AddSendDriver (g_szDriverSearch);
-                m_JobRunner.AddCheckFlash (0);
-                m_JobRunner.RunNext();
+                TryDriverEntry();
                 return;
             }
             link.StopTimer();

@@ -123,6 +123,13 @@ void MainComponent::AddVerifyGroup (const wchar_t* driver, const wchar_t* file, 
     m_JobRunner.AddCompare (file, m_bWordMode ? 2 * w : w, m_szCompareTempPath);
 }
 
+void MainComponent::AddVerifyGroups (const wchar_t* driver, const wchar_t* file, uint32_t from, int end, int block)
+{
+    // One verify group per 128 KiB of flash, from a byte address up to the end of the range.
+    for (uint32_t a = from; a < (uint32_t) end; a += 0x20000)
+        AddVerifyGroup (driver, file, PageValue(), ToUnit (a, m_bWordMode), block);
+}
+
 void MainComponent::StartFileJob()
 {
     _STR_FLASH_INFO flash;
@@ -131,8 +138,7 @@ void MainComponent::StartFileJob()
     if (! BeginWorkflow (true, nullptr, nullptr, nullptr, nullptr, flash, file, end))
         return;
     const auto u = UnitsFor (m_bWordMode);
-    for (uint32_t a = 0; a < (uint32_t) end; a += 0x20000)
-        AddVerifyGroup (flash.szDriverPath, file, PageValue(), ToUnit (a, m_bWordMode), u.block);
+    AddVerifyGroups (flash.szDriverPath, file, 0, end, u.block);
     FinishWorkflow (true);
 }
 
@@ -157,8 +163,7 @@ void MainComponent::StartQvm410Job()
     m_JobRunner.AddSendDriver (m_szSpecialPath);
     m_JobRunner.AddCheckFlash (PageValue());
 
-    for (uint32_t a = 0x60000; a < (uint32_t) end; a += 0x20000)
-        AddVerifyGroup (flash.szDriverPath, file, PageValue(), ToUnit (a, wm), u.block);
+    AddVerifyGroups (flash.szDriverPath, file, 0x60000, end, u.block);
 
     // The 64 KiB piece that holds the marker goes last.
     const int pieces[2][4] = { { 0x10000, 0x20000, 0x30000, 0x00000 },    // marker at 0xFFF8
@@ -189,8 +194,7 @@ void MainComponent::StartQvm428Job()
     m_JobRunner.AddSendDriver (m_szSpecial418Path);
     m_JobRunner.AddCheckFlash (PageValue());
 
-    for (uint32_t a = 0x60000; a < (uint32_t) end; a += 0x20000)
-        AddVerifyGroup (flash.szDriverPath, file, PageValue(), ToUnit (a, wm), u.block);
+    AddVerifyGroups (flash.szDriverPath, file, 0x60000, end, u.block);
     for (int a : { 0x20000, 0x00000, 0x40000 })
         AddVerifyGroup (flash.szDriverPath, file, PageValue(), ToUnit (a, wm), u.block);
     FinishWorkflow (true);
