@@ -42,21 +42,18 @@ namespace
     }
 
     /** A string field survives a write and a read, except that line breaks inside
-        it become blanks (a value is one line) and a leading quote may lose its
-        pair (one pair of enclosing quotes is taken off when reading). */
+        it become blanks (a value is one line), blanks at either end go (values
+        are read trimmed) and a leading quote may lose its pair (one pair of
+        enclosing quotes is taken off when reading). */
     bool SameText (const wchar_t* a, const wchar_t* b)
     {
         if (a[0] == L'"' || a[0] == L'\'')
             return true;
-        for (int i = 0; i < kMaxPath; ++i)
+        const auto norm = [] (const wchar_t* t)
         {
-            const wchar_t ca = (a[i] == L'\r' || a[i] == L'\n') ? L' ' : a[i];
-            if (ca != b[i])
-                return false;
-            if (ca == 0)
-                return true;
-        }
-        return true;
+            return juce::String (t, (size_t) kMaxPath).replaceCharacters ("\r\n", "  ").trim();
+        };
+        return norm (a) == norm (b);
     }
 
     bool SameTexts (const _STR_PRESET& a, const _STR_PRESET& b)
