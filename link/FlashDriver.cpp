@@ -48,6 +48,10 @@ bool Communication::SendDriver (const wchar_t* path)
             {
                 m_pSectors = std::move (sectors);
                 StartOperation (kOpSendDriver);
+                // A finished read or program before it stopped the timer: within
+                // an update the upload is supervised like every other operation.
+                if (g_nJobPhase != 0 && ! isTimerRunning())
+                    startTimer (500);
                 BeginTransfer (m_pDriver.data(), 0, m_nDriverSize, false);
                 Log ("Sending flash driver...\n");
             }
@@ -62,6 +66,8 @@ void Communication::CheckFlash (int page)
     {
         std::lock_guard<std::mutex> l (m_OpLock);
         StartOperation (kOpCheckFlash);
+        if (g_nJobPhase != 0 && ! isTimerRunning())
+            startTimer (500);
         SendCommand ({ 0x7D, 0x05, (uint8_t) ((page >> 7) & 0x7F), (uint8_t) (page & 0x7F) });
         m_nIdleTicks = 0;
     }
