@@ -406,7 +406,7 @@ void MainComponent::ShowStatus (const juce::String& text, juce::Colour colour)
     m_StatusLabel->setText (text, juce::dontSendNotification);
 }
 
-juce::String MainComponent::GetLogText() const     { return m_LogEditor->getText(); }
+juce::String MainComponent::GetLogText() const     { m_LogEditor->FlushPending(); return m_LogEditor->getText(); }
 juce::String MainComponent::GetStatusText() const  { return m_StatusLabel->getText(); }
 juce::Colour MainComponent::GetStatusColour() const { return m_StatusLabel->findColour (juce::Label::textColourId); }
 juce::String MainComponent::GetFileLabelText() const { return m_FileLabel->getText(); }

@@ -135,14 +135,14 @@ void CLogger::PrintW (const wchar_t* format, ...)
 void CLogger::Write (const juce::String& text)
 {
     if (auto* editor = m_pEditor.load())
-        editor->postMessage (new NotifyMessage (kLogAppendMessage, 0, 0, std::make_unique<TextPayload> (text)));
+        editor->Append (text);
 }
 
 void CLogger::Clear()
 {
     if (auto* editor = m_pEditor.load())
     {
-        editor->clear();
+        editor->ClearAll();
         editor->setFont (juce::Font (14.0f, juce::Font::plain));
     }
 }
@@ -165,16 +165,60 @@ CLogEditor::CLogEditor (const juce::String& name)
     juce::ignoreUnused (ready);
 }
 
+CLogEditor::~CLogEditor()
+{
+    stopTimer();
+}
+
+void CLogEditor::Append (const juce::String& text)
+{
+    {
+        std::lock_guard<std::mutex> l (m_PendingLock);
+        m_strPending += text;
+    }
+    if (! m_bFlushPosted.exchange (true))
+        postMessage (new NotifyMessage (kLogAppendMessage, 0, 0));
+}
+
+void CLogEditor::FlushPending()
+{
+    juce::String text;
+    {
+        std::lock_guard<std::mutex> l (m_PendingLock);
+        std::swap (text, m_strPending);
+        m_bFlushPosted = false;
+    }
+    stopTimer();
+    if (text.isEmpty())
+        return;
+    setCaretPosition (getTotalNumChars());
+    insertTextAtCaret (text);
+    m_nLastAppend = juce::Time::getMillisecondCounter();
+}
+
+void CLogEditor::ClearAll()
+{
+    {
+        std::lock_guard<std::mutex> l (m_PendingLock);
+        m_strPending.clear();
+    }
+    clear();
+}
+
 void CLogEditor::handleMessage (const juce::Message& message)
 {
     const auto* notify = AsNotify (message);
     if (notify == nullptr || notify->intParameter1 != kLogAppendMessage)
         return;
 
-    const auto* payload = notify->payloadAs<TextPayload>();
-    if (payload == nullptr)
-        return;
+    const auto since = juce::Time::getMillisecondCounter() - m_nLastAppend;
+    if (since >= (juce::uint32) kMinAppendMs)
+        FlushPending();
+    else if (! isTimerRunning())
+        startTimer (kMinAppendMs - (int) since);
+}
 
-    setCaretPosition (getTotalNumChars());
-    insertTextAtCaret (payload->text);
+void CLogEditor::timerCallback()
+{
+    FlushPending();
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <mutex>
 #include <juce_gui_basics/juce_gui_basics.h>
 
 class CLogEditor;
@@ -30,12 +31,34 @@ private:
     std::atomic<CLogEditor*> m_pEditor { nullptr };
 };
 
-/** The read-only log pane; appends posted text on the message thread. */
-class CLogEditor : public juce::TextEditor, public juce::MessageListener
+/** The read-only log pane. Text arrives from any thread and is gathered; the
+    pane takes what has gathered at most every kMinAppendMs on the message
+    thread, because each insertion lays out the whole text again: appending
+    every line as it comes would cost time that grows with the square of the
+    log's length. Order is kept; nothing waits longer than kMinAppendMs. */
+class CLogEditor : public juce::TextEditor, public juce::MessageListener, private juce::Timer
 {
 public:
+    /** Shortest time between two insertions into the pane, in milliseconds. */
+    static constexpr int kMinAppendMs = 40;
+
     /** A pane with the given component name. */
     explicit CLogEditor (const juce::String& name = juce::String());
-    /** Appends the text of a log message at the end and keeps it in view. */
+    ~CLogEditor() override;
+    /** Gathers text for the end of the pane (any thread). */
+    virtual void Append (const juce::String& text);
+    /** Puts the gathered text into the pane now (message thread). */
+    void FlushPending();
+    /** Drops the gathered text and empties the pane (message thread). */
+    void ClearAll();
+    /** Takes the gathered text into the pane, now or when the shortest interval has passed. */
     void handleMessage (const juce::Message& message) override;
+
+private:
+    void timerCallback() override;
+
+    std::mutex m_PendingLock;                 // guards m_strPending
+    juce::String m_strPending;                // text not yet in the pane
+    std::atomic<bool> m_bFlushPosted { false };   // a message to take it is on its way
+    juce::uint32 m_nLastAppend = 0;           // when text last went into the pane (message thread)
 };

@@ -123,14 +123,19 @@ private:
     Timeline& timeline;
 };
 
-/** A log pane that also puts each piece of text on the timeline. */
+/** A log pane that also puts each piece of text on the timeline, in its place
+    among the link's notifications: each piece is posted on its own, as the
+    notifications are, instead of being gathered. */
 class RecordingPane : public CLogEditor
 {
 public:
     explicit RecordingPane (Timeline& t) : timeline (t) {}
+    void Append (const juce::String& text) override
+    {
+        postMessage (new NotifyMessage (kLogAppendMessage, 0, 0, std::make_unique<TextPayload> (text)));
+    }
     void handleMessage (const juce::Message& m) override
     {
-        CLogEditor::handleMessage (m);
         if (auto* n = AsNotify (m))
             if (auto* p = n->payloadAs<TextPayload>())
             {
@@ -138,7 +143,10 @@ public:
                 e.code = kLogEvent;
                 e.text = p->text;
                 timeline.events.push_back (e);
+                CLogEditor::Append (p->text);
+                return;
             }
+        CLogEditor::handleMessage (m);
     }
 
 private:
