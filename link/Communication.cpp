@@ -86,8 +86,7 @@ void Communication::Post (int code, int argument, int third)
 void Communication::PostProgress (int kind, int done, int total)
 {
     if (m_pListener != nullptr)
-        m_pListener->postMessage (new NotifyMessage (kProgressMessage, kind, 0,
-                                                     std::make_unique<ProgressRecord> (done, total)));
+        m_pListener->postMessage (new ProgressNotify (kind, done, total));
 }
 
 void Communication::Log (const char* text)

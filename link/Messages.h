@@ -58,7 +58,31 @@ public:
     const std::unique_ptr<MessagePayload> pointerParameter;   ///< owned payload or null
 
     /** The payload as T, or null when there is none or it is another kind. */
-    template <typename T> T* payloadAs() const { return dynamic_cast<T*> (pointerParameter.get()); }
+    template <typename T> T* payloadAs() const
+    {
+        return dynamic_cast<T*> (m_pInline != nullptr ? m_pInline : pointerParameter.get());
+    }
+
+protected:
+    /** For notifications that carry their payload inside themselves. */
+    NotifyMessage (int code, int argument, int third, MessagePayload& inlinePayload)
+        : intParameter1 (code), intParameter2 (argument), intParameter3 (third), m_pInline (&inlinePayload) {}
+
+private:
+    MessagePayload* const m_pInline = nullptr;
+};
+
+/** A progress notification with its record inside the message: one allocation
+    per block of a transfer instead of two. */
+class ProgressNotify : public NotifyMessage
+{
+public:
+    /** Progress of `kind` (1 erasing, 2 writing, 3 reading): `done` of `total`. */
+    ProgressNotify (int kind, int32_t done, int32_t total)
+        : NotifyMessage (kProgressMessage, kind, 0, m_Record), m_Record (done, total) {}
+
+private:
+    ProgressRecord m_Record;
 };
 
 /** The notification inside a juce::Message, or null for any other message. */
