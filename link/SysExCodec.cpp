@@ -16,10 +16,23 @@ int Encoded8to7Length (int length)
 
 int Encode8to7 (const uint8_t* src, int length, uint8_t* dst)
 {
-    int out = 0;
-    for (int pos = 0; pos < length; pos += 7)
+    int out = 0, pos = 0;
+    // Whole groups of seven: fixed bounds, so the compiler unrolls them.
+    for (; pos + 7 <= length; pos += 7, out += 8)
     {
-        const int k = (length - pos) < 7 ? (length - pos) : 7;
+        unsigned tops = 0;
+        for (int j = 0; j < 7; ++j)
+        {
+            const unsigned b = src[pos + j];
+            dst[out + j] = (uint8_t) (b & 0x7F);
+            tops |= (b >> 7) << (6 - j);
+        }
+        dst[out + 7] = (uint8_t) tops;
+    }
+    // A last, shorter group: its first byte's top bit is the highest of k.
+    if (pos < length)
+    {
+        const int k = length - pos;
         uint8_t tops = 0;
         for (int j = 0; j < k; ++j)
         {
@@ -35,8 +48,15 @@ int Encode8to7 (const uint8_t* src, int length, uint8_t* dst)
 
 int Decode7to8 (const uint8_t* src, int length, uint8_t* dst, int capacity)
 {
-    int out = 0;
-    for (int pos = 0; pos < length; pos += 8)
+    int out = 0, pos = 0;
+    // Whole groups of eight that fit: fixed bounds, so the compiler unrolls them.
+    for (; pos + 8 <= length && out + 7 <= capacity; pos += 8, out += 7)
+    {
+        const unsigned tops = src[pos + 7];
+        for (int j = 0; j < 7; ++j)
+            dst[out + j] = (uint8_t) ((src[pos + j] & 0x7F) | (((tops >> (6 - j)) & 1u) << 7));
+    }
+    for (; pos < length; pos += 8)
     {
         const int n = (length - pos) < 8 ? (length - pos) : 8;
         if (n < 2)

@@ -5,7 +5,19 @@ void SimEncode8to7 (const uint8_t* data, size_t size, std::vector<uint8_t>& out)
     const size_t at = out.size();
     out.resize (at + SimEncodedLength (size));
     uint8_t* dst = out.data() + at;
-    for (size_t pos = 0; pos < size; pos += 7)
+    size_t pos = 0;
+    for (; pos + 7 <= size; pos += 7, dst += 8)
+    {
+        const uint8_t* src = data + pos;
+        unsigned tops = 0;
+        for (size_t j = 0; j < 7; ++j)
+        {
+            dst[j] = (uint8_t) (src[j] & 0x7F);
+            tops |= (unsigned) (src[j] >> 7) << (6 - j);
+        }
+        dst[7] = (uint8_t) tops;
+    }
+    for (; pos < size; pos += 7)
     {
         const size_t k = size - pos < 7 ? size - pos : 7;
         const uint8_t* src = data + pos;
@@ -27,7 +39,15 @@ void SimDecode8to7 (const uint8_t* encoded, size_t size, std::vector<uint8_t>& o
     const size_t at = out.size();
     out.resize (at + decoded);
     uint8_t* dst = out.data() + at;
-    for (size_t pos = 0; pos < size; pos += 8)
+    size_t pos = 0;
+    for (; pos + 8 <= size; pos += 8, dst += 7)
+    {
+        const uint8_t* src = encoded + pos;
+        const unsigned tops = src[7];
+        for (size_t j = 0; j < 7; ++j)
+            dst[j] = (uint8_t) ((src[j] & 0x7F) | (((tops >> (6 - j)) & 1u) << 7));
+    }
+    for (; pos < size; pos += 8)
     {
         const size_t n = size - pos < 8 ? size - pos : 8;
         if (n < 2)
@@ -65,11 +85,12 @@ void SimReadTrailer (const uint8_t* block, uint8_t* trailer)
     // bytes, B takes 7..0 on the odd bytes.
     static constexpr unsigned kRotate[16] = { 1, 7, 2, 6, 3, 5, 4, 4, 5, 3, 6, 2, 7, 1, 0, 0 };
     unsigned sums[2] = { 0, 0 };   // A, B
-    for (size_t i = 0; i < kSimBlockBytes; ++i)
-    {
-        const unsigned v = block[i], r = kRotate[i & 15];
-        sums[i & 1] += ((v << r) | (v >> ((8 - r) & 7))) & 0xFF;
-    }
+    for (size_t line = 0; line < kSimBlockBytes; line += 16)
+        for (size_t i = 0; i < 16; ++i)   // fixed bounds: unrolled, the rotations constant
+        {
+            const unsigned v = block[line + i], r = kRotate[i];
+            sums[i & 1] += ((v << r) | (v >> ((8 - r) & 7))) & 0xFF;
+        }
     const unsigned a = sums[0], b = sums[1];
     trailer[0] = (uint8_t) (b & 0xFF);
     trailer[1] = (uint8_t) ((b >> 8) & 0xFF);
