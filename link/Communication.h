@@ -144,6 +144,7 @@ private:
 
     // flash operations
     bool LoadImage (const juce::String& path);
+    const uint8_t* CachedImage (const juce::String& path, int64_t size) const;
     void StartOperation (int op);
     void StoreRange (int page, int srcOffset, int flashOffset, int length);
     void PlanErase();

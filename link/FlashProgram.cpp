@@ -55,6 +55,16 @@ bool Communication::LoadImage (const juce::String& path)
     return true;
 }
 
+// The image in memory when it is the file at `path` of `size` bytes, as it is
+// on disk now; otherwise null.
+const uint8_t* Communication::CachedImage (const juce::String& path, int64_t size) const
+{
+    if (path != m_strImagePath || size != m_nImageFileSize || (int64_t) m_pImage.size() != size
+        || juce::File (path).getLastModificationTime() != m_ImageModTime)
+        return nullptr;
+    return m_pImage.data();
+}
+
 void Communication::StoreRange (int page, int srcOffset, int flashOffset, int length)
 {
     m_nPage = page;

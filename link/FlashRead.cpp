@@ -220,14 +220,18 @@ bool Communication::CompareFiles (const juce::String& writtenPath, int srcOffset
                 const bool differentLength = available != readSize;
 
                 // Large chunks; the result is that of a byte-by-byte walk to the first difference.
+                // The written file is usually the image just programmed: then it
+                // is compared from memory instead of being read again.
+                const uint8_t* image = CachedImage (writtenPath, writtenSize);
                 static thread_local std::vector<uint8_t> a (kCompareChunk), b (kCompareChunk);
                 bool difference = false;
                 for (int64_t done = 0; done < compared && ! difference;)
                 {
                     const size_t n = (size_t) std::min<int64_t> ((int64_t) kCompareChunk, compared - done);
-                    const size_t ga = std::fread (a.data(), 1, n, written);
+                    const uint8_t* pa = image != nullptr ? image + srcOffset + done : a.data();
+                    const size_t ga = image != nullptr ? n : std::fread (a.data(), 1, n, written);
                     const size_t gb = std::fread (b.data(), 1, n, readBack);
-                    if (ga != n || gb != n || std::memcmp (a.data(), b.data(), n) != 0)
+                    if (ga != n || gb != n || std::memcmp (pa, b.data(), n) != 0)
                         difference = true;
                     done += (int64_t) n;
                 }

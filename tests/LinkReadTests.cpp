@@ -256,4 +256,15 @@ TEST (LinkRoundTrip, ProgramAndReadBackHoldExactlyTheFilesBytes)
     from = rig.RunStep ([&] { return rig.link->CompareFiles (imageFile, src, readFile); });
     EXPECT_EQ (rig.timeline.Log (from), "Start comparing...\nCompare FAIL!\n\nRetry 1!\n");
     EXPECT_EQ (rig.timeline.Count (kStepDoneMessage, 1, from), 1);
+
+    // The image programmed last is compared from memory, but only while the file
+    // on disk is unchanged: a file changed since is compared as it is now.
+    rig.RunStep ([&] { return rig.link->EraseAndProgramFile (0, imageFile, src, offset, 0); });
+    rig.RunStep ([&] { return rig.link->ReadToFile (readFile, 0, offset, length); });
+    auto changed = image;
+    changed[(size_t) src + 5] ^= 0xFF;
+    rig.WriteFile ("image.bin", changed);
+    juce::File (imageFile).setLastModificationTime (juce::Time::getCurrentTime() + juce::RelativeTime::seconds (5));
+    from = rig.RunStep ([&] { return rig.link->CompareFiles (imageFile, src, readFile); });
+    EXPECT_EQ (rig.timeline.Log (from), "Start comparing...\nCompare FAIL!\n\nRetry 2!\n");
 }
