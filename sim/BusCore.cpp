@@ -1,5 +1,6 @@
 #include "sim/BusCore.h"
 #include <algorithm>
+#include <thread>
 #if defined(__linux__)
  #include <sys/prctl.h>
 #endif
@@ -9,6 +10,9 @@
 
 namespace
 {
+    // How long before a timed item is due the delivery thread stops sleeping.
+    constexpr auto kAwakeBeforeDue = std::chrono::microseconds (1000);
+
     // The bus whose delivery thread the calling thread is, if any.
     thread_local const BusCore* t_deliveringBus = nullptr;
 }
@@ -333,9 +337,20 @@ void BusCore::run()
             continue;
         }
         const auto due = m_queue.front().due;
-        if (due > BusClock::now())
+        const auto now = BusClock::now();
+        if (due > now)
         {
-            m_workCv.wait_until (lock, due);
+            // Sleep until shortly before the item is due and wait out the rest
+            // awake: a sleeping thread wakes tens of microseconds late, and that
+            // would count as the host's time between a reply and its next command.
+            if (due - now > kAwakeBeforeDue)
+                m_workCv.wait_until (lock, due - kAwakeBeforeDue);
+            else
+            {
+                lock.unlock();
+                std::this_thread::yield();
+                lock.lock();
+            }
             continue;
         }
         std::pop_heap (m_queue.begin(), m_queue.end(), Later());
