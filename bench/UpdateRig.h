@@ -1,0 +1,115 @@
+#pragma once
+// A whole update through the real panel, headless, against one simulated
+// module on the virtual bus: the module waits in its loader, the image is
+// chosen as "Browse..." chooses it, "Program" is pressed, and the loop runs
+// as the program runs it until the completion box.
+#include <chrono>
+#include <cstring>
+#include <string>
+#include "bench/AppLoop.h"
+#include "sim/SimDriverImage.h"
+#include "tests/PanelHarness.h"
+
+/** The completion box's text. */
+inline const juce::String kUpdateCompleted ("It is Completed,Please Restart Device\n");
+
+/** What one update showed. */
+struct UpdateOutcome
+{
+    bool completed = false;          ///< the completion box and nothing else
+    std::string why;                 ///< what went wrong otherwise
+    double seconds = 0;              ///< from "Program" to the completion box
+    double moduleBusySeconds = 0;    ///< the module's own busy time in that span
+    double longestGapMs = 0;         ///< the longest turn of the message loop in that span
+};
+
+class UpdateRig
+{
+public:
+    /** The panel and a module in its loader with the chip `chip` of `sectors` sectors
+        of `sectorKiB`, answering after `latencies`. The data folder gets a driver
+        for that chip (unless the demo's has one) and special drivers made for it. */
+    UpdateRig (const juce::String& mcu, const juce::String& chip, int sectorKiB, int sectors, const SimLatencies& latencies)
+    {
+        const std::vector<SimRegion> regions { { (uint16_t) sectorKiB, (uint16_t) sectors } };
+        const auto driver = harness.folder.getChildFile ("Drivers").getChildFile (mcu + "_" + chip + ".bin");
+        if (! driver.existsAsFile())
+        {
+            const auto bytes = MakeSimDriver (mcu, chip, regions, 8192);
+            driver.replaceWithData (bytes.data(), bytes.size());
+        }
+        const auto qvdoc = harness.folder.getChildFile ("QvDoc");
+        for (auto [file, mcu] : { std::pair { "Special.bin", "QVM410" }, std::pair { "Special418.bin", "QVM428" } })
+        {
+            const auto bytes = MakeSimDriver (mcu, chip, regions, 8192);
+            qvdoc.getChildFile (file).replaceWithData (bytes.data(), bytes.size());
+        }
+
+        SimModuleConfig c;
+        c.startMode = SimMode::Loader;
+        c.chipName = chip;
+        c.latencies = latencies;
+        c.keepCommandLog = false;
+        module = harness.bus->addModule (c);
+        harness.Start();
+    }
+
+    /** Chooses `image`, presses "Program" once the module shows as connected and
+        runs until a box shows. */
+    UpdateOutcome Run (const juce::File& image, int boundMs)
+    {
+        UpdateOutcome out;
+        if (! loop.RunUntil ([this] { return connected(); }, 15000))
+            return fail (out, "the module never showed as connected");
+        harness.Choose (image);
+
+        // A click between two probe cycles does nothing; press again then.
+        using Clock = std::chrono::steady_clock;
+        auto start = Clock::now();
+        auto busyBefore = module->busyTime();
+        bool started = false;
+        for (int attempt = 0; attempt < 5 && ! started; ++attempt)
+        {
+            loop.RunUntil ([this] { return connected(); }, 15000);
+            start = Clock::now();
+            busyBefore = module->busyTime();
+            harness.PressProgram();
+            started = loop.RunUntil ([this] { return g_nJobPhase.load() != 0 || ! harness.boxes.empty(); }, 3000);
+        }
+        if (! started)
+            return fail (out, "\"Program\" never started the update");
+
+        loop.ResetGap();
+        const bool ended = loop.RunUntil ([this] { return ! harness.boxes.empty(); }, boundMs);
+        out.seconds = std::chrono::duration<double> (Clock::now() - start).count();
+        out.moduleBusySeconds = std::chrono::duration<double> (module->busyTime() - busyBefore).count();
+        out.longestGapMs = loop.LongestGapMs();
+        if (! ended)
+            return fail (out, "no box within the bound");
+        if (harness.boxes.size() != 1 || harness.boxes[0].text != kUpdateCompleted)
+            return fail (out, "the update ended with \"" + harness.boxes[0].text.trimEnd().toStdString() + "\"");
+        out.completed = true;
+        return out;
+    }
+
+    /** Whether the module's flash holds `bytes` from address 0. */
+    bool FlashHolds (const std::vector<uint8_t>& bytes) const
+    {
+        const auto flash = module->readFlash (0, bytes.size());
+        return std::memcmp (flash.data(), bytes.data(), bytes.size()) == 0;
+    }
+
+    PanelHarness harness;                         ///< panel, bus, data folder and hooks
+    std::shared_ptr<SimulatedModule> module;      ///< the module being updated
+    AppLoop loop;                                 ///< the message loop as the program runs it
+
+private:
+    bool connected() const { return harness.panel->GetProgramButton()->isEnabled() && g_bConnected.load(); }
+
+    static UpdateOutcome& fail (UpdateOutcome& out, const std::string& why)
+    {
+        out.completed = false;
+        out.why = why;
+        return out;
+    }
+};
