@@ -100,8 +100,6 @@ if [ "$main_only" -eq 0 ]; then
 # ---- 2. Benchmark smoke run ----------------------------------------------------
 # Keeps the benchmark program building and running; its figures are not
 # checked here. KESTRAVA_BENCH_SMOKE=1 asks the program for tiny sizes.
-# (The benchmark program itself arrives with the performance work; until then
-# this stage finds nothing to run.)
 bench=build/bench/kestrava_bench
 if [ -x "$bench" ]; then
     stage "benchmark smoke run"
