@@ -205,12 +205,7 @@ namespace
         }, 10000);
         if (! searching)
             return ::testing::AssertionFailure() << "not searching; status \"" << h.panel->GetStatusText() << "\"";
-        if (g_nJobPhase != 0)
-            return ::testing::AssertionFailure() << "update phase " << (int) g_nJobPhase.load();
-        auto& runner = h.panel->GetJobRunner();
-        if (runner.GetCurrentStep() != nullptr || runner.GetNextIndex() < runner.GetStepCount())
-            return ::testing::AssertionFailure() << "a step is running or waiting";
-        return ::testing::AssertionSuccess();
+        return FlowAtRest (h);
     }
 
     /** The program as a person starts it again after it ended itself. */

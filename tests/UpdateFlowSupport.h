@@ -160,6 +160,17 @@ inline ::testing::AssertionResult Press (PanelHarness& h)
     return ::testing::AssertionSuccess();
 }
 
+/** Whether the update flow is at rest: no update phase, no step running or waiting. */
+inline ::testing::AssertionResult FlowAtRest (PanelHarness& h)
+{
+    if (g_nJobPhase != 0)
+        return ::testing::AssertionFailure() << "update phase " << (int) g_nJobPhase.load();
+    auto& runner = h.panel->GetJobRunner();
+    if (runner.GetCurrentStep() != nullptr || runner.GetNextIndex() < runner.GetStepCount())
+        return ::testing::AssertionFailure() << "a step is running or waiting";
+    return ::testing::AssertionSuccess();
+}
+
 /** Whether the panel has come back after a failure: the update flow at rest, the
     module connected and "Program" enabled again; after a stopped job also the
     type lists enabled again (the driver search's own ends only restart the connection). */
@@ -167,11 +178,8 @@ inline ::testing::AssertionResult BackToConnected (PanelHarness& h, bool afterSt
 {
     if (! h.WaitConnected (boundMs))
         return ::testing::AssertionFailure() << "not connected again; status \"" << h.panel->GetStatusText() << "\"";
-    if (g_nJobPhase != 0)
-        return ::testing::AssertionFailure() << "update phase " << (int) g_nJobPhase.load();
-    auto& runner = h.panel->GetJobRunner();
-    if (runner.GetCurrentStep() != nullptr || runner.GetNextIndex() < runner.GetStepCount())
-        return ::testing::AssertionFailure() << "a step is running or waiting";
+    if (auto rest = FlowAtRest (h); ! rest)
+        return rest;
     if (afterStoppedJob && (! h.panel->GetMCUCombo()->isEnabled() || ! h.panel->GetFlashTypeCombo()->isEnabled()))
         return ::testing::AssertionFailure() << "the type lists stay disabled";
     if (h.panel->GetProgress() != 0.0)
