@@ -2,6 +2,9 @@
 // A scratch folder for one test, removed again (with its permissions
 // restored) when the test ends.
 #include <juce_core/juce_core.h>
+#include <stdexcept>
+#include <stdlib.h>
+#include <string>
 #include <sys/stat.h>
 
 namespace storetest
@@ -11,10 +14,8 @@ class TestFolder
 {
 public:
     TestFolder()
-        : m_folder (juce::File::getSpecialLocation (juce::File::tempDirectory)
-                        .getNonexistentChildFile ("kestrava-test", ""))
+        : m_folder (MakeUniqueFolder())
     {
-        m_folder.createDirectory();
     }
 
     ~TestFolder()
@@ -57,6 +58,18 @@ public:
     }
 
 private:
+    // Tests run in parallel processes, so the folder's name must be claimed
+    // atomically: a name merely checked to be free could be taken by another
+    // test (one that makes its folder read-only, say) before it is created.
+    static juce::File MakeUniqueFolder()
+    {
+        auto pattern = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                           .getChildFile ("kestrava-test-XXXXXX").getFullPathName().toStdString();
+        if (::mkdtemp (pattern.data()) == nullptr)
+            throw std::runtime_error ("cannot create a scratch folder");
+        return juce::File (juce::String (pattern));
+    }
+
     static void MakeWritable (const juce::File& folder)
     {
         SetMode (folder, 0755);
