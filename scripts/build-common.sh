@@ -4,6 +4,11 @@
 # Build jobs: the machines have 2 cores.
 KESTRAVA_JOBS=${KESTRAVA_JOBS:-2}
 
+# The compiler cache (when ccache is installed) takes paths relative to the
+# checkout, so clones and worktrees of the repository share cached objects.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}
+export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
+
 # configure_tree <build dir> [cmake options...]
 # Configures a build tree with Ninja; an existing tree keeps its generator.
 configure_tree() {

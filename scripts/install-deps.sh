@@ -7,7 +7,7 @@ set -euo pipefail
 
 packages=(
     # Build
-    cmake ninja-build g++ pkg-config
+    cmake ninja-build g++ pkg-config ccache
     # JUCE 7 from Debian and what its Linux modules compile and link against
     juce-modules-source
     libasound2-dev libfreetype-dev libfontconfig1-dev
