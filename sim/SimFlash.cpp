@@ -122,3 +122,56 @@ void SimFlash::erase (uint64_t address, uint64_t size)
         size -= n;
     }
 }
+
+// The file keeps each byte inverted: a page that is erased on the flash is all
+// zeros in the file, and those are never written, so they stay holes.
+bool SimFlash::saveTo (const juce::File& file) const
+{
+    juce::TemporaryFile temp (file);
+    {
+        juce::FileOutputStream out (temp.getFile());
+        if (! out.openedOk())
+            return false;
+        uint8_t inverted[kPageBytes];
+        for (const auto& [index, page] : m_pages)
+        {
+            for (size_t i = 0; i < kPageBytes; ++i)
+                inverted[i] = (uint8_t) ~(page.bytes != nullptr ? page.bytes[i] : page.fill);
+            if (! out.setPosition ((int64_t) (index * kPageBytes)) || ! out.write (inverted, kPageBytes))
+                return false;
+        }
+        out.flush();
+        if (out.getStatus().failed())
+            return false;
+    }
+    return temp.overwriteTargetFileWithTemporary();
+}
+
+bool SimFlash::loadFrom (const juce::File& file)
+{
+    clear();
+    if (! file.exists())
+        return true;
+    juce::FileInputStream in (file);
+    if (! in.openedOk())
+        return false;
+    uint8_t page[kPageBytes];
+    for (uint64_t address = 0;; address += kPageBytes)
+    {
+        const int n = in.read (page, (int) kPageBytes);
+        if (n < 0)
+            break;
+        if (n == 0)
+            return true;
+        if (! allEqual (page, (size_t) n) || page[0] != 0)
+        {
+            for (int i = 0; i < n; ++i)
+                page[i] = (uint8_t) ~page[i];
+            load (address, page, (size_t) n);
+        }
+        if (n < (int) kPageBytes)
+            return true;
+    }
+    clear();
+    return false;
+}

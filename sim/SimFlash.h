@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <unordered_map>
+#include <juce_core/juce_core.h>
 
 class SimFlash
 {
@@ -27,6 +28,14 @@ public:
     size_t usedPages() const { return m_pages.size(); }
     /** Pages that need a buffer of their own (not all bytes equal). */
     size_t bufferedPages() const;
+
+    /** Replaces `file` with the flash, every byte inverted: erased flash becomes
+        zeros, which are left as holes, so the file stays sparse. False when it
+        cannot be written (the old file is then kept). */
+    bool saveTo (const juce::File& file) const;
+    /** Replaces the flash with a file written by saveTo (a missing file is an
+        erased flash). False when the file cannot be read; the flash is then erased. */
+    bool loadFrom (const juce::File& file);
 
 private:
     struct Page

@@ -72,6 +72,18 @@ size_t SimulatedModule::flashPagesInUse() const
     return m_flash.usedPages();
 }
 
+bool SimulatedModule::saveFlash (const juce::File& file) const
+{
+    const std::lock_guard<std::mutex> guard (m_lock);
+    return m_flash.saveTo (file);
+}
+
+bool SimulatedModule::loadFlash (const juce::File& file)
+{
+    const std::lock_guard<std::mutex> guard (m_lock);
+    return m_flash.loadFrom (file);
+}
+
 std::vector<uint8_t> SimulatedModule::driver() const
 {
     const std::lock_guard<std::mutex> guard (m_lock);

@@ -44,6 +44,10 @@ public:
     void eraseWholeFlash();
     /** 4 KiB flash pages holding anything but erased bytes. */
     size_t flashPagesInUse() const;
+    /** Keeps the flash in a sparse file (see SimFlash::saveTo); false when it cannot be written. */
+    bool saveFlash (const juce::File& file) const;
+    /** Takes the flash from a file saveFlash wrote (none: erased); false when it cannot be read. */
+    bool loadFlash (const juce::File& file);
     /** Driver bytes received since the last load driver command (whole blocks). */
     std::vector<uint8_t> driver() const;
     /** Sectors of one chip as the uploaded driver describes them; empty without a valid driver. */

@@ -171,6 +171,23 @@ TEST (SimFlashStore, FollowsNorRulesAndStaysSparse)
         flash.program (addr, zeros.data(), zeros.size());
     EXPECT_EQ (flash.usedPages(), 4096u);
     EXPECT_EQ (flash.bufferedPages(), 0u);
+
+    // Kept in a file and taken back: zero pages stay zeros, erased ones erased.
+    flash.erase (0x100000, 4096);
+    flash.program (0x1000010, a.data(), 3);
+    const auto file = juce::File::createTempFile ("simflash");
+    ASSERT_TRUE (flash.saveTo (file));
+    SimFlash back;
+    back.program (0x2000000, a.data(), 3);
+    ASSERT_TRUE (back.loadFrom (file));
+    file.deleteFile();
+    EXPECT_EQ (back.usedPages(), flash.usedPages());
+    Bytes want (0x1002000), have (0x1002000);
+    flash.read (0, want.data(), want.size());
+    back.read (0, have.data(), have.size());
+    EXPECT_TRUE (want == have);
+    back.read (0x2000000, got.data(), 3);
+    EXPECT_EQ (got[0], 0xFF);
 }
 
 TEST_F (SimModuleTest, ApplicationModeAnswersItsProbeAndRestartsIntoTheLoaderElsewhere)
