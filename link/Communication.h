@@ -104,6 +104,8 @@ public:
     int CountOpenPorts() const;
     /** Failed compares in a row. */
     int GetCompareRetries() const { return m_nCompareRetries.load(); }
+    /** Byte of the written file where the last compare found its first difference; -1 for none. */
+    int64_t GetFirstDifference() const { return m_nFirstDifference.load(); }
     /** Word or byte mode. */
     bool IsWordMode() const { return m_bWordMode.load(); }
     /** A read output file is open. */
@@ -160,6 +162,7 @@ private:
 
     //==== state (declaration order as the link keeps it) =====================
     std::atomic<int> m_nCompareRetries { 0 };
+    std::atomic<int64_t> m_nFirstDifference { -1 };
     std::atomic<bool> m_bFS { false };
     juce::MessageListener* m_pListener = nullptr;
     CLogger* m_pLogger = nullptr;

@@ -183,6 +183,7 @@ bool Communication::CompareFiles (const juce::String& writtenPath, int srcOffset
     {
         std::lock_guard<std::mutex> l (m_OpLock);
         StartOperation (m_nOp.load());
+        m_nFirstDifference = -1;
         std::FILE* written = OpenFileW (writtenPath, "rb");
         if (written == nullptr)
         {
@@ -232,7 +233,12 @@ bool Communication::CompareFiles (const juce::String& writtenPath, int srcOffset
                     const size_t ga = image != nullptr ? n : std::fread (a.data(), 1, n, written);
                     const size_t gb = std::fread (b.data(), 1, n, readBack);
                     if (ga != n || gb != n || std::memcmp (pa, b.data(), n) != 0)
+                    {
                         difference = true;
+                        const size_t m = std::min (ga, gb);
+                        m_nFirstDifference = srcOffset + done
+                                           + (std::mismatch (pa, pa + m, b.data()).first - pa);
+                    }
                     done += (int64_t) n;
                 }
                 std::fclose (written);

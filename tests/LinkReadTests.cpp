@@ -157,11 +157,15 @@ TEST (LinkCompare, ResultsByLengthAndContent)
     const auto written = Pattern (0x30000, 11);
     const auto writtenFile = rig.WriteFile ("written.bin", written).getFullPathName();
 
-    struct Case { const char* name; std::vector<uint8_t> read; const char* log; };
+    auto differing = Slice (written, 0x10000, 0x20000);
+    differing[0x1A345 - 0x10000] ^= 0x10;   // in the second chunk the compare takes
+
+    struct Case { const char* name; std::vector<uint8_t> read; const char* log; int done; int64_t difference; };
     const Case cases[] = {
-        { "equal", Slice (written, 0x10000, 0x20000), "Start comparing...\nCompare OK!\n\n" },
-        { "read shorter", Slice (written, 0x10000, 0x18000), "Start comparing...\nCompare OK! (One file is longer.)\n\n" },
-        { "read empty", {}, "Start comparing...\nCompare OK! (One file is longer.)\n\n" },
+        { "equal", Slice (written, 0x10000, 0x20000), "Start comparing...\nCompare OK!\n\n", 0, -1 },
+        { "read shorter", Slice (written, 0x10000, 0x18000), "Start comparing...\nCompare OK! (One file is longer.)\n\n", 0, -1 },
+        { "read empty", {}, "Start comparing...\nCompare OK! (One file is longer.)\n\n", 0, -1 },
+        { "one byte differs", differing, "Start comparing...\nCompare FAIL!\n\nRetry 1!\n", 1, 0x1A345 },
     };
     for (const auto& c : cases)
     {
@@ -171,7 +175,8 @@ TEST (LinkCompare, ResultsByLengthAndContent)
         const auto from = rig.RunStep ([&] { return rig.link->CompareFiles (writtenFile, 0x10000, readFile); }, &failed);
         EXPECT_FALSE (failed);
         EXPECT_EQ (rig.timeline.Log (from), c.log);
-        EXPECT_EQ (rig.timeline.Count (kStepDoneMessage, 0, from), 1);
+        EXPECT_EQ (rig.timeline.Count (kStepDoneMessage, c.done, from), 1);
+        EXPECT_EQ (rig.link->GetFirstDifference(), c.difference);
     }
 
     // The written file ends before the source offset: the step stops without a box.
