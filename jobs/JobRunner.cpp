@@ -1,5 +1,6 @@
 #include "jobs/JobRunner.h"
 #include <cstring>
+#include "jobs/JobObserver.h"
 
 namespace
 {
@@ -21,7 +22,13 @@ CJobRunner::CJobRunner (CLogger* logger, juce::MessageListener* listener)
 
 CJobRunner::~CJobRunner() = default;
 
-void CJobRunner::Append (const _STR_JOB_STEP& step) { m_Steps.push_back (step); }
+void CJobRunner::Append (const _STR_JOB_STEP& step)
+{
+    const bool writes = step.nKind == kStepEraseProgram || step.nKind == kStepProgramZero
+                     || step.nKind == kStepProgram || step.nKind == kStepErase;
+    if (! (writes && m_bReadOnly))
+        m_Steps.push_back (step);
+}
 
 bool CJobRunner::RunNext()
 {
@@ -32,6 +39,8 @@ bool CJobRunner::RunNext()
     }
     m_Current = m_Steps[(size_t) m_nNext];
     const auto& s = m_Current;
+    if (m_pObserver != nullptr)
+        m_pObserver->OnStep (m_nNext, (int) m_Steps.size(), s);
     bool failed = false;
     switch (s.nKind)
     {

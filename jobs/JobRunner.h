@@ -7,6 +7,7 @@
 #include "platform/Paths.h"
 
 class CLogger;
+class JobObserver;
 
 enum StepKind : int32_t
 {
@@ -58,6 +59,10 @@ public:
     void Connect();
     /** Word (true) or byte (false) units for offsets and lengths. */
     void SetWordMode (bool wordMode);
+    /** Reports every step started to `observer` (null: nobody). */
+    void SetObserver (JobObserver* observer) { m_pObserver = observer; }
+    /** While set, steps that erase or program the flash are left out of the queue. */
+    void SetReadOnly (bool readOnly) { m_bReadOnly = readOnly; }
 
     /** Queues a driver upload. */
     void AddSendDriver (const wchar_t* path);
@@ -90,4 +95,6 @@ private:
     int m_nNext = 0;
     _STR_JOB_STEP m_Current;
     Communication m_Link;
+    JobObserver* m_pObserver = nullptr;
+    bool m_bReadOnly = false;
 };

@@ -194,15 +194,20 @@ void CLogEditor::FlushPending()
     setCaretPosition (getTotalNumChars());
     insertTextAtCaret (text);
     m_nLastAppend = juce::Time::getMillisecondCounter();
+    if (m_Mirror)
+        m_Mirror (text);
 }
 
 void CLogEditor::ClearAll()
 {
+    juce::String dropped;
     {
         std::lock_guard<std::mutex> l (m_PendingLock);
-        m_strPending.clear();
+        std::swap (dropped, m_strPending);
     }
     clear();
+    if (m_Mirror && dropped.isNotEmpty())
+        m_Mirror (dropped);
 }
 
 void CLogEditor::handleMessage (const juce::Message& message)

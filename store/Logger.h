@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -51,6 +52,9 @@ public:
     void FlushPending();
     /** Drops the gathered text and empties the pane (message thread). */
     void ClearAll();
+    /** Hands every piece of text to `mirror` as it goes into the pane, or is dropped
+        by ClearAll before it got there (message thread); empty: nobody. */
+    void SetMirror (std::function<void (const juce::String&)> mirror) { m_Mirror = std::move (mirror); }
     /** Takes the gathered text into the pane, now or when the shortest interval has passed. */
     void handleMessage (const juce::Message& message) override;
 
@@ -61,4 +65,5 @@ private:
     juce::String m_strPending;                // text not yet in the pane
     std::atomic<bool> m_bFlushPosted { false };   // a message to take it is on its way
     juce::uint32 m_nLastAppend = 0;           // when text last went into the pane (message thread)
+    std::function<void (const juce::String&)> m_Mirror;   // sees the text that goes into the pane
 };

@@ -1,0 +1,48 @@
+#pragma once
+// What a front end without the window hears of the work: the panel and the
+// job runner report through this interface as they run. Every call comes on
+// the message thread. Boxes and the quit request go through app/Hooks.
+#include <cstdint>
+#include <juce_core/juce_core.h>
+
+struct _STR_JOB_STEP;
+
+/** The stages of the update flow, as they are reported. */
+enum class FlowPhase
+{
+    Idle,           ///< no update flow runs
+    Loader,         ///< the module is switched into its loader
+    DriverSearch,   ///< the drivers are tried one after another
+    DriverFound,    ///< a driver fits; its flash type is being selected
+    EraseChip1,     ///< two-chip flow: the first chip is erased
+    ProgramChip1,   ///< two-chip flow: the first chip is programmed and verified
+    EraseChip2,     ///< two-chip flow: the second chip is erased
+    ProgramChip2,   ///< two-chip flow: the second chip is programmed and verified
+    Update,         ///< the workflow that fits the module writes and verifies the image
+    Read,           ///< a range of the flash is read into a file
+    Verify          ///< the image's ranges are read back and compared; nothing is written
+};
+
+/** The short name a phase is reported under, for example "driver search". */
+const char* FlowPhaseName (FlowPhase phase);
+
+/** The short name of a step kind, for example "erase and program". */
+const char* StepKindName (int kind);
+
+class JobObserver
+{
+public:
+    virtual ~JobObserver() = default;
+    /** A module answered a probe cycle; `fs` is the FS flag of the last loader reply. */
+    virtual void OnConnected (bool fs) = 0;
+    /** The update flow went into another phase. */
+    virtual void OnPhase (FlowPhase phase) = 0;
+    /** The job runner started step `index` of the `count` queued. */
+    virtual void OnStep (int index, int count, const _STR_JOB_STEP& step) = 0;
+    /** The job's progress bar moved: `activity` ("erasing", "writing", "reading"), bytes done of `total`. */
+    virtual void OnProgress (const char* activity, int64_t done, int64_t total) = 0;
+    /** A verify found the flash different from the image, first at this byte of the image. */
+    virtual void OnDifference (int64_t imageOffset) = 0;
+    /** Text went into the log pane. */
+    virtual void OnLogText (const juce::String& text) = 0;
+};
