@@ -3,6 +3,8 @@
 // program (log, presets, job runner with the device link, catalogs) and its
 // 26 widgets; its constructor is the program's start-up.
 #include <juce_gui_basics/juce_gui_basics.h>
+#include "jobs/JobObserver.h"
+#include "jobs/JobPurpose.h"
 #include "jobs/JobRunner.h"
 #include "link/Messages.h"
 #include "platform/Paths.h"
@@ -75,6 +77,16 @@ public:
     void StartEraseJob();
     /** Programs one chip of the two-chip flow, with verify. */
     void StartProgramJob();
+
+    //==== front ends without the window ======================================
+    /** Reports phases, steps, progress, differences and log text to `observer` (null: nobody). */
+    void SetJobObserver (JobObserver* observer);
+    /** What the next "Program" runs for once the driver is found; a read takes `read`. */
+    void SetJobPurpose (JobPurpose purpose, const ReadRequest& read = {});
+    /** The read the settings file holds (NameRead, ReadOffset, ReadLength, the page), in bytes. */
+    ReadRequest GetReadSettings();
+    /** Reads the requested range into its file: the read purpose's job. */
+    void StartReadJob();
 
     //==== inspection (tests, demo) ===========================================
     /** The job runner. */
@@ -158,6 +170,13 @@ private:
     int ReadHexField (juce::TextEditor* editor) const;
     int PageValue() const;
     int UnitBytes() const { return m_bWordMode ? 2 : 1; }
+    bool CheckChosenImage();
+    FlowPhase CurrentFlowPhase() const;
+    void ReportPhase();
+    void ReportProgress (const char* activity, int64_t done);
+    void ShowReadProgress (int64_t stepDone);
+    void StopVerifyAtDifference();
+    int QueuedReadBytes() const;
 
     //==== members, in the order the panel keeps them ==========================
     double m_dProgress = 0.0;
@@ -222,6 +241,12 @@ private:
 
     juce::Image m_LogoImage;
     std::unique_ptr<juce::FileChooser> m_pChooser;
+
+    JobObserver* m_pObserver = nullptr;
+    JobPurpose m_JobPurpose = JobPurpose::Update;
+    ReadRequest m_ReadRequest;
+    FlowPhase m_LastPhase = FlowPhase::Idle;
+    FlowPhase m_WorkPhase = FlowPhase::Update;   // what the workflow the phase machine starts does
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainComponent)
 };

@@ -16,27 +16,35 @@ void MainComponent::buttonClicked (juce::Button* button)
         OnHelpClicked();
 }
 
-void MainComponent::OnProgramClicked()
+bool MainComponent::CheckChosenImage()
 {
-    if (! g_bConnected)
-        return;
-    auto& link = m_JobRunner.GetLink();
-
     // A file that "Browse..." could not measure cannot be programmed either.
     std::FILE* f = OpenChosenImage (m_FileLabel->getText());
     if (f == nullptr)
     {
         StopWithError ("Error Code 23\n");
-        return;
+        return false;
     }
     const auto markers = ReadImageMarkers (f);
     std::fclose (f);
     if (markers.nCount == 0)
     {
         StopWithError ("Error Code 24\n");
-        return;
+        return false;
     }
     m_nImageBank = (uint8_t) markers.nBank;
+    return true;
+}
+
+void MainComponent::OnProgramClicked()
+{
+    if (! g_bConnected)
+        return;
+    auto& link = m_JobRunner.GetLink();
+
+    // A read takes nothing from an image.
+    if (m_JobPurpose != JobPurpose::Read && ! CheckChosenImage())
+        return;
 
     if (g_hFind != nullptr)
     {

@@ -18,6 +18,7 @@ void MainComponent::handleMessage (const juce::Message& message)
     const auto* m = AsNotify (message);
     if (m == nullptr)
         return;
+    ReportPhase();
     switch (m->intParameter1)
     {
         case kNotFoundMessage:
@@ -36,6 +37,7 @@ void MainComponent::handleMessage (const juce::Message& message)
         default:
             break;
     }
+    ReportPhase();
 }
 
 //==============================================================================
@@ -63,6 +65,8 @@ void MainComponent::OnConnectionMessage (const NotifyMessage& m)
             else
                 ShowStatus ("Vorlenz module connected.", kConnectedColour);
             m_ProgramButton->setEnabled (true);
+            if (m_pObserver != nullptr)
+                m_pObserver->OnConnected (m.intParameter2 != 0);
             break;
 
         case kTwoDevicesMessage:
@@ -134,6 +138,11 @@ void MainComponent::OnJobMessage (const NotifyMessage& m)
             const auto* step = m_JobRunner.GetCurrentStep();
             if (step == nullptr)
                 break;
+            if (m.intParameter2 == 1 && m_JobPurpose == JobPurpose::Verify)
+            {
+                StopVerifyAtDifference();
+                break;
+            }
             if (m.intParameter2 == 1)
             {
                 m_bRetrying = 1;
@@ -176,7 +185,10 @@ void MainComponent::OnProgress (const NotifyMessage& m)
             m_ProgressBar->setColour (juce::ProgressBar::foregroundColourId, juce::Colour (255, 0, 0));
             m_ProgressBar->setTextToDisplay ("Erasing...");
             if (record != nullptr)
+            {
                 m_dProgress = ratio (m_nDoneBytes);
+                ReportProgress ("erasing", m_nDoneBytes);
+            }
         }
     }
     else if (kind == 2)
@@ -189,6 +201,7 @@ void MainComponent::OnProgress (const NotifyMessage& m)
                 m_ProgressBar->setColour (juce::ProgressBar::foregroundColourId, juce::Colour (0, 255, 0));
                 m_ProgressBar->setTextToDisplay ("Writing...");
                 m_dProgress = ratio ((int64_t) m_nDoneBytes + record->done);
+                ReportProgress ("writing", (int64_t) m_nDoneBytes + record->done);
             }
         }
         else if (g_bEraseOnly && (step == nullptr || step->nKind != kStepSendDriver))
@@ -198,6 +211,10 @@ void MainComponent::OnProgress (const NotifyMessage& m)
             static const char* const dots[] = { "Waiting.", "Waiting..", "Waiting..." };
             m_ProgressBar->setTextToDisplay (dots[g_nWaitDots % 3]);
         }
+    }
+    else if (kind == 3 && record != nullptr && m_JobPurpose != JobPurpose::Update)
+    {
+        ShowReadProgress (record->done);
     }
 }
 
@@ -235,6 +252,11 @@ bool MainComponent::AdvanceJob()
     {
         if (s->nKind == kStepEraseProgram && m_bRetrying == 0)
             m_nDoneBytes += UnitBytes() * s->nArg3;
+        if (s->nKind == kStepRead && m_JobPurpose != JobPurpose::Update)
+        {
+            m_nDoneBytes += UnitBytes() * s->nArg2;
+            ShowReadProgress (0);
+        }
         if (g_bEraseOnly)
         {
             if (s->nKind == kStepErase)
@@ -305,12 +327,13 @@ void MainComponent::RunPhaseMachine()
         {
             g_strFlashName = m_FlashTypeCombo->getText();
             g_bEraseOnly = 0;
-            if (g_strFlashName == "S29GL256x2_R")
+            if (g_strFlashName == "S29GL256x2_R" && m_JobPurpose != JobPurpose::Read)
             {
                 g_bEraseOnly = 1;
                 g_bRestartProgress = 1;
                 for (auto* e : { m_FileOffsetEditor, m_FlashOffsetEditor, m_WriteLengthEditor, m_FlashPageEditor })
                     e->setText ("0", true);
+                m_WorkPhase = FlowPhase::EraseChip1;
                 StartEraseJob();
                 if (m_nJobKind == 1 && m_JobRunner.GetCurrentStep() != nullptr)
                     g_nJobPhase = 5;
@@ -319,7 +342,10 @@ void MainComponent::RunPhaseMachine()
                 return;
             }
             bool started = true;
-            if (g_nFileSize <= 0x60000)
+            m_WorkPhase = FlowPhase::Update;
+            if (m_JobPurpose == JobPurpose::Read)
+                StartReadJob();
+            else if (g_nFileSize <= 0x60000)
                 StartFileJob();
             else if (g_strMCUName == "QVM428")
                 StartQvm428Job();
@@ -337,6 +363,7 @@ void MainComponent::RunPhaseMachine()
         case 5:
             g_nJobPhase = 6;
             g_bRestartProgress = 0;
+            m_WorkPhase = FlowPhase::ProgramChip1;
             StartProgramJob();
             if (m_JobRunner.GetCurrentStep() == nullptr)
                 FailUpdateFlow();
@@ -349,6 +376,7 @@ void MainComponent::RunPhaseMachine()
             m_FlashOffsetEditor->setText ("0", true);
             m_WriteLengthEditor->setText ("0", true);
             m_FlashPageEditor->setText ("400", true);
+            m_WorkPhase = FlowPhase::EraseChip2;
             StartEraseJob();
             if (m_nJobKind == 1 && m_JobRunner.GetCurrentStep() != nullptr)
                 g_nJobPhase = 7;
@@ -357,6 +385,7 @@ void MainComponent::RunPhaseMachine()
             return;
 
         case 7:
+            m_WorkPhase = FlowPhase::ProgramChip2;
             StartProgramJob();
             g_nJobPhase = 8;
             g_bRestartProgress = 0;

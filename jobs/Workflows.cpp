@@ -102,6 +102,10 @@ void MainComponent::FinishWorkflow (bool storeLastSave)
     m_pSectorTable.clear();
     m_nSectorEntries = 0;
     m_nDoneBytes = 0;
+    // A verify's bar follows the bytes it reads back.
+    if (m_JobPurpose == JobPurpose::Verify)
+        m_nTotalBytes = QueuedReadBytes();
+    ReportPhase();
     if (storeLastSave)
     {
         m_JobRunner.RunNext();
