@@ -2,25 +2,12 @@
 // whole update without hardware.
 #include "app/Application.h"
 #include "app/MainComponent.h"
-#include "demo/DemoChip.h"
+#include "demo/DemoModule.h"
 #include "sim/SimulatedModule.h"
 #include "sim/VirtualMidiBus.h"
 
 namespace
 {
-    /** Realistic but short module timings, so the progress bar can be watched. */
-    SimLatencies DemoLatencies()
-    {
-        using std::chrono::microseconds;
-        SimLatencies l;
-        l.probe = microseconds (2000);
-        l.blockAck = microseconds (6000);
-        l.check = microseconds (3000);
-        l.erase = microseconds (40000);
-        l.read = microseconds (4000);
-        return l;
-    }
-
     /** Mirrors the status line into a file named by KESTRAVA_STATUS_FILE, for
         the GUI checks that cannot read the window's pixels. */
     class StatusMirror : private juce::Timer
@@ -59,19 +46,7 @@ public:
         // A machine has other MIDI ports too; this one must never be opened.
         bus->addSoundBlasterPorts();
 
-        SimModuleConfig config;
-        config.inputName = "Kestrava Demo Module";
-        config.outputName = "Kestrava Demo Module";
-        config.startMode = SimMode::Application;
-        config.fsFlag = 1;
-        config.chipName = DemoChip::kFlashName;
-        config.restartAbsenceMs = 1200;
-        config.portsInsertedOnReturn = 1;   // it comes back behind a new port, as after a USB restart
-        config.readChunkGroups = 128;
-        config.announceChunks = false;
-        config.keepCommandLog = false;
-        config.latencies = DemoLatencies();
-        module = bus->addModule (config);
+        module = bus->addModule (DemoModuleConfig());
         SetMidiPortSource (bus);
 
         JUCEDemoApplication::initialise (commandLine);

@@ -28,8 +28,13 @@ juce::String GetProgramFolderPath()
     return WithTrailingSeparator (exe.getParentDirectory());
 }
 
-void SetProgramFolderForTests (const juce::File& folder)
+void SetDataFolder (const juce::File& folder)
 {
     const std::lock_guard<std::mutex> lock (g_programFolderLock);
     g_programFolderOverride = folder == juce::File() ? juce::String() : WithTrailingSeparator (folder);
+}
+
+void SetProgramFolderForTests (const juce::File& folder)
+{
+    SetDataFolder (folder);
 }

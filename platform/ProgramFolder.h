@@ -5,6 +5,10 @@
     program builds its data-folder paths from it. */
 juce::String GetProgramFolderPath();
 
-/** Points the program folder at another folder (tests and tools); an empty
-    File goes back to the executable's folder. */
+/** Takes the data folder (Drivers, QvDoc, the scratch files) from `folder`
+    instead of the executable's folder, as the command line's --data asks; an
+    empty File goes back to the executable's folder. */
+void SetDataFolder (const juce::File& folder);
+
+/** Points the program folder at another folder (tests): SetDataFolder. */
 void SetProgramFolderForTests (const juce::File& folder);
