@@ -1,0 +1,108 @@
+// kestrava-cli: the update, read-back and verify of the window, for scripts,
+// service benches and test rigs. It runs the same panel, headless.
+#include <cstdlib>
+#include <juce_gui_basics/juce_gui_basics.h>
+#include "cli/CliOptions.h"
+#include "cli/EventPrinter.h"
+#include "cli/ExitStatus.h"
+#include "cli/Interrupt.h"
+#include "cli/JobSession.h"
+#include "cli/PortFilter.h"
+#include "cli/PortsCommand.h"
+#include "cli/SimulatedRig.h"
+#include "link/JuceMidiPorts.h"
+#include "platform/ProgramFolder.h"
+
+namespace
+{
+    const char* const kVersion = "V3.00";
+
+    int Run (const CliOptions& options)
+    {
+#if ! defined(_WIN32)
+        // Nothing is shown: the window system must not attach to any display
+        // (without a name it would take ":0", whoever's it is).
+        setenv ("DISPLAY", ":65000", 1);
+#endif
+        juce::ScopedJuceInitialiser_GUI juce;
+        InstallInterruptHandler();
+
+        if (options.dataFolder != juce::File())
+            SetDataFolder (options.dataFolder);
+
+        std::unique_ptr<SimulatedRig> rig;
+        std::shared_ptr<MidiPortSource> source;
+        if (options.simulate)
+        {
+            rig = std::make_unique<SimulatedRig> (options.simulatedFlash);
+            if (! rig->FlashLoaded())
+            {
+                std::fprintf (stderr, "kestrava-cli: cannot read the simulated flash %s\n",
+                              options.simulatedFlash.getFullPathName().toRawUTF8());
+                return CliExit::kFailed;
+            }
+            source = rig->GetPortSource();
+        }
+        else
+        {
+            source = MakeJuceMidiPortSource();
+        }
+        if (options.portFilter.isNotEmpty())
+            source = std::make_shared<PortFilter> (source, options.portFilter);
+
+        EventPrinter printer (EventPrinter::StyleFor (options.json), options.quiet, options.verbose);
+        int status;
+        if (options.command == "ports")
+        {
+            status = RunPortsCommand (printer, source);
+        }
+        else
+        {
+            SetMidiPortSource (source);
+            status = JobSession (printer).Run (options);
+            SetMidiPortSource (nullptr);
+        }
+
+        source.reset();
+        if (rig != nullptr && ! rig->Finish())
+        {
+            std::fprintf (stderr, "kestrava-cli: cannot write the simulated flash %s\n",
+                          options.simulatedFlash.getFullPathName().toRawUTF8());
+            if (status == CliExit::kOk)
+                status = CliExit::kFailed;
+        }
+        return status;
+    }
+}
+
+int main (int argc, char** argv)
+{
+    juce::StringArray args;
+    for (int i = 1; i < argc; ++i)
+        args.add (juce::String::fromUTF8 (argv[i]));
+
+    const auto parsed = ParseCommandLine (args);
+    const auto& options = parsed.options;
+    if (parsed.error.isNotEmpty())
+    {
+        PrintUsageError (options.command, parsed.error);
+        return CliExit::kUsage;
+    }
+    if (options.version)
+    {
+        std::printf ("kestrava-cli %s\n", kVersion);
+        return CliExit::kOk;
+    }
+    if (options.help || options.command == "help")
+    {
+        const auto topic = options.command == "help" ? options.arguments[0] : options.command;
+        std::fputs (HelpText (topic).toRawUTF8(), stdout);
+        return CliExit::kOk;
+    }
+    if (options.dataFolder != juce::File() && ! options.dataFolder.isDirectory())
+    {
+        PrintUsageError (options.command, "--data: no folder " + options.dataFolder.getFullPathName());
+        return CliExit::kUsage;
+    }
+    return Run (options);
+}

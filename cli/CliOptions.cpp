@@ -1,0 +1,250 @@
+#include "cli/CliOptions.h"
+
+namespace
+{
+    const char* const kOverview =
+        "kestrava-cli: update, read back and verify a sound module's flash over MIDI,\n"
+        "without the window. The same workflows, texts and error codes as \"Program\".\n"
+        "\n"
+        "Usage: kestrava-cli [OPTIONS] COMMAND [ARGUMENTS]\n"
+        "\n"
+        "Commands:\n"
+        "  ports                   list the MIDI ports and which of them answer the probe\n"
+        "  update IMAGE            the whole update \"Program\" runs; succeeds only when\n"
+        "                          the module holds the image\n"
+        "  read [OUT]              copy a range of the module's flash into a file\n"
+        "  verify IMAGE            read back the image's ranges and compare, writing nothing\n"
+        "  help [COMMAND]          this text, or a command's\n"
+        "\n"
+        "Options:\n"
+        "  --data DIR              data folder (Drivers/, QvDoc/, QvDoc/config.ini);\n"
+        "                          default: the folder the program is in\n"
+        "  --port TEXT             probe only ports whose names contain TEXT (case ignored)\n"
+        "  --simulate              a simulated module instead of the MIDI ports\n"
+        "  --simulate-flash FILE   keep the simulated module's flash in FILE across runs\n"
+        "                          (implies --simulate)\n"
+        "  --json                  one JSON object per line for every event\n"
+        "  -q, --quiet             print nothing but errors\n"
+        "  -v, --verbose           also print the log's text\n"
+        "  -h, --help              help for the command\n"
+        "  --version               the program's version\n"
+        "\n"
+        "Exit status:\n"
+        "  0      done\n"
+        "  1      verify: the module's flash differs from the image\n"
+        "  2-26   the program's error code: \"Error Code N\" exits with N\n"
+        "  64     usage error\n"
+        "  69     no module answered before the search timed out\n"
+        "  70     failed without an error code; the reason is printed\n"
+        "  130    interrupted (Ctrl-C); the ports were closed\n";
+
+    const char* const kPortsHelp =
+        "Usage: kestrava-cli [OPTIONS] ports\n"
+        "\n"
+        "Lists every MIDI port, one per line: its name, whether it is an input, an\n"
+        "output or both, and whether a module answered the probe through it and in\n"
+        "which mode (loader or application). Probing takes about three seconds.\n"
+        "Ports that are never opened (a sound card's) say so. With --port, only the\n"
+        "ports whose names contain the text.\n";
+
+    const char* const kUpdateHelp =
+        "Usage: kestrava-cli [OPTIONS] update IMAGE\n"
+        "\n"
+        "The whole update that \"Program\" runs: the image's marker is checked, the\n"
+        "module is switched into its loader, the drivers of Drivers/ are tried until\n"
+        "one finds the flash, and the workflow that fits the module and the image\n"
+        "erases, programs, reads back and compares it. Succeeds (status 0) only when\n"
+        "the module holds the image; a failure exits with its error code.\n";
+
+    const char* const kReadHelp =
+        "Usage: kestrava-cli [OPTIONS] read [OUT] [--offset HEX] [--length HEX] [--page HEX]\n"
+        "\n"
+        "Switches the module into its loader and finds its flash driver as \"Program\"\n"
+        "does, then copies LENGTH bytes of flash from OFFSET into OUT, block by block,\n"
+        "with the read's checksums and retries. Writes nothing to the module.\n"
+        "\n"
+        "  OUT            the file to write; default: NameRead of the settings file\n"
+        "  --offset HEX   byte offset in the flash page, even; default: ReadOffset\n"
+        "  --length HEX   bytes to read, even; 0 reads to the end of the flash;\n"
+        "                 default: ReadLength\n"
+        "  --page HEX     flash page of 64K words (400 for a flash on CS1);\n"
+        "                 default: FlashPage\n"
+        "\n"
+        "HEX values may start with 0x. The defaults come from the section LastSave of\n"
+        "QvDoc/config.ini in the data folder, whose offsets and lengths are in 16-bit\n"
+        "words unless UserWordAddress is 0. An incomplete OUT is removed.\n";
+
+    const char* const kVerifyHelp =
+        "Usage: kestrava-cli [OPTIONS] verify IMAGE\n"
+        "\n"
+        "Runs the update as far as \"Program\" does up to the workflow that fits the\n"
+        "module and the image, but instead of writing it reads back every range that\n"
+        "workflow would write and compares it with the image. Writes nothing. Exits 0\n"
+        "when the module holds the image, 1 when it does not, and says where the first\n"
+        "difference is (a byte offset in the image).\n";
+
+    const char* const kHelpHelp =
+        "Usage: kestrava-cli help [COMMAND]\n"
+        "\n"
+        "The overview, or the help for one command.\n";
+
+    bool IsCommand (const juce::String& s)
+    {
+        return s == "ports" || s == "update" || s == "read" || s == "verify" || s == "help";
+    }
+
+    /** A hexadecimal value with an optional 0x, at most `limit`. */
+    std::optional<int64_t> ParseHex (juce::String text, int64_t limit)
+    {
+        if (text.startsWithIgnoreCase ("0x"))
+            text = text.substring (2);
+        if (text.isEmpty() || text.length() > 16 || ! text.containsOnly ("0123456789abcdefABCDEF"))
+            return std::nullopt;
+        const int64_t value = (int64_t) text.getHexValue64();
+        if (value < 0 || value > limit)
+            return std::nullopt;
+        return value;
+    }
+
+    /** The command and the number of arguments it takes. */
+    juce::String CheckArguments (const CliOptions& o)
+    {
+        const int n = o.arguments.size();
+        if (o.command == "ports" && n > 0)
+            return "ports takes no arguments";
+        if ((o.command == "update" || o.command == "verify") && n != 1)
+            return o.command + " takes one IMAGE";
+        if ((o.command == "read" || o.command == "help") && n > 1)
+            return o.command + " takes at most one argument";
+        if (o.command == "help" && n == 1 && ! IsCommand (o.arguments[0]))
+            return "no command named '" + o.arguments[0] + "'";
+        if (o.command != "read" && (o.offset || o.length || o.page))
+            return "--offset, --length and --page are for read";
+        if (o.quiet && o.verbose)
+            return "--quiet and --verbose exclude each other";
+        return {};
+    }
+}
+
+ParsedCommandLine ParseCommandLine (const juce::StringArray& args)
+{
+    ParsedCommandLine result;
+    auto& o = result.options;
+    auto fail = [&result] (const juce::String& why) { result.error = why; return result; };
+
+    bool optionsEnded = false;
+    for (int i = 0; i < args.size(); ++i)
+    {
+        juce::String arg = args[i];
+        if (optionsEnded || ! arg.startsWith ("-") || arg == "-")
+        {
+            if (o.command.isEmpty())
+            {
+                if (! IsCommand (arg))
+                    return fail ("no command named '" + arg + "'");
+                o.command = arg;
+            }
+            else
+            {
+                o.arguments.add (arg);
+            }
+            continue;
+        }
+        if (arg == "--")
+        {
+            optionsEnded = true;
+            continue;
+        }
+
+        // --name=value or --name value
+        juce::String value;
+        bool hasValue = false;
+        if (arg.startsWith ("--") && arg.containsChar ('='))
+        {
+            value = arg.fromFirstOccurrenceOf ("=", false, false);
+            arg = arg.upToFirstOccurrenceOf ("=", false, false);
+            hasValue = true;
+        }
+        auto takeValue = [&] () -> std::optional<juce::String>
+        {
+            if (hasValue)
+                return value;
+            if (i + 1 >= args.size())
+                return std::nullopt;
+            return args[++i];
+        };
+        auto flag = [&] (bool& target)
+        {
+            target = true;
+            return ! hasValue;
+        };
+
+        bool ok = true;
+        if (arg == "-h" || arg == "--help")            ok = flag (o.help);
+        else if (arg == "-q" || arg == "--quiet")      ok = flag (o.quiet);
+        else if (arg == "-v" || arg == "--verbose")    ok = flag (o.verbose);
+        else if (arg == "--json")                      ok = flag (o.json);
+        else if (arg == "--simulate")                  ok = flag (o.simulate);
+        else if (arg == "--version")                   ok = flag (o.version);
+        else if (arg == "--data" || arg == "--port" || arg == "--simulate-flash"
+                 || arg == "--offset" || arg == "--length" || arg == "--page")
+        {
+            const auto v = takeValue();
+            if (! v || v->isEmpty())
+                return fail (arg + " needs a value");
+            if (arg == "--data")
+                o.dataFolder = juce::File::getCurrentWorkingDirectory().getChildFile (*v);
+            else if (arg == "--port")
+                o.portFilter = *v;
+            else if (arg == "--simulate-flash")
+            {
+                o.simulatedFlash = juce::File::getCurrentWorkingDirectory().getChildFile (*v);
+                o.simulate = true;
+            }
+            else
+            {
+                // Offsets and lengths stay within what a 32-bit byte address reaches; the page so
+                // that its byte base does too.
+                const auto hex = ParseHex (*v, arg == "--page" ? 0x3FFF : 0x7FFFFFFF);
+                if (! hex)
+                    return fail (arg + " takes a hexadecimal value, not '" + *v + "'");
+                if (arg == "--offset")      o.offset = *hex;
+                else if (arg == "--length") o.length = *hex;
+                else                        o.page = (int) *hex;
+            }
+        }
+        else
+        {
+            return fail ("no option " + arg);
+        }
+        if (! ok)
+            return fail (arg + " takes no value");
+    }
+
+    if (o.command.isEmpty() && ! o.help && ! o.version)
+        return fail ("no command given");
+    if (o.command.isNotEmpty())
+        if (const auto why = CheckArguments (o); why.isNotEmpty())
+            return fail (why);
+    return result;
+}
+
+juce::String HelpText (const juce::String& command)
+{
+    const char* text = command == "ports"  ? kPortsHelp
+                     : command == "update" ? kUpdateHelp
+                     : command == "read"   ? kReadHelp
+                     : command == "verify" ? kVerifyHelp
+                     : command == "help"   ? kHelpHelp
+                                           : nullptr;
+    if (text == nullptr)
+        return kOverview;
+    return juce::String (text) + "\nThe options every command takes and the exit statuses: kestrava-cli --help\n";
+}
+
+void PrintUsageError (const juce::String& command, const juce::String& message)
+{
+    const auto help = command.isEmpty() || command == "help" ? juce::String ("kestrava-cli --help")
+                                                             : "kestrava-cli " + command + " --help";
+    std::fprintf (stderr, "kestrava-cli: %s\nSee '%s'.\n", message.toRawUTF8(), help.toRawUTF8());
+}

@@ -1,0 +1,28 @@
+#include "cli/Interrupt.h"
+#include <atomic>
+#include <csignal>
+#include "link/Globals.h"
+
+namespace
+{
+    std::atomic<bool> interrupted { false };
+    static_assert (std::atomic<bool>::is_always_lock_free, "flags set in a signal handler must be lock-free");
+
+    void OnInterrupt (int signal)
+    {
+        interrupted.store (true);
+        g_bQuitRequested.store (true);
+        std::signal (signal, SIG_DFL);
+    }
+}
+
+void InstallInterruptHandler()
+{
+    std::signal (SIGINT, OnInterrupt);
+    std::signal (SIGTERM, OnInterrupt);
+}
+
+bool WasInterrupted()
+{
+    return interrupted.load();
+}

@@ -1,0 +1,156 @@
+#include "cli/PortWatch.h"
+#include <algorithm>
+
+namespace
+{
+    bool HasHead (const juce::MidiMessage& m, std::initializer_list<uint8_t> head)
+    {
+        if (! m.isSysEx() || m.getSysExDataSize() < (int) head.size())
+            return false;
+        return std::equal (head.begin(), head.end(), m.getSysExData());
+    }
+
+    int64_t NowMs() { return (int64_t) juce::Time::getMillisecondCounterHiRes(); }
+}
+
+/** Hands an input's messages to the watch, then to the link. */
+class PortWatch::Relay : public MidiInHandler
+{
+public:
+    Relay (PortWatch& w, juce::String n, MidiInHandler* h) : watch (w), name (std::move (n)), handler (h) {}
+    void handleIncomingMidiMessage (MidiInPort* source, const juce::MidiMessage& message) override
+    {
+        watch.NoteIncoming (name, message);
+        handler->handleIncomingMidiMessage (source, message);
+    }
+
+private:
+    PortWatch& watch;
+    const juce::String name;
+    MidiInHandler* const handler;
+};
+
+/** An output whose probes the watch notes. */
+class PortWatch::WatchedOutput : public MidiOutPort
+{
+public:
+    WatchedOutput (PortWatch& w, std::unique_ptr<MidiOutPort> p) : watch (w), port (std::move (p)) {}
+    void sendMessageNow (const juce::MidiMessage& message) override
+    {
+        watch.NoteProbe (message);
+        port->sendMessageNow (message);
+    }
+    void reset() override { port->reset(); }
+
+private:
+    PortWatch& watch;
+    std::unique_ptr<MidiOutPort> port;
+};
+
+PortWatch::PortWatch (std::shared_ptr<MidiPortSource> inner) : m_pInner (std::move (inner)) {}
+PortWatch::~PortWatch() = default;
+
+PortWatch::Port& PortWatch::Entry (const juce::String& name)
+{
+    for (auto& p : m_Ports)
+        if (p.name == name)
+            return p;
+    m_Ports.push_back ({});
+    m_Ports.back().name = name;
+    return m_Ports.back();
+}
+
+juce::StringArray PortWatch::getInputNames()
+{
+    const auto names = m_pInner->getInputNames();
+    const std::lock_guard<std::mutex> l (m_Lock);
+    m_InputNames = names;
+    for (auto& n : names)
+        Entry (n).input = true;
+    return names;
+}
+
+juce::StringArray PortWatch::getOutputNames()
+{
+    const auto names = m_pInner->getOutputNames();
+    const std::lock_guard<std::mutex> l (m_Lock);
+    m_OutputNames = names;
+    for (auto& n : names)
+        Entry (n).output = true;
+    return names;
+}
+
+std::unique_ptr<MidiInPort> PortWatch::openInput (int index, MidiInHandler* handler)
+{
+    Relay* relay;
+    {
+        const std::lock_guard<std::mutex> l (m_Lock);
+        m_Relays.push_back (std::make_unique<Relay> (*this, m_InputNames[index], handler));
+        relay = m_Relays.back().get();
+    }
+    auto port = m_pInner->openInput (index, relay);
+    if (port != nullptr)
+    {
+        const std::lock_guard<std::mutex> l (m_Lock);
+        Entry (m_InputNames[index]).opened = true;
+    }
+    return port;
+}
+
+std::unique_ptr<MidiOutPort> PortWatch::openOutput (int index)
+{
+    auto port = m_pInner->openOutput (index);
+    if (port == nullptr)
+        return nullptr;
+    const std::lock_guard<std::mutex> l (m_Lock);
+    Entry (m_OutputNames[index]).opened = true;
+    return std::make_unique<WatchedOutput> (*this, std::move (port));
+}
+
+void PortWatch::NoteIncoming (const juce::String& inputName, const juce::MidiMessage& message)
+{
+    const bool loader = HasHead (message, { 0x00, 0x20, 0x54, 0x7D, 0x09 }) && message.getSysExDataSize() >= 6;
+    const bool application = HasHead (message, { 0x00, 0x20, 0x54, 0x05, 0x06, 0x00 });
+    if (! loader && ! application)
+        return;
+    const std::lock_guard<std::mutex> l (m_Lock);
+    auto& p = Entry (inputName);
+    p.answer = loader ? "loader" : "application";
+    if (loader)
+    {
+        const auto* d = message.getSysExData();
+        p.fs = message.getSysExDataSize() >= 7 && d[6] == 1;
+        // The reply names the output that reached the module.
+        if (d[5] < m_OutputNames.size())
+        {
+            auto& out = Entry (m_OutputNames[d[5]]);
+            out.answer = p.answer;
+            out.fs = p.fs;
+        }
+    }
+}
+
+void PortWatch::NoteProbe (const juce::MidiMessage& message)
+{
+    const bool loader = HasHead (message, { 0x00, 0x20, 0x54, 0x7D, 0x08 });
+    const bool application = HasHead (message, { 0x00, 0x20, 0x54, 0x05, 0x06 });
+    const std::lock_guard<std::mutex> l (m_Lock);
+    if (loader && m_nLoaderProbeMs < 0)
+        m_nLoaderProbeMs = NowMs();
+    if (application && m_nApplicationProbeMs < 0)
+        m_nApplicationProbeMs = NowMs();
+}
+
+int64_t PortWatch::MsSinceBothProbes() const
+{
+    const std::lock_guard<std::mutex> l (m_Lock);
+    if (m_nLoaderProbeMs < 0 || m_nApplicationProbeMs < 0)
+        return -1;
+    return NowMs() - std::max (m_nLoaderProbeMs, m_nApplicationProbeMs);
+}
+
+std::vector<PortWatch::Port> PortWatch::Ports() const
+{
+    const std::lock_guard<std::mutex> l (m_Lock);
+    return m_Ports;
+}

@@ -1,0 +1,87 @@
+#include "cli/PortsCommand.h"
+#include "app/Hooks.h"
+#include "cli/ExitStatus.h"
+#include "cli/Interrupt.h"
+#include "cli/PortWatch.h"
+#include "link/Communication.h"
+
+namespace
+{
+    constexpr int kRepliesMs = 800;     // replies to the later of the two probes come within this
+    constexpr int kLongestMs = 4000;    // probing never takes longer
+
+    /** Ends the loop once both probes have been answered or could have been. */
+    class ProbeWait : private juce::Timer
+    {
+    public:
+        explicit ProbeWait (PortWatch& w) : watch (w), start (juce::Time::getMillisecondCounter()) { startTimer (50); }
+        ~ProbeWait() override { stopTimer(); }
+
+    private:
+        void timerCallback() override
+        {
+            const auto elapsed = juce::Time::getMillisecondCounter() - start;
+            const bool noPorts = elapsed >= (juce::uint32) kRepliesMs && watch.Ports().empty();
+            if (watch.MsSinceBothProbes() >= kRepliesMs || elapsed >= (juce::uint32) kLongestMs || noPorts || WasInterrupted())
+            {
+                stopTimer();
+                juce::MessageManager::getInstance()->stopDispatchLoop();
+            }
+        }
+
+        PortWatch& watch;
+        const juce::uint32 start;
+    };
+
+    juce::String Describe (const PortWatch::Port& p)
+    {
+        if (! p.opened)
+            return "not opened";
+        if (p.answer.isEmpty())
+            return "no answer";
+        return "answers in " + p.answer + " mode" + (p.answer == "loader" ? (p.fs ? " (FS)" : " (HS)") : "");
+    }
+}
+
+int RunPortsCommand (EventPrinter& printer, std::shared_ptr<MidiPortSource> source)
+{
+    auto watch = std::make_shared<PortWatch> (std::move (source));
+    SetMidiPortSource (watch);
+    SetQuitHook ([] { juce::MessageManager::getInstance()->stopDispatchLoop(); });
+    {
+        // The device link probes as it always does; the watch notes who answers.
+        Communication link;
+        link.Connect();
+        ProbeWait wait (*watch);
+        juce::MessageManager::getInstance()->runDispatchLoop();
+        link.Shutdown();
+    }
+    SetQuitHook (nullptr);
+    SetMidiPortSource (nullptr);
+    if (WasInterrupted())
+    {
+        printer.Error (0, "kestrava-cli: interrupted; the ports are closed");
+        return CliExit::kInterrupted;
+    }
+
+    const auto ports = watch->Ports();
+    int width = 0;
+    for (auto& p : ports)
+        width = std::max (width, p.name.length());
+    for (auto& p : ports)
+    {
+        juce::NamedValueSet f;
+        f.set ("name", p.name);
+        f.set ("input", p.input);
+        f.set ("output", p.output);
+        f.set ("opened", p.opened);
+        f.set ("answer", p.answer.isEmpty() ? juce::var() : juce::var (p.answer));
+        if (p.answer == "loader")
+            f.set ("fs", p.fs);
+        const juce::String kinds = p.input && p.output ? "in, out" : p.input ? "in" : "out";
+        printer.Record ("port", p.name.paddedRight (' ', width) + "  " + kinds.paddedRight (' ', 7) + "  " + Describe (p), f);
+    }
+    if (ports.empty())
+        printer.Record ({}, "No MIDI ports.", {});
+    return CliExit::kOk;
+}
