@@ -162,10 +162,11 @@ fi
 
 # ---- 5. ThreadSanitizer ---------------------------------------------------------
 # A clang build of the tests that involve the MIDI input thread, the bus and
-# the end-to-end scenarios (the suites named below); only the test program
-# and the demo's data folder (the panel tests read it) are built. Any report
+# the end-to-end scenarios (the suites named below, kestrava-cli's among them);
+# only the test program (with kestrava-cli, which its tests run) and the
+# demo's data folder (the panel tests read it) are built. Any report
 # stops the test process (halt_on_error), which fails it.
-tsan_ctest_args=(-R '^(Link|Sim|UpdateFlow|Panel|JobRunner|BadInput)[A-Za-z]*\.')
+tsan_ctest_args=(-R '^(Link|Sim|UpdateFlow|Panel|JobRunner|BadInput|Cli)[A-Za-z]*\.')
 if [ ${#tsan_ctest_args[@]} -gt 0 ]; then
     stage "build-tsan/ (ThreadSanitizer, -O1)"
     export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"

@@ -1,0 +1,170 @@
+// kestrava-cli run as a process against the simulated module: an update,
+// then verifies and a read in later runs that see the same flash through
+// --simulate-flash, --json events in order, and failures with their statuses.
+#include <gtest/gtest.h>
+#include <juce_core/juce_core.h>
+#include "tests/PlatformTestFolder.h"
+
+namespace
+{
+    /** What one run of the program gave. */
+    struct CliRun
+    {
+        int status = -1;          ///< exit status; -1: it did not end within the bound
+        juce::String output;      ///< stdout and stderr together
+    };
+
+    /** Runs kestrava-cli with these arguments and waits for its end. */
+    CliRun RunCli (const juce::StringArray& args, int boundMs = 120000)
+    {
+        juce::StringArray command (KESTRAVA_CLI_PATH);
+        command.addArray (args);
+        juce::ChildProcess process;
+        CliRun run;
+        if (! process.start (command, juce::ChildProcess::wantStdOut | juce::ChildProcess::wantStdErr))
+            return run;
+        run.output = process.readAllProcessOutput();
+        if (process.waitForProcessToFinish (boundMs))
+            run.status = (int) process.getExitCode();
+        else
+            process.kill();
+        return run;
+    }
+
+    /** A data folder with the demo's drivers and fixed files, and images in it. */
+    struct CliFolder
+    {
+        CliFolder()
+        {
+            const juce::File demo (KESTRAVA_BINARY_DIR "/demo");
+            demo.getChildFile ("Drivers").copyDirectoryTo (folder.Child ("Drivers"));
+            demo.getChildFile ("QvDoc").copyDirectoryTo (folder.Child ("QvDoc"));
+        }
+
+        /** An image of patterned bytes, "BD" at 0xFFF8 unless `marker` is false,
+            and the byte at `flip` (if any) inverted. */
+        juce::String Image (const juce::String& name, int size, bool marker = true, int flip = -1) const
+        {
+            juce::MemoryBlock data ((size_t) size);
+            auto* p = static_cast<uint8_t*> (data.getData());
+            for (int i = 0; i < size; ++i)
+                p[i] = (uint8_t) ((i * 131 + (i >> 9) * 7 + 5) & 0xFF);
+            if (marker)
+            {
+                p[0xFFF8] = 'B';
+                p[0xFFF9] = 'D';
+            }
+            if (flip >= 0)
+                p[flip] = (uint8_t) ~p[flip];
+            return folder.WriteBytes (name, data.getData(), data.getSize()).getFullPathName();
+        }
+
+        /** The options every run against the simulated module takes. */
+        juce::StringArray Simulated() const
+        {
+            return { "--data", folder.Get().getFullPathName(), "--simulate-flash", folder.Child ("flash.img").getFullPathName() };
+        }
+
+        storetest::TestFolder folder;
+    };
+
+    /** A run against the simulated module and how it must end. */
+    struct Expected
+    {
+        const char* what;          ///< for the failure message
+        juce::StringArray args;    ///< command and its arguments
+        int status;                ///< exit status
+        const char* says;          ///< text the output holds
+    };
+
+    /** Runs `e` with the folder's simulated module; whether it ended as expected. */
+    ::testing::AssertionResult EndsAsExpected (const CliFolder& f, const Expected& e, CliRun& run)
+    {
+        auto args = f.Simulated();
+        args.addArray (e.args);
+        run = RunCli (args);
+        if (run.status != e.status || ! run.output.contains (e.says))
+            return ::testing::AssertionFailure() << e.what << ": status " << run.status << "\n" << run.output;
+        return ::testing::AssertionSuccess();
+    }
+
+    /** Every line of `output` that is a JSON object, parsed. */
+    std::vector<juce::var> JsonEvents (const juce::String& output)
+    {
+        std::vector<juce::var> events;
+        juce::StringArray lines;
+        lines.addLines (output);
+        for (auto& line : lines)
+            if (line.startsWith ("{"))
+                events.push_back (juce::JSON::parse (line));
+        return events;
+    }
+
+    /** The phases, in order, with "connected" first and "done" last, and
+        progress only inside the update phase. */
+    ::testing::AssertionResult EventsInOrder (const std::vector<juce::var>& events)
+    {
+        juce::StringArray seen;
+        for (auto& e : events)
+        {
+            if (! e.isObject())
+                return ::testing::AssertionFailure() << "a line that is no JSON object";
+            const auto kind = e["event"].toString();
+            if (kind == "phase")
+                seen.add ("phase " + e["phase"].toString());
+            else if (kind == "progress" && ! seen.contains ("progress"))
+                seen.add (seen[seen.size() - 1] == "phase update" ? "progress" : "progress outside the update");
+            else if (kind == "connected" || kind == "done")
+                seen.add (kind + (kind == "done" ? " " + e["status"].toString() : juce::String()));
+        }
+        const juce::StringArray expected { "connected", "phase loader", "phase driver search", "phase driver found",
+                                           "phase update", "progress", "done 0" };
+        if (seen != expected)
+            return ::testing::AssertionFailure() << "events: " << seen.joinIntoString (", ");
+        return ::testing::AssertionSuccess();
+    }
+}
+
+TEST (CliProcess, AnUpdateIsSeenByVerifiesAndAReadInLaterRuns)
+{
+    CliFolder f;
+    // Above 0x60000 bytes: the model update with its boot image, zero blocks and special driver.
+    const auto image = f.Image ("image.bin", 0x70000);
+    const auto other = f.Image ("other.bin", 0x70000, true, 0x6A001);
+    const auto out = f.folder.Child ("out.bin").getFullPathName();
+
+    const Expected steps[] = {
+        { "update", { "--json", "update", image }, 0, "It is Completed,Please Restart Device" },
+        { "verify another image", { "verify", other }, 1, "first at byte 0x6A001 of the image" },
+        { "verify the image", { "verify", image }, 0, "The module holds the image." },
+        { "read it back", { "read", out, "--offset", "0", "--length", "0x70000" }, 0, "Read 0x70000 bytes" },
+    };
+    for (const auto& s : steps)
+    {
+        CliRun run;
+        ASSERT_TRUE (EndsAsExpected (f, s, run));
+        if (s.args.contains ("--json"))
+        {
+            EXPECT_TRUE (EventsInOrder (JsonEvents (run.output))) << run.output;
+        }
+    }
+    EXPECT_TRUE (juce::File (out).hasIdenticalContentTo (juce::File (image)));
+}
+
+TEST (CliProcess, FailuresExitWithTheirStatus)
+{
+    CliFolder f;
+    const Expected cases[] = {
+        { "an image without its marker", { "update", f.Image ("plain.bin", 0x20000, false) }, 24, "Error Code 24" },
+        { "no such image", { "verify", f.folder.Child ("missing.bin").getFullPathName() }, 23, "Error Code 23" },
+        { "an odd read offset", { "read", "out.bin", "--offset", "1001" }, 64, "must be even" },
+        { "a command that does not exist", { "erase" }, 64, "no command named 'erase'" },
+        { "update without an image", { "update" }, 64, "update takes one IMAGE" },
+        { "a length that is no number", { "read", "--length", "12g" }, 64, "--length takes a hexadecimal value" },
+    };
+    for (const auto& c : cases)
+    {
+        CliRun run;
+        EXPECT_TRUE (EndsAsExpected (f, c, run));
+    }
+}
