@@ -94,12 +94,13 @@ juce::String EventPrinter::ProgressText() const
       << Bytes (m_nDone) << " of " << Bytes (m_nTotal);
     const double seconds = (NowMs() - m_dPhaseStart) / 1000.0;
     const double rate = seconds > 0.2 ? (double) (m_nDone - m_nPhaseStartDone) / seconds : 0.0;
+    const auto minutes = [] (int t) { return juce::String (t / 60) + ":" + juce::String (t % 60).paddedLeft ('0', 2); };
     if (rate > 0)
-    {
-        const int left = (int) ((double) (m_nTotal - m_nDone) / rate + 0.5);
-        s << "  " << Bytes ((int64_t) rate) << "/s  " << left / 60 << ":" << juce::String (left % 60).paddedLeft ('0', 2)
-          << " left";
-    }
+        s << "  " << Bytes ((int64_t) rate) << "/s";
+    if (m_nTotal > 0 && m_nDone >= m_nTotal)
+        s << "  done in " << minutes ((int) (seconds + 0.5));
+    else if (rate > 0)
+        s << "  " << minutes ((int) ((double) (m_nTotal - m_nDone) / rate + 0.5)) << " left";
     return s;
 }
 
