@@ -60,25 +60,17 @@ PortWatch::Port& PortWatch::Entry (const juce::String& name)
     return m_Ports.back();
 }
 
-juce::StringArray PortWatch::getInputNames()
+juce::StringArray PortWatch::Listed (const juce::StringArray& names, bool inputs)
 {
-    const auto names = m_pInner->getInputNames();
     const std::lock_guard<std::mutex> l (m_Lock);
-    m_InputNames = names;
+    (inputs ? m_InputNames : m_OutputNames) = names;
     for (auto& n : names)
-        Entry (n).input = true;
+        (inputs ? Entry (n).input : Entry (n).output) = true;
     return names;
 }
 
-juce::StringArray PortWatch::getOutputNames()
-{
-    const auto names = m_pInner->getOutputNames();
-    const std::lock_guard<std::mutex> l (m_Lock);
-    m_OutputNames = names;
-    for (auto& n : names)
-        Entry (n).output = true;
-    return names;
-}
+juce::StringArray PortWatch::getInputNames()  { return Listed (m_pInner->getInputNames(), true); }
+juce::StringArray PortWatch::getOutputNames() { return Listed (m_pInner->getOutputNames(), false); }
 
 std::unique_ptr<MidiInPort> PortWatch::openInput (int index, MidiInHandler* handler)
 {

@@ -44,6 +44,7 @@ private:
     class WatchedOutput;
 
     Port& Entry (const juce::String& name);
+    juce::StringArray Listed (const juce::StringArray& names, bool inputs);
     void NoteIncoming (const juce::String& inputName, const juce::MidiMessage& message);
     void NoteProbe (const juce::MidiMessage& message);
 
