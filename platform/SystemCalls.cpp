@@ -78,21 +78,6 @@ juce::String GetDocumentsFolder()
     return path;
 }
 
-bool OpenDocument (const wchar_t* path)
-{
-    if (path == nullptr || path[0] == 0)
-        return false;
-
-    const auto text = ToString (path);
-    if (! juce::File::isAbsolutePath (text))
-        return false;
-
-    const juce::File file (text);
-    if (! file.exists())
-        return false;
-    return file.startAsProcess();
-}
-
 int64_t FileSize64 (std::FILE* file)
 {
     if (file == nullptr)
@@ -110,4 +95,24 @@ int64_t FileSize64 (std::FILE* file)
     }
     ::fseeko (file, 0, SEEK_SET);
     return size;
+}
+
+int64_t ReadFileAt (std::FILE* file, int64_t offset, void* buffer, int64_t size)
+{
+    if (file == nullptr || offset < 0 || size < 0)
+        return -1;
+    auto* out = static_cast<char*> (buffer);
+    int64_t done = 0;
+    while (done < size)
+    {
+        const auto got = ::pread (::fileno (file), out + done, (size_t) (size - done), (off_t) (offset + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        done += got;
+    }
+    return done;
 }

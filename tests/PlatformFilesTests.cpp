@@ -1,6 +1,10 @@
-// Folder listings, bounded paths, the program folder and the file calls.
+// Folder listings, bounded paths, the program folder, the file calls and the
+// document opener.
 #include <gtest/gtest.h>
+#include <cerrno>
+#include <cstdlib>
 #include <cwchar>
+#include <sys/wait.h>
 #include "platform/FolderListing.h"
 #include "platform/Paths.h"
 #include "platform/ProgramFolder.h"
@@ -162,4 +166,46 @@ TEST (PlatformFiles, SizeOfAFileBeyond4GiBLeavesThePositionAtTheStart)
     EXPECT_EQ (FileSize64 (f), 0x140000000LL);
     EXPECT_EQ (::ftello (f), 0);
     std::fclose (f);
+}
+
+TEST (PlatformFiles, ADocumentGoesToTheOpenerAsOneArgumentAndIsNeverRunItself)
+{
+    TestFolder dir;
+    // A help file any program could run (as every file on a FAT stick can), in
+    // a folder whose name a shell would expand.
+    const auto folder = dir.Child ("Help $HOME `true` $(true)");
+    ASSERT_TRUE (folder.createDirectory());
+    const auto ran = dir.Child ("ran");
+    const auto help = folder.getChildFile ("Help.pdf");
+    ASSERT_TRUE (help.replaceWithText ("#!/bin/sh\ntouch '" + ran.getFullPathName() + "'\n", false, false, "\n"));
+    TestFolder::SetMode (help, 0755);
+
+    // The desktop's opener, as this test's stand-in: it notes what it was given.
+    const auto bin = dir.Child ("bin");
+    ASSERT_TRUE (bin.createDirectory());
+    const auto noted = dir.Child ("opened");
+    const auto opener = bin.getChildFile ("xdg-open");
+    ASSERT_TRUE (opener.replaceWithText ("#!/bin/sh\nprintf '%s' \"$1\" > '" + noted.getFullPathName() + ".part'\n"
+                                         "mv '" + noted.getFullPathName() + ".part' '" + noted.getFullPathName() + "'\n",
+                                         false, false, "\n"));
+    TestFolder::SetMode (opener, 0755);
+    const std::string path = std::getenv ("PATH") != nullptr ? std::getenv ("PATH") : "";
+    ::setenv ("PATH", (bin.getFullPathName().toStdString() + ":" + path).c_str(), 1);
+
+    const bool started = OpenDocument (help.getFullPathName().toWideCharPointer());
+    ::setenv ("PATH", path.c_str(), 1);
+    EXPECT_TRUE (started);
+
+    // Nothing of ours is left to be reaped, running or finished, the moment the call returns.
+    int status = 0;
+    errno = 0;
+    EXPECT_EQ (::waitpid (-1, &status, WNOHANG), -1);
+    EXPECT_EQ (errno, ECHILD);
+
+    const auto until = juce::Time::getMillisecondCounter() + 10000;
+    while (! noted.existsAsFile() && juce::Time::getMillisecondCounter() < until)
+        juce::Thread::sleep (5);
+    ASSERT_TRUE (noted.existsAsFile());
+    EXPECT_EQ (noted.loadFileAsString(), help.getFullPathName());
+    EXPECT_FALSE (ran.exists());
 }
