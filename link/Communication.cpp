@@ -60,6 +60,7 @@ void Communication::Shutdown()
     ReleasePorts (inputs, outputs);
     std::lock_guard<std::mutex> l (m_OpLock);
     CloseReadFile();
+    m_Source.Release();
 }
 
 //==============================================================================
@@ -67,9 +68,21 @@ void Communication::SetLogger (CLogger* logger)                  { m_pLogger = l
 void Communication::SetListener (juce::MessageListener* listener) { m_pListener = listener; }
 void Communication::SetWordMode (bool wordMode)                  { m_bWordMode = wordMode; }
 
-int Communication::ToBytes (int value) const
+int64_t Communication::ToBytes (int value) const
 {
-    return m_bWordMode ? (int) ((uint32_t) value * 2u) : value;
+    return m_bWordMode ? (int64_t) value * 2 : (int64_t) value;
+}
+
+int64_t Communication::PageBase (int page)
+{
+    // Multiplied, not shifted: a negative page gives a negative base, which no range fits.
+    return (int64_t) page * 0x20000;
+}
+
+bool Communication::FitsWireAddress (int64_t byteStart, int64_t byteLength)
+{
+    // The wire carries 28 bits of word address: bytes 0 up to kMaxFlashBytes.
+    return byteStart >= 0 && byteLength >= 0 && byteStart + byteLength <= kMaxFlashBytes;
 }
 
 void Communication::StopTimer()       { stopTimer(); }
@@ -83,10 +96,11 @@ void Communication::Post (int code, int argument, int third)
         m_pListener->postMessage (new NotifyMessage (code, argument, third));
 }
 
-void Communication::PostProgress (int kind, int done, int total)
+void Communication::PostProgress (int kind, int64_t done, int64_t total)
 {
+    // Transfers stay within the wire's reach (512 MiB and one block), so the record's 32 bits hold them.
     if (m_pListener != nullptr)
-        m_pListener->postMessage (new ProgressNotify (kind, done, total));
+        m_pListener->postMessage (new ProgressNotify (kind, (int) done, (int) total));
 }
 
 void Communication::Log (const char* text)
@@ -99,12 +113,10 @@ void Communication::SetPendingError (int code)
 {
     // Called with the operation lock held: the operation is over, whatever arrives for it now is ignored.
     StopTimerFromAnyThread();
-    if (code != kNoOutDevice)
-    {
-        m_bFailed = true;
-        m_bSending = false;
-        CloseReadFile();
-    }
+    m_bFailed = true;
+    m_bSending = false;
+    CloseReadFile();
+    m_Source.Release();
     if (m_nPendingError == 0)
         m_nPendingError = code;
 }
@@ -126,12 +138,8 @@ void Communication::FlushPendingError()
 
 void Communication::ShowError (int code)
 {
-    if (code == kNoOutDevice)
-    {
-        ShowErrorBox ("No out device");
-        return;
-    }
-    ShowErrorBox (juce::String::formatted ("Error Code %d\n", code));
+    // A transfer with no output ends its step like any other failure: nothing would ever answer it.
+    ShowErrorBox (code == kNoOutDevice ? juce::String ("No out device") : juce::String::formatted ("Error Code %d\n", code));
     Post (kStepStartMessage, 1);
 }
 
@@ -175,51 +183,58 @@ void Communication::SendCommand (std::initializer_list<uint8_t> body)
     SendPacket (m_Packet, n);
 }
 
-void Communication::SendAddressCommand (uint8_t command, int wordAddress, int trailingByte)
+void Communication::SendAddressCommand (uint8_t command, int64_t wordAddress, int trailingByte)
 {
+    // Every operation has checked its range against the wire's reach before it sends.
+    jassert (wordAddress >= 0 && wordAddress < kMaxFlashBytes / 2);
     uint8_t a[4];
-    EncodeAddress (a, wordAddress);
+    EncodeAddress (a, (int) wordAddress);
     if (trailingByte < 0)
         SendCommand ({ 0x7D, command, a[0], a[1], a[2], a[3] });
     else
         SendCommand ({ 0x7D, command, a[0], a[1], a[2], a[3], (uint8_t) trailingByte });
 }
 
-void Communication::BeginTransfer (const uint8_t* data, int byteAddress, int length, bool toFlash)
+bool Communication::BeginTransfer (int64_t byteAddress, int64_t length, bool toFlash)
 {
+    // m_Source holds the range to send: `length` bytes, to the byte address on the flash or as the driver.
     {
         std::lock_guard<std::mutex> l (m_PortLock);
         if (m_pMidiOut == nullptr)
         {
             SetPendingError (kNoOutDevice);
-            return;
+            return true;
         }
     }
     m_nTransferPos = 0;
     if (m_pListener != nullptr)
         m_pListener->postMessage (new NotifyMessage (kProgressMessage, 2));
-    m_pData = data;
     m_nTransferLength = length;
 
+    // The first block is read before anything is sent: a file that cannot deliver it sends nothing.
+    if (! FillBlockFromSource())
+    {
+        SetPendingError (16);
+        return true;
+    }
     if (toFlash)
-        SendAddressCommand (0x02, (int) (((int64_t) m_nTransferPos + byteAddress) / 2), 0x00);
+        SendAddressCommand (0x02, (m_nTransferPos + byteAddress) / 2, 0x00);
     else
         SendCommand ({ 0x7D, 0x03 });
-
-    FillBlockFromSource();
     m_bSending = true;
     SendDataBlock();
+    return false;
 }
 
-void Communication::FillBlockFromSource()
+bool Communication::FillBlockFromSource()
 {
-    const int remaining = m_nTransferLength - m_nTransferPos;
-    const int n = remaining < kBlockBytes ? remaining : kBlockBytes;
-    if (n > 0)
-        std::memcpy (m_Block, m_pData + m_nTransferPos, (size_t) n);
+    const int n = (int) std::max<int64_t> (0, std::min<int64_t> (kBlockBytes, m_nTransferLength - m_nTransferPos));
+    if (n > 0 && ! m_Source.Copy (m_nTransferPos, m_Block, n))
+        return false;
     // The part of a last, short block beyond the data is sent as erased flash.
     if (n < kBlockBytes)
-        std::memset (m_Block + (n > 0 ? n : 0), 0xFF, (size_t) (kBlockBytes - (n > 0 ? n : 0)));
+        std::memset (m_Block + n, 0xFF, (size_t) (kBlockBytes - n));
+    return true;
 }
 
 void Communication::SendDataBlock()
@@ -293,11 +308,17 @@ void Communication::OnStatusReply (int status)
     PostProgress (2, m_nTransferPos, m_nTransferLength);
     if (m_nTransferPos < m_nTransferLength)
     {
-        FillBlockFromSource();
+        // A file is read here, on the MIDI input thread, one piece at a time as the blocks go out.
+        if (! FillBlockFromSource())
+        {
+            SetPendingError (16);
+            return;
+        }
         SendDataBlock();
         return;
     }
     m_bSending = false;
+    m_Source.Release();
     if (m_pListener != nullptr)
         m_pListener->postMessage (new NotifyMessage (kProgressMessage, 0));
     OnStatus (0);

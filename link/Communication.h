@@ -11,6 +11,7 @@
 #include <juce_events/juce_events.h>
 #include "link/MidiPorts.h"
 #include "link/SysExCodec.h"
+#include "link/TransferSource.h"
 #include "store/DriverFile.h"
 
 class CLogger;
@@ -119,7 +120,7 @@ private:
 
     // notifications and errors
     void Post (int code, int argument = 0, int third = 0);
-    void PostProgress (int kind, int done, int total);
+    void PostProgress (int kind, int64_t done, int64_t total);
     void Log (const char* text);
     void SetPendingError (int code);
     void FlushPendingError();
@@ -127,13 +128,15 @@ private:
     void StopTimerFromAnyThread();
 
     // wire
-    int ToBytes (int value) const;
+    int64_t ToBytes (int value) const;
+    static int64_t PageBase (int page);
+    static bool FitsWireAddress (int64_t byteStart, int64_t byteLength);
     void SendPacket (const uint8_t* data, int length);
     void SendCommand (std::initializer_list<uint8_t> body);
-    void SendAddressCommand (uint8_t command, int wordAddress, int trailingByte);
-    void BeginTransfer (const uint8_t* data, int byteAddress, int length, bool toFlash);
+    void SendAddressCommand (uint8_t command, int64_t wordAddress, int trailingByte);
+    bool BeginTransfer (int64_t byteAddress, int64_t length, bool toFlash);
     void SendDataBlock();
-    void FillBlockFromSource();
+    bool FillBlockFromSource();
     void OnStatus (int status);
     void OnStatusReply (int status);
     void OnReadData (const uint8_t* data, int size);
@@ -145,8 +148,6 @@ private:
     void ReleasePorts (std::vector<InPtr>& inputs, std::vector<OutPtr>& outputs);
 
     // flash operations
-    bool LoadImage (const juce::String& path);
-    const uint8_t* CachedImage (const juce::String& path, int64_t size) const;
     void StartOperation (int op);
     void StoreRange (int page, int srcOffset, int flashOffset, int length);
     void PlanErase();
@@ -154,10 +155,13 @@ private:
     void OnEraseAcknowledged();
     void StartProgramming();
     void OnCheckFlashAnswer (int status);
-    void RequestBlock (int byteAddress);
+    void RequestBlock (int64_t byteAddress);
     void OnReadBlock (bool damaged);
     void OnReadTimeout();
     void CloseReadFile();
+    bool FinishReadFile (bool written);
+    bool RefuseRead (const juce::String& why);
+    bool EndCompare (int errorCode);
     int64_t FlashSize() const;
 
     //==== state (declaration order as the link keeps it) =====================
@@ -180,23 +184,22 @@ private:
     std::vector<_STR_SECTOR> m_pSectors;
     uint8_t m_Block[kBlockBytes + kTrailerBytes] {};
     uint8_t m_Packet[8192] {};
-    std::vector<uint8_t> m_pImage;
+    CTransferSource m_Source;                  // what the transfer in progress sends (the image is read from disk)
     std::vector<uint8_t> m_pDriver;
-    const uint8_t* m_pData = nullptr;
     std::atomic<int> m_nInputs { 0 }, m_nOutputs { 0 };
     int m_nDriverSize = 0;
-    int64_t m_nImageSize = 0;
+    int64_t m_nImageSize = 0;                  // bytes of the file to program, measured when its step starts
     int m_nPage = 0;
-    int m_nFlashOffset = 0;
-    int m_nLength = 0;
-    int m_nSrcOffset = 0;
-    int m_nStartAddr = 0;
+    int64_t m_nFlashOffset = 0;
+    int64_t m_nLength = 0;
+    int64_t m_nSrcOffset = 0;
+    int64_t m_nStartAddr = 0;
     std::atomic<bool> m_bWordMode { true };
     std::atomic<int> m_nOp { kOpSendDriver };
-    int m_nProgramLength = 0;
+    int64_t m_nProgramLength = 0;
     int m_nFirstSector = 0, m_nEndSector = 0, m_nNextSector = 0;
     std::atomic<int> m_nIdleTicks { 0 };
-    int m_nTransferLength = 0, m_nTransferPos = 0;
+    int64_t m_nTransferLength = 0, m_nTransferPos = 0;
     std::atomic<bool> m_bSending { false };
     std::atomic<bool> m_bFound { false };
     std::FILE* m_hReadFile = nullptr;
@@ -208,9 +211,6 @@ private:
     std::atomic<bool> m_bFailed { false };     // the running operation failed: its replies are ignored
     bool m_bEraseOnlyStep = false;             // the erase ends its step (no programming follows)
     int m_nPendingError = 0;                   // error found under the lock, reported after it
-    juce::String m_strImagePath;               // image held in m_pImage, with its size and time
-    int64_t m_nImageFileSize = -1;
-    juce::Time m_ImageModTime;
     std::unique_ptr<ErrorRelay> m_pErrorRelay;
     static constexpr int kSmallMessageMax = 16;
     std::unique_ptr<juce::MidiMessage> m_pOutMessage;   // reused for the data blocks

@@ -52,8 +52,12 @@ bool Communication::SendDriver (const wchar_t* path)
                 // an update the upload is supervised like every other operation.
                 if (g_nJobPhase != 0 && ! isTimerRunning())
                     startTimer (500);
-                BeginTransfer (m_pDriver.data(), 0, m_nDriverSize, false);
-                Log ("Sending flash driver...\n");
+                m_Source.SetMemory (m_pDriver.data(), m_nDriverSize);
+                m_Source.SetRange (0, m_nDriverSize);
+                if (BeginTransfer (0, m_nDriverSize, false))
+                    failed = true;
+                else
+                    Log ("Sending flash driver...\n");
             }
         }
     }

@@ -2,11 +2,9 @@
 #include "link/Communication.h"
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <utility>
 #include "link/Globals.h"
 #include "link/Messages.h"
-#include "platform/SystemCalls.h"
 #include "store/Logger.h"
 
 namespace
@@ -15,63 +13,13 @@ namespace
     const uint8_t kZeroBlock[kBlockBytes] = {};
 }
 
-bool Communication::LoadImage (const juce::String& path)
-{
-    // The image stays in memory between steps while the file is unchanged.
-    const juce::File file (path);
-    std::FILE* f = OpenFileW (path, "rb");
-    if (f == nullptr)
-        return false;
-    const int64_t size = FileSize64 (f);
-    const auto modified = file.getLastModificationTime();
-    if (path == m_strImagePath && size == m_nImageFileSize && modified == m_ImageModTime
-        && (int64_t) m_pImage.size() == size)
-    {
-        std::fclose (f);
-        m_nImageSize = size;
-        return true;
-    }
-
-    m_pImage.clear();
-    m_strImagePath.clear();
-    m_nImageFileSize = -1;
-    if (size < 0 || size > std::numeric_limits<int>::max())
-    {
-        std::fclose (f);
-        return false;
-    }
-    m_pImage.resize ((size_t) size);
-    const size_t got = size > 0 ? std::fread (m_pImage.data(), 1, (size_t) size, f) : 0;
-    std::fclose (f);
-    if (got != (size_t) size)
-    {
-        m_pImage.clear();
-        return false;
-    }
-    m_strImagePath = path;
-    m_nImageFileSize = size;
-    m_ImageModTime = modified;
-    m_nImageSize = size;
-    return true;
-}
-
-// The image in memory when it is the file at `path` of `size` bytes, as it is
-// on disk now; otherwise null.
-const uint8_t* Communication::CachedImage (const juce::String& path, int64_t size) const
-{
-    if (path != m_strImagePath || size != m_nImageFileSize || (int64_t) m_pImage.size() != size
-        || juce::File (path).getLastModificationTime() != m_ImageModTime)
-        return nullptr;
-    return m_pImage.data();
-}
-
 void Communication::StoreRange (int page, int srcOffset, int flashOffset, int length)
 {
     m_nPage = page;
     m_nFlashOffset = ToBytes (flashOffset);
     m_nSrcOffset = ToBytes (srcOffset);
     m_nLength = ToBytes (length);
-    m_nStartAddr = (int) (((int64_t) m_nPage << 17) + m_nFlashOffset);
+    m_nStartAddr = PageBase (m_nPage) + m_nFlashOffset;
 }
 
 bool Communication::EraseAndProgramFile (int page, const juce::String& path, int srcOffset, int flashOffset, int length)
@@ -79,13 +27,15 @@ bool Communication::EraseAndProgramFile (int page, const juce::String& path, int
     bool failed = false;
     {
         std::lock_guard<std::mutex> l (m_OpLock);
-        if (! LoadImage (path))
+        // The file is opened and measured now; its bytes are read when they are programmed.
+        if (! m_Source.OpenFile (path))
         {
             SetPendingError (16);
             failed = true;
         }
         else
         {
+            m_nImageSize = m_Source.GetSize();
             StartOperation (kOpErasing);
             m_bEraseOnlyStep = false;
             Post (kStepStartMessage, 0);
@@ -103,6 +53,7 @@ bool Communication::EraseRange (int page, int flashOffset, int length)
     {
         std::lock_guard<std::mutex> l (m_OpLock);
         // No image: an erase-only step counts as a 64 MiB source and never programs.
+        m_Source.Release();
         m_nImageSize = kErasePlaceholderSize;
         StartOperation (kOpErasing);
         m_bEraseOnlyStep = true;
@@ -153,7 +104,7 @@ void Communication::PlanErase()
         length = m_nLength;
     }
 
-    const int64_t base = (int64_t) m_nPage << 17;
+    const int64_t base = PageBase (m_nPage);
     const int64_t start = m_nStartAddr;
     int64_t end = start + length;
     size_t j = 0;
@@ -174,6 +125,12 @@ void Communication::PlanErase()
         }
     }
     m_nEndSector = (int) j;
+    if (! FitsWireAddress (start, end - start))
+    {
+        // A page beyond the wire's 28-bit word address (or a negative one): nothing it could reach.
+        SetPendingError (19);
+        return;
+    }
     if (end - start != length)
     {
         length = end - start;
@@ -185,7 +142,7 @@ void Communication::PlanErase()
         length = available;
         note = true;
     }
-    m_nProgramLength = (int) length;
+    m_nProgramLength = length;
     if (note && m_pLogger != nullptr)
         m_pLogger->Print ("Program length is set to %xh bytes.\n", (unsigned) m_nProgramLength);
 
@@ -208,8 +165,7 @@ bool Communication::EraseNextSector()
         return false;
     }
     PostProgress (1, m_nNextSector - m_nFirstSector, m_nEndSector - m_nFirstSector);
-    const int wordAddress = (int) (m_pSectors[(size_t) m_nNextSector].nStart / 2 + ((int64_t) m_nPage << 16));
-    SendAddressCommand (0x04, wordAddress, -1);
+    SendAddressCommand (0x04, (PageBase (m_nPage) + m_pSectors[(size_t) m_nNextSector].nStart) / 2, -1);
     m_nNextSector += 1;
     m_nIdleTicks = 0;
     return true;
@@ -232,11 +188,10 @@ void Communication::OnEraseAcknowledged()
 
 void Communication::StartProgramming()
 {
-    // Only what the image in memory holds is ever sent. A stray status reply can
-    // finish an erase whose image has since been dropped (a later step failed to
-    // load its file): that ends as an image that cannot be opened.
-    if (m_nSrcOffset < 0 || m_nProgramLength < 0
-        || (int64_t) m_nSrcOffset + m_nProgramLength > (int64_t) m_pImage.size())
+    // Only what the open file holds is ever sent. A stray status reply can finish
+    // an erase whose file has since been released (a later step failed to open
+    // its own): that ends as a file that cannot be opened.
+    if (m_nSrcOffset < 0 || m_nProgramLength < 0 || m_nSrcOffset + m_nProgramLength > m_Source.GetSize())
     {
         SetPendingError (16);
         return;
@@ -244,7 +199,8 @@ void Communication::StartProgramming()
     if (m_pLogger != nullptr)
         m_pLogger->Print ("Programming %x\n", (unsigned) (m_nStartAddr / 2));
     m_nOp = kOpProgramming;
-    BeginTransfer (m_pImage.data() + m_nSrcOffset, m_nStartAddr, m_nProgramLength, true);
+    m_Source.SetRange (m_nSrcOffset, m_nProgramLength);
+    BeginTransfer (m_nStartAddr, m_nProgramLength, true);
 }
 
 bool Communication::ProgramFile (int page, const juce::String& path, int srcOffset, int flashOffset, int length)
@@ -252,24 +208,25 @@ bool Communication::ProgramFile (int page, const juce::String& path, int srcOffs
     bool failed = false;
     {
         std::lock_guard<std::mutex> l (m_OpLock);
-        if (! LoadImage (path))
+        if (! m_Source.OpenFile (path))
         {
             SetPendingError (16);
             failed = true;
         }
         else
         {
+            m_nImageSize = m_Source.GetSize();
             StartOperation (kOpProgramming);
             StoreRange (page, srcOffset, flashOffset, length);
             const int64_t available = m_nImageSize - m_nSrcOffset;
-            if (available <= 0 || m_nSrcOffset < 0)
+            m_nProgramLength = (m_nLength == 0 || m_nLength > available || m_nLength < 0) ? available : m_nLength;
+            if (available <= 0 || m_nSrcOffset < 0 || ! FitsWireAddress (m_nStartAddr, m_nProgramLength))
             {
                 SetPendingError (19);
                 failed = true;
             }
             else
             {
-                m_nProgramLength = (int) ((m_nLength == 0 || m_nLength > available || m_nLength < 0) ? available : m_nLength);
                 Log ("Erase finished.\n");
                 StartProgramming();
             }
@@ -289,17 +246,19 @@ bool Communication::ProgramZeroBlock (int page, int srcOffset, int flashOffset, 
         StoreRange (page, srcOffset, flashOffset, length);
         // The zero buffer is one block long: never read beyond it.
         int64_t src = m_nSrcOffset, len = m_nLength;
-        if (src < 0 || src >= kBlockBytes || len <= 0)
+        if (src >= 0 && src + len > kBlockBytes)
+            len = kBlockBytes - src;
+        if (src < 0 || src >= kBlockBytes || len <= 0 || ! FitsWireAddress (m_nStartAddr, len))
         {
             SetPendingError (19);
             failed = true;
         }
         else
         {
-            if (src + len > kBlockBytes)
-                len = kBlockBytes - src;
-            m_nProgramLength = (int) len;
-            BeginTransfer (kZeroBlock + src, m_nStartAddr, m_nProgramLength, true);
+            m_nProgramLength = len;
+            m_Source.SetMemory (kZeroBlock, kBlockBytes);
+            m_Source.SetRange (src, len);
+            failed = BeginTransfer (m_nStartAddr, m_nProgramLength, true);
         }
     }
     FlushPendingError();

@@ -13,7 +13,30 @@ namespace
 {
     constexpr int kReadRetryLimit = 10;
     constexpr int kCompareLimit = 11;
-    constexpr size_t kCompareChunk = 1 << 16;
+    constexpr int64_t kCompareChunk = 1 << 18;
+
+    /** Where `length` bytes of `a` from `aOffset` and the first `length` bytes of
+        `b` first differ, counted from the start of the range; -1 when they are
+        equal. Read from disk in chunks, up to the first difference; a file that
+        cannot deliver its bytes any more differs where its bytes end. */
+    int64_t FirstDifference (std::FILE* a, int64_t aOffset, std::FILE* b, int64_t length)
+    {
+        const auto chunk = (size_t) std::max<int64_t> (1, std::min (kCompareChunk, length));
+        std::vector<uint8_t> bytesA (chunk), bytesB (chunk);
+        for (int64_t done = 0; done < length;)
+        {
+            const int64_t n = std::min<int64_t> ((int64_t) chunk, length - done);
+            const int64_t gotA = ReadFileAt (a, aOffset + done, bytesA.data(), n);
+            const int64_t gotB = ReadFileAt (b, done, bytesB.data(), n);
+            if (gotA != n || gotB != n || std::memcmp (bytesA.data(), bytesB.data(), (size_t) n) != 0)
+            {
+                const auto both = (size_t) std::max<int64_t> (0, std::min (gotA, gotB));
+                return done + (std::mismatch (bytesA.data(), bytesA.data() + both, bytesB.data()).first - bytesA.data());
+            }
+            done += n;
+        }
+        return -1;
+    }
 }
 
 void Communication::CloseReadFile()
@@ -23,6 +46,26 @@ void Communication::CloseReadFile()
         std::fclose (m_hReadFile);
         m_hReadFile = nullptr;
     }
+}
+
+bool Communication::FinishReadFile (bool written)
+{
+    // Every byte must have reached the file: a full disk shows here at the latest.
+    bool ok = written && std::fflush (m_hReadFile) == 0;
+    ok = std::fclose (m_hReadFile) == 0 && ok;
+    m_hReadFile = nullptr;
+    return ok;
+}
+
+bool Communication::RefuseRead (const juce::String& why)
+{
+    // Nothing to read there: the read is not started (operation lock held).
+    CloseReadFile();
+    m_bFailed = true;
+    StopTimerFromAnyThread();
+    Log (why.toRawUTF8());
+    Post (kStepStartMessage, 1);
+    return true;
 }
 
 bool Communication::ReadToFile (const juce::String& path, int page, int flashOffset, int length)
@@ -46,28 +89,27 @@ bool Communication::ReadToFile (const juce::String& path, int page, int flashOff
             m_nPage = page;
 
             const int64_t flashSize = FlashSize();
+            int64_t toRead = m_nLength;
+            if (toRead <= 0 || m_nFlashOffset + toRead > flashSize)
+                toRead = flashSize - m_nFlashOffset;
+            const int64_t start = PageBase (m_nPage) + m_nFlashOffset;
             if (m_nFlashOffset < 0 || m_nFlashOffset >= flashSize)
             {
-                // Nothing to read there: the read is not started.
-                CloseReadFile();
-                m_bFailed = true;
-                StopTimerFromAnyThread();
-                if (m_pLogger != nullptr)
-                    m_pLogger->Print ("Read offset %xh is beyond the flash size %xh.\n",
-                                      (unsigned) m_nFlashOffset, (unsigned) flashSize);
-                Post (kStepStartMessage, 1);
-                failed = true;
+                failed = RefuseRead (juce::String::formatted ("Read offset %xh is beyond the flash size %xh.\n",
+                                                              (unsigned) m_nFlashOffset, (unsigned) flashSize));
+            }
+            else if (! FitsWireAddress (start, toRead))
+            {
+                failed = RefuseRead (juce::String::formatted ("Read page %xh is beyond the flash address space.\n",
+                                                              (unsigned) m_nPage));
             }
             else
             {
-                int64_t toRead = m_nLength;
-                if (toRead <= 0 || (int64_t) m_nFlashOffset + toRead > flashSize)
-                    toRead = flashSize - m_nFlashOffset;
-                m_nTransferLength = (int) toRead;
+                m_nTransferLength = toRead;
                 m_nTransferPos = 0;
                 if (m_pListener != nullptr)
                     m_pListener->postMessage (new NotifyMessage (kProgressMessage, 3));
-                m_nStartAddr = (int) (((int64_t) m_nPage << 17) + m_nFlashOffset);
+                m_nStartAddr = start;
                 Post (kStepStartMessage, 0);
                 if (m_pLogger != nullptr)
                     m_pLogger->Print ("Reading %x\n", (unsigned) (m_nStartAddr / 2));
@@ -81,13 +123,12 @@ bool Communication::ReadToFile (const juce::String& path, int page, int flashOff
     return failed;
 }
 
-void Communication::RequestBlock (int byteAddress)
+void Communication::RequestBlock (int64_t byteAddress)
 {
     m_nBlockFill = 0;
     m_bBlockOverflow = false;
     SendAddressCommand (0x02, byteAddress / 2, 0x01);
 }
-
 void Communication::OnReadData (const uint8_t* d, int n)
 {
     const int blockSize = m_bFS ? kBlockBytes + kTrailerBytes : kBlockBytes;
@@ -136,14 +177,22 @@ void Communication::OnReadBlock (bool damaged)
     bool finished = false;
     if (m_nTransferPos + kBlockBytes < m_nTransferLength)
     {
-        std::fwrite (m_Block, 1, kBlockBytes, m_hReadFile);
+        if (std::fwrite (m_Block, 1, kBlockBytes, m_hReadFile) != (size_t) kBlockBytes)
+        {
+            SetPendingError (20);
+            return;
+        }
         m_nTransferPos += kBlockBytes;
         RequestBlock (m_nStartAddr + m_nTransferPos);
     }
     else
     {
-        std::fwrite (m_Block, 1, (size_t) (m_nTransferLength - m_nTransferPos), m_hReadFile);
-        CloseReadFile();
+        const auto rest = (size_t) (m_nTransferLength - m_nTransferPos);
+        if (! FinishReadFile (std::fwrite (m_Block, 1, rest, m_hReadFile) == rest))
+        {
+            SetPendingError (20);
+            return;
+        }
         if (m_pListener != nullptr)
             m_pListener->postMessage (new NotifyMessage (kProgressMessage, 0));
         Log ("Read finished.\n");
@@ -176,100 +225,75 @@ void Communication::OnReadTimeout()
     RequestBlock (m_nStartAddr + m_nTransferPos);
 }
 
+bool Communication::EndCompare (int errorCode)
+{
+    m_nCompareRetries = 0;
+    {
+        std::lock_guard<std::mutex> l (m_OpLock);
+        SetPendingError (errorCode);
+    }
+    FlushPendingError();
+    return true;
+}
+
 bool Communication::CompareFiles (const juce::String& writtenPath, int srcOffset, const juce::String& readPath)
 {
     Log ("Start comparing...\n");
-    bool failed = false;
     {
         std::lock_guard<std::mutex> l (m_OpLock);
         StartOperation (m_nOp.load());
         m_nFirstDifference = -1;
-        std::FILE* written = OpenFileW (writtenPath, "rb");
-        if (written == nullptr)
-        {
-            m_nCompareRetries = 0;
-            SetPendingError (9);
-            failed = true;
-        }
-        std::FILE* readBack = failed ? nullptr : OpenFileW (readPath, "rb");
-        if (! failed && readBack == nullptr)
-        {
-            m_nCompareRetries = 0;
-            SetPendingError (10);
-            std::fclose (written);
-            failed = true;
-        }
-
-        if (! failed)
-        {
-            const int64_t writtenSize = FileSize64 (written);
-            const int64_t readSize = FileSize64 (readBack);
-            if (writtenSize < (int64_t) srcOffset || srcOffset < 0)
-            {
-                m_nCompareRetries = 0;
-                Log ("Write file length < Source offset!\n");
-                Post (kStepStartMessage, 1);
-                std::fclose (written);
-                std::fclose (readBack);
-                failed = true;
-            }
-            else
-            {
-                std::fseek (written, srcOffset, SEEK_SET);
-                const int64_t available = writtenSize - srcOffset;
-                const int64_t compared = readSize < available ? readSize : available;
-                const bool differentLength = available != readSize;
-
-                // Large chunks; the result is that of a byte-by-byte walk to the first difference.
-                // The written file is usually the image just programmed: then it
-                // is compared from memory instead of being read again.
-                const uint8_t* image = CachedImage (writtenPath, writtenSize);
-                static thread_local std::vector<uint8_t> a (kCompareChunk), b (kCompareChunk);
-                bool difference = false;
-                for (int64_t done = 0; done < compared && ! difference;)
-                {
-                    const size_t n = (size_t) std::min<int64_t> ((int64_t) kCompareChunk, compared - done);
-                    const uint8_t* pa = image != nullptr ? image + srcOffset + done : a.data();
-                    const size_t ga = image != nullptr ? n : std::fread (a.data(), 1, n, written);
-                    const size_t gb = std::fread (b.data(), 1, n, readBack);
-                    if (ga != n || gb != n || std::memcmp (pa, b.data(), n) != 0)
-                    {
-                        difference = true;
-                        const size_t m = std::min (ga, gb);
-                        m_nFirstDifference = srcOffset + done
-                                           + (std::mismatch (pa, pa + m, b.data()).first - pa);
-                    }
-                    done += (int64_t) n;
-                }
-                std::fclose (written);
-                std::fclose (readBack);
-
-                if (difference)
-                {
-                    Log ("Compare FAIL!\n\n");
-                    const int count = ++m_nCompareRetries;
-                    if (count >= kCompareLimit)
-                    {
-                        m_nCompareRetries = 0;
-                        SetPendingError (11);
-                        failed = true;
-                    }
-                    else
-                    {
-                        Post (kStepDoneMessage, 1);
-                        if (m_pLogger != nullptr)
-                            m_pLogger->Print ("Retry %d!\n", count);
-                    }
-                }
-                else
-                {
-                    m_nCompareRetries = 0;
-                    Log (differentLength ? "Compare OK! (One file is longer.)\n\n" : "Compare OK!\n\n");
-                    Post (kStepDoneMessage, 0);
-                }
-            }
-        }
     }
-    FlushPendingError();
-    return failed;
+
+    // Both files are read from disk, without the operation lock: a reply that
+    // arrives meanwhile is not held up on the MIDI input thread.
+    std::FILE* written = OpenFileW (writtenPath, "rb");
+    const int64_t writtenSize = FileSize64 (written);
+    if (writtenSize < 0)
+    {
+        if (written != nullptr)
+            std::fclose (written);
+        return EndCompare (9);
+    }
+    std::FILE* readBack = OpenFileW (readPath, "rb");
+    const int64_t readSize = FileSize64 (readBack);
+    if (readSize < 0)
+    {
+        if (readBack != nullptr)
+            std::fclose (readBack);
+        std::fclose (written);
+        return EndCompare (10);
+    }
+    if (srcOffset < 0 || writtenSize < srcOffset)
+    {
+        m_nCompareRetries = 0;
+        Log ("Write file length < Source offset!\n");
+        Post (kStepStartMessage, 1);
+        std::fclose (written);
+        std::fclose (readBack);
+        return true;
+    }
+
+    const int64_t available = writtenSize - srcOffset;
+    const bool differentLength = available != readSize;
+    const int64_t difference = FirstDifference (written, srcOffset, readBack, std::min (readSize, available));
+    std::fclose (written);
+    std::fclose (readBack);
+
+    if (difference < 0)
+    {
+        m_nCompareRetries = 0;
+        Log (differentLength ? "Compare OK! (One file is longer.)\n\n" : "Compare OK!\n\n");
+        Post (kStepDoneMessage, 0);
+        return false;
+    }
+    m_nFirstDifference = srcOffset + difference;
+    Log ("Compare FAIL!\n\n");
+    const int count = ++m_nCompareRetries;
+    if (count >= kCompareLimit)
+        return EndCompare (11);
+    Post (kStepDoneMessage, 1);
+    if (m_pLogger != nullptr)
+        m_pLogger->Print ("Retry %d!\n", count);
+    return false;
 }

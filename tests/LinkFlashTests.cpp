@@ -204,14 +204,17 @@ TEST (LinkFlash, EraseAtTheEndOfTheFlashIsCutThereAndBadRangesSendNothing)
     EXPECT_EQ (rig.timeline.Count (kStepDoneMessage, 0, from), 1);
 
     // Refused ranges: not a sector start; a source offset at or after the end
-    // of the file, or before its start.
-    struct Case { int src, offset; const char* box; };
-    for (const Case c : { Case { 0, 0x12000, "Error Code 17\n" }, Case { 0x20000, 0, "Error Code 19\n" },
-                          Case { 0x30000, 0, "Error Code 19\n" }, Case { -2, 0, "Error Code 19\n" } })
+    // of the file, or before its start; a page that the wire's 28-bit word
+    // address does not reach (from 0x1000 on; 0x4000 on is where 32 bits wrap), or a negative one.
+    struct Case { int page, src, offset; const char* box; };
+    for (const Case c : { Case { 0, 0, 0x12000, "Error Code 17\n" }, Case { 0, 0x20000, 0, "Error Code 19\n" },
+                          Case { 0, 0x30000, 0, "Error Code 19\n" }, Case { 0, -2, 0, "Error Code 19\n" },
+                          Case { 0x1000, 0, 0, "Error Code 19\n" }, Case { 0x4000, 0, 0, "Error Code 19\n" },
+                          Case { -1, 0, 0, "Error Code 19\n" } })
     {
-        SCOPED_TRACE (c.box);
+        SCOPED_TRACE (juce::String (c.page) + " " + c.box);
         module->clearRecords();
-        from = rig.RunStep ([&] { return rig.link->EraseAndProgramFile (0, bigFile.getFullPathName(), c.src, c.offset, 0); });
+        from = rig.RunStep ([&] { return rig.link->EraseAndProgramFile (c.page, bigFile.getFullPathName(), c.src, c.offset, 0); });
         EXPECT_EQ (rig.timeline.Boxes (from), juce::StringArray (c.box));
         EXPECT_EQ (rig.timeline.Count (kStepDoneMessage, -1, from), 0);
         EXPECT_FALSE (rig.link->isTimerRunning());
@@ -219,13 +222,21 @@ TEST (LinkFlash, EraseAtTheEndOfTheFlashIsCutThereAndBadRangesSendNothing)
         EXPECT_EQ (module->receivedCount (SimCommand::WriteStart), 0);
     }
 
-    // Programming without an erase refuses the same source offsets.
-    module->clearRecords();
+    // Programming without an erase, and the zero block, refuse the same source offsets and pages.
     bool failed = false;
-    from = rig.RunStep ([&] { return rig.link->ProgramFile (0, bigFile.getFullPathName(), 0x20000, 0, 0); }, &failed);
-    EXPECT_TRUE (failed);
-    EXPECT_EQ (rig.timeline.Boxes (from), juce::StringArray ("Error Code 19\n"));
-    EXPECT_EQ (module->receivedCount (SimCommand::WriteStart), 0);
+    const std::function<bool()> programs[] = {
+        [&] { return rig.link->ProgramFile (0, bigFile.getFullPathName(), 0x20000, 0, 0); },
+        [&] { return rig.link->ProgramFile (0x4000, bigFile.getFullPathName(), 0, 0, 0); },
+        [&] { return rig.link->ProgramZeroBlock (0x4000, 0, 0, 0x800); },
+    };
+    for (const auto& program : programs)
+    {
+        module->clearRecords();
+        from = rig.RunStep (program, &failed);
+        EXPECT_TRUE (failed);
+        EXPECT_EQ (rig.timeline.Boxes (from), juce::StringArray ("Error Code 19\n"));
+        EXPECT_EQ (module->receivedCount (SimCommand::WriteStart), 0);
+    }
 
     // A file that cannot be opened.
     from = rig.RunStep ([&] { return rig.link->EraseAndProgramFile (0, rig.folder.getChildFile ("none.bin").getFullPathName(), 0, 0, 0); }, &failed);

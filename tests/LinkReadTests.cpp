@@ -1,6 +1,7 @@
 // Reading the module's flash into a file (lengths, the flash end, time-out
 // and checksum retries with their limit), comparing files, and a whole
 // program, read-back and compare through the simulated module.
+#include <future>
 #include <gtest/gtest.h>
 #include "tests/LinkTestRig.h"
 
@@ -27,10 +28,10 @@ namespace
             module->preloadFlash (0, flash);
             out = folder.getChildFile ("read.bin");
         }
-        size_t Read (int offset, int length, bool* failed = nullptr)
+        size_t Read (int offset, int length, bool* failed = nullptr, int page = 0)
         {
             module->clearRecords();
-            return RunStep ([&] { return link->ReadToFile (out.getFullPathName(), 0, offset, length); }, failed);
+            return RunStep ([&] { return link->ReadToFile (out.getFullPathName(), page, offset, length); }, failed);
         }
     };
 }
@@ -71,21 +72,24 @@ TEST (LinkRead, LengthsAreCutToTheFlashAndEachBlockIsRequestedOnce)
     EXPECT_EQ (rig.timeline.Log (from), "Reading 8000\nRead finished.\n");
 }
 
-TEST (LinkRead, ReadAtOrBeyondTheFlashSizeIsNotStarted)
+TEST (LinkRead, ReadAtOrBeyondTheFlashSizeOrTheWiresReachIsNotStarted)
 {
     ReadRig rig;
     ASSERT_TRUE (rig.ReadyForFlash (kSmallFlash));
-    for (const int offset : { 0x40000, 0x50000 })
+    // Offsets at and past the flash's end; pages the 28-bit word address does not reach, and a negative one.
+    struct Case { int page, offset; const char* why; };
+    for (const Case c : { Case { 0, 0x40000, "beyond the flash size" }, Case { 0, 0x50000, "beyond the flash size" },
+                          Case { 0x4000, 0, "beyond the flash address space" }, Case { -1, 0, "beyond the flash address space" } })
     {
-        SCOPED_TRACE (offset);
+        SCOPED_TRACE (juce::String (c.page) + " " + juce::String (c.offset));
         bool failed = false;
-        const auto from = rig.Read (offset, 0, &failed);
+        const auto from = rig.Read (c.offset, 0, &failed, c.page);
         EXPECT_TRUE (failed);
         EXPECT_EQ (rig.module->receivedCount (SimCommand::ReadBlock), 0);
         EXPECT_EQ (rig.timeline.Count (kStepStartMessage, 1, from), 1);
         EXPECT_EQ (rig.timeline.Count (kStepDoneMessage, -1, from), 0);
         EXPECT_TRUE (rig.timeline.Boxes (from).isEmpty());
-        EXPECT_TRUE (rig.timeline.Log (from).contains ("beyond the flash size"));
+        EXPECT_TRUE (rig.timeline.Log (from).contains (c.why));
         EXPECT_TRUE (rig.timeline.Log (from).endsWith ("\n"));
         EXPECT_FALSE (rig.link->IsReadFileOpen());
         EXPECT_FALSE (rig.link->isTimerRunning());
@@ -93,6 +97,37 @@ TEST (LinkRead, ReadAtOrBeyondTheFlashSizeIsNotStarted)
     // The link is not stuck: the next read runs.
     rig.Read (0, 0x1000);
     EXPECT_EQ (Rig::ReadFile (rig.out), Slice (rig.flash, 0, 0x1000));
+}
+
+TEST (LinkRead, AReadFileThatCannotBeCreatedOrWrittenIsErrorCode20)
+{
+    ReadRig rig;
+    ASSERT_TRUE (rig.ReadyForFlash (kSmallFlash));
+    const juce::File full ("/dev/full");   // every write to it fails as on a full disk
+    if (! full.exists())
+        GTEST_SKIP() << "no /dev/full here";
+
+    struct Case { const char* name; juce::File file; int length; bool failsAtOnce; int requests; };
+    const Case cases[] = {
+        { "cannot be created", rig.folder.getChildFile ("none/read.bin"), 0x1000, true, 0 },
+        { "disk full at a block", full, 0x3000, false, 1 },
+        { "disk full when the file is closed", full, 0x800, false, 1 },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        rig.module->clearRecords();
+        bool failed = ! c.failsAtOnce;
+        const auto from = rig.RunStep ([&] { return rig.link->ReadToFile (c.file.getFullPathName(), 0, 0, c.length); }, &failed);
+        EXPECT_EQ (failed, c.failsAtOnce);
+        EXPECT_EQ (rig.timeline.Boxes (from), juce::StringArray ("Error Code 20\n"));
+        EXPECT_LT (rig.timeline.Find (kBoxEvent, -1, from), rig.timeline.Find (kStepStartMessage, 1, from));
+        EXPECT_EQ (rig.timeline.Count (kStepDoneMessage, -1, from), 0);
+        EXPECT_EQ (rig.timeline.FindLog ("Read finished.", from), -1);
+        EXPECT_EQ (rig.module->receivedCount (SimCommand::ReadBlock), c.requests);
+        EXPECT_FALSE (rig.link->IsReadFileOpen());
+        EXPECT_FALSE (rig.link->isTimerRunning());
+    }
 }
 
 TEST (LinkRead, TwoTimeOutsThenSuccessAreLoggedOnOneLine)
@@ -230,6 +265,44 @@ TEST (LinkCompare, TenFailuresAreRetriedAndTheEleventhIsAnError)
     EXPECT_EQ (rig.link->GetCompareRetries(), 0);
 }
 
+TEST (LinkCompare, AReplyArrivingWhileTheCompareRunsIsHandledAtOnce)
+{
+    Rig rig;
+    const auto bytes = Pattern (0x3000, 14);
+    const auto a = rig.WriteFile ("a.bin", bytes).getFullPathName();
+    const auto b = rig.WriteFile ("b.bin", bytes).getFullPathName();
+
+    // The MIDI input thread delivers a reply just as the compare reports its result.
+    struct Pane : CLogEditor
+    {
+        std::function<void (const juce::String&)> onText;
+        void Append (const juce::String& text) override { onText (text); }
+    };
+    Pane pane;
+    CLogger log;
+    log.SetEditor (&pane);
+    rig.link->SetLogger (&log);
+    std::future<void> reply;
+    bool handledAtOnce = false;
+    pane.onText = [&] (const juce::String& text)
+    {
+        if (! text.startsWith ("Compare OK"))
+            return;
+        reply = std::async (std::launch::async, [&]
+        {
+            const uint8_t readData[] = { 0xF0, 0x00, 0x20, 0x54, 0x7D, 0x01, 0x00, 0x00, 0x00, 0xF7 };
+            rig.link->handleIncomingMidiMessage (nullptr, juce::MidiMessage (readData, (int) sizeof (readData), 0.0));
+        });
+        handledAtOnce = reply.wait_for (std::chrono::seconds (5)) == std::future_status::ready;
+    };
+    EXPECT_FALSE (rig.link->CompareFiles (a, 0, b));
+    ASSERT_TRUE (reply.valid());
+    reply.wait();
+    EXPECT_TRUE (handledAtOnce);
+    rig.link->SetLogger (&rig.logger);
+    log.SetEditor (nullptr);
+}
+
 TEST (LinkRoundTrip, ProgramAndReadBackHoldExactlyTheFilesBytes)
 {
     Rig rig;
@@ -262,14 +335,15 @@ TEST (LinkRoundTrip, ProgramAndReadBackHoldExactlyTheFilesBytes)
     EXPECT_EQ (rig.timeline.Log (from), "Start comparing...\nCompare FAIL!\n\nRetry 1!\n");
     EXPECT_EQ (rig.timeline.Count (kStepDoneMessage, 1, from), 1);
 
-    // The image programmed last is compared from memory, but only while the file
-    // on disk is unchanged: a file changed since is compared as it is now.
+    // The compare reads the written file as it is on disk now: one replaced after
+    // it was programmed, keeping its size and time stamp, does not pass.
     rig.RunStep ([&] { return rig.link->EraseAndProgramFile (0, imageFile, src, offset, 0); });
     rig.RunStep ([&] { return rig.link->ReadToFile (readFile, 0, offset, length); });
+    const auto stamp = juce::File (imageFile).getLastModificationTime();
     auto changed = image;
     changed[(size_t) src + 5] ^= 0xFF;
     rig.WriteFile ("image.bin", changed);
-    juce::File (imageFile).setLastModificationTime (juce::Time::getCurrentTime() + juce::RelativeTime::seconds (5));
+    ASSERT_TRUE (juce::File (imageFile).setLastModificationTime (stamp));
     from = rig.RunStep ([&] { return rig.link->CompareFiles (imageFile, src, readFile); });
     EXPECT_EQ (rig.timeline.Log (from), "Start comparing...\nCompare FAIL!\n\nRetry 2!\n");
 }

@@ -1,6 +1,7 @@
 // Block transfers through the simulated module: driver uploads of one, two
 // and three blocks, a short last block on top of programmed flash, a transfer
-// ended early by the module's status, and the reply watchdog.
+// ended early by the module's status, the reply watchdog, and a transfer with
+// no output to send on.
 #include <gtest/gtest.h>
 #include "tests/LinkTestRig.h"
 
@@ -130,45 +131,82 @@ TEST (LinkTransfer, ModuleStatusEndsTheTransferThroughTheDispatcher)
     EXPECT_EQ (module->receivedCount (SimCommand::DriverBlock), 3);
 }
 
-TEST (LinkTransfer, SilentModuleTimesOutWithErrorCode7AndTheStopNotification)
+TEST (LinkTransfer, WatchdogRunsAtTheOperationsPeriodAndTimesOutAtTheNinthSilentTick)
 {
     Rig rig;
     auto module = rig.AddModule();
     ASSERT_TRUE (rig.ReadyForFlash());
-    const auto file = rig.WriteFile ("image.bin", Pattern (0x3000));
+    const auto path = rig.WriteFile ("image.bin", Pattern (0x3000)).getFullPathName();
+    const auto readPath = rig.folder.getChildFile ("read.bin").getFullPathName();
 
-    module->dropNextReplies (SimCommand::EraseSector, 1);
-    const auto from = rig.Mark();
-    ASSERT_FALSE (rig.link->EraseAndProgramFile (0, file.getFullPathName(), 0, 0, 0));
-    EXPECT_TRUE (rig.link->isTimerRunning());
-    ASSERT_TRUE (rig.WaitStepEnd (from, 20000));
+    struct Case
+    {
+        const char* name;
+        SimCommand silent;                  // the command whose answer never comes
+        std::function<void()> start;
+        int period;                         // the timer's period while the operation waits
+        const char* box;                    // shown at the ninth tick; null: the read asks again
+        int sent;                           // commands of the silent kind in all
+    };
+    const Case cases[] = {
+        { "erase", SimCommand::EraseSector, [&] { rig.link->EraseAndProgramFile (0, path, 0, 0, 0); }, 500, "Error Code 7\n", 1 },
+        { "program", SimCommand::ProgramBlock, [&] { rig.link->ProgramZeroBlock (0, 0, 0x10000, 0x800); }, 500, "Error Code 7\n", 1 },
+        { "read", SimCommand::ReadBlock, [&] { rig.link->ReadToFile (readPath, 0, 0, 0x2000); }, 80, nullptr, 3 },
+        { "probe timer left running", SimCommand::CheckFlash,
+          [&] { rig.link->StartProbeTimer(); rig.link->CheckFlash (0); }, 700, "Error Code 7\n", 1 },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        module->clearRecords();
+        module->dropNextReplies (c.silent, 1);
+        const auto from = rig.Mark();
+        c.start();
+        EXPECT_EQ (rig.link->getTimerInterval(), c.period);
 
-    const auto& t = rig.timeline;
-    EXPECT_EQ (t.Boxes (from), juce::StringArray ("Error Code 7\n"));
-    const int box = t.Find (kBoxEvent, -1, from);
-    const int stop = t.Find (kStepStartMessage, 1, from);
-    EXPECT_LT (box, stop);
-    EXPECT_EQ (t.Count (kStepStartMessage, 0, from), 1);   // the erase had started
-    EXPECT_EQ (t.Count (kStepDoneMessage, -1, from), 0);
-    EXPECT_FALSE (rig.link->isTimerRunning());
-    ASSERT_TRUE (rig.bus->waitForIdle());
-    EXPECT_EQ (module->receivedCount (SimCommand::EraseSector), 1);
-    EXPECT_EQ (module->receivedCount (SimCommand::WriteStart), 0);
+        // The ticks are counted here, not waited for.
+        rig.link->StopTimer();
+        for (int tick = 1; tick <= 8; ++tick)
+            rig.link->timerCallback();
+        EXPECT_TRUE (rig.timeline.Boxes (from).isEmpty());
+        EXPECT_EQ (rig.timeline.FindLog ("Time out", from), -1);
+        rig.link->timerCallback();
+
+        if (c.box != nullptr)
+        {
+            EXPECT_EQ (rig.timeline.Boxes (from), juce::StringArray (c.box));
+            ASSERT_TRUE (rig.WaitStepEnd (from));
+            EXPECT_LT (rig.timeline.Find (kBoxEvent, -1, from), rig.timeline.Find (kStepStartMessage, 1, from));
+            EXPECT_EQ (rig.timeline.Count (kStepDoneMessage, -1, from), 0);
+        }
+        else
+        {
+            // A read asks for the block again, and this time it comes.
+            ASSERT_TRUE (rig.WaitStepEnd (from));
+            EXPECT_EQ (rig.timeline.Log (from), "Reading 0\nTime out, retry...1\nRead finished.\n");
+            EXPECT_EQ (rig.timeline.Count (kStepDoneMessage, 0, from), 1);
+        }
+        ASSERT_TRUE (rig.bus->waitForIdle());
+        EXPECT_EQ (module->receivedCount (c.silent), c.sent);
+        EXPECT_EQ (module->receivedCount (SimCommand::WriteStart), c.silent == SimCommand::ProgramBlock ? 1 : 0);
+        EXPECT_FALSE (rig.link->isTimerRunning());
+    }
 }
 
-TEST (LinkTransfer, TransferWithoutABoundOutputOnlyShowsNoOutDevice)
+TEST (LinkTransfer, TransferWithoutABoundOutputShowsNoOutDeviceAndStopsTheStep)
 {
     Rig rig;
     const auto module = rig.AddModule();
     const auto driver = rig.MakeDriver (kUniform64);
     g_nJobPhase = 3;
-    EXPECT_FALSE (rig.link->SendDriver (driver.getFullPathName().toWideCharPointer()));
-    ASSERT_TRUE (RunLoopUntil ([&] { return ! rig.timeline.Boxes().isEmpty(); }));
-    ASSERT_TRUE (rig.bus->waitForIdle());
-    PumpMessages (5);
+    // Nothing could ever answer: the step ends through the failure path, not by the watchdog.
+    bool failed = false;
+    rig.RunStep ([&] { return rig.link->SendDriver (driver.getFullPathName().toWideCharPointer()); }, &failed);
+    EXPECT_TRUE (failed);
     EXPECT_EQ (rig.timeline.Boxes(), juce::StringArray ("No out device"));
-    EXPECT_EQ (rig.timeline.Count (kStepStartMessage), 0);
+    EXPECT_LT (rig.timeline.Find (kBoxEvent), rig.timeline.Find (kStepStartMessage, 1));
     EXPECT_EQ (rig.timeline.Count (kStepDoneMessage), 0);
+    EXPECT_FALSE (rig.link->isTimerRunning());
     EXPECT_EQ (rig.timeline.Count (kProgressMessage), 0);
     EXPECT_EQ (module->receivedCount (SimCommand::LoadDriver), 0);
 }
