@@ -48,7 +48,7 @@ bool MainComponent::ValidateRange()
     int64_t F = ReadHexField (m_FileOffsetEditor);
     int64_t O = ReadHexField (m_FlashOffsetEditor);
     const int64_t P = ReadHexField (m_FlashPageEditor);
-    const int64_t base = P << 17;
+    const int64_t base = P * 0x20000;   // a page read as negative (ffffffff) is not shifted, it is refused below
     int64_t A = O + base;
 
     std::FILE* f = OpenFileW (m_FileLabel->getText(), "rb");
@@ -124,6 +124,12 @@ bool MainComponent::ValidateRange()
     {
         end = base + m_pSectorTable[(size_t) j].nStart;
         m_nRangeEnd = j;
+    }
+    if (base < 0 || end > kMaxFlashBytes)
+    {
+        // The wire carries 28 bits of word address: a page beyond them would wrap onto another.
+        m_Logger.Print ("Something wrong in program...\n");
+        return true;
     }
 
     if (end - A != total)

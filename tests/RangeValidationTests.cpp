@@ -212,3 +212,17 @@ TEST_F (RangeValidation, AFileOffsetAtOrBeyondTheEndOfTheFileLeavesNothingToProg
     EXPECT_TRUE (Check ("0", "800", "0", "0", 0x1000, true));
     EXPECT_TRUE (Log().endsWith ("Something wrong in program...\n"));
 }
+
+TEST_F (RangeValidation, APageBeyondTheWiresReachOrReadAsNegativeIsRefused)
+{
+    // The 28-bit word address reaches 512 MiB: this 256 KiB chip still ends there at page ffe, not
+    // at fff nor from 1000 on (at 4000 a 32-bit byte address wraps); ffffffff and 80000000 read as negative.
+    EXPECT_FALSE (Check ("0", "0", "0", "ffe", 0x40000));
+    EXPECT_EQ (panel->GetRangeEnd(), panel->GetSectorEntries());
+    for (const char* page : { "fff", "1000", "4000", "ffffffff", "80000000" })
+    {
+        SCOPED_TRACE (page);
+        EXPECT_TRUE (Check ("0", "0", "0", page, 0x40000));
+        EXPECT_TRUE (Log().endsWith ("Something wrong in program...\n"));
+    }
+}
