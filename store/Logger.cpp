@@ -142,7 +142,8 @@ void CLogger::Clear()
 {
     if (auto* editor = m_pEditor.load())
     {
-        editor->ClearAll();
+        // Only what the pane shows goes: text gathered but not yet shown follows.
+        editor->clear();
         editor->setFont (juce::Font (14.0f, juce::Font::plain));
     }
 }
@@ -196,18 +197,6 @@ void CLogEditor::FlushPending()
     m_nLastAppend = juce::Time::getMillisecondCounter();
     if (m_Mirror)
         m_Mirror (text);
-}
-
-void CLogEditor::ClearAll()
-{
-    juce::String dropped;
-    {
-        std::lock_guard<std::mutex> l (m_PendingLock);
-        std::swap (dropped, m_strPending);
-    }
-    clear();
-    if (m_Mirror && dropped.isNotEmpty())
-        m_Mirror (dropped);
 }
 
 void CLogEditor::handleMessage (const juce::Message& message)

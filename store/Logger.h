@@ -50,10 +50,8 @@ public:
     virtual void Append (const juce::String& text);
     /** Puts the gathered text into the pane now (message thread). */
     void FlushPending();
-    /** Drops the gathered text and empties the pane (message thread). */
-    void ClearAll();
-    /** Hands every piece of text to `mirror` as it goes into the pane, or is dropped
-        by ClearAll before it got there (message thread); empty: nobody. */
+    /** Hands every piece of text to `mirror` as it goes into the pane (message
+        thread); empty: nobody. */
     void SetMirror (std::function<void (const juce::String&)> mirror) { m_Mirror = std::move (mirror); }
     /** Takes the gathered text into the pane, now or when the shortest interval has passed. */
     void handleMessage (const juce::Message& message) override;

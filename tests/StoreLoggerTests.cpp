@@ -81,10 +81,12 @@ TEST (StoreLogger, ClearEmptiesThePaneAndRestoresThePlainFont)
     c.log.Print ("old\n");
     ASSERT_EQ (c.Text(), "old\n");
     c.pane.setFont (juce::Font (30.0f, juce::Font::bold));
+    // Text posted before the Clear but not shown yet appears after it.
+    c.log.Print ("posted before\n");
     c.log.Clear();
     EXPECT_TRUE (c.pane.isEmpty());
     c.log.Print ("new\n");
-    EXPECT_EQ (c.Text(), "new\n");
+    EXPECT_EQ (c.Text(), "posted before\nnew\n");
     EXPECT_FLOAT_EQ (c.pane.getFont().getHeight(), 14.0f);
     EXPECT_FALSE (c.pane.getFont().isBold());
 }
