@@ -62,3 +62,14 @@ void JUCEDemoApplication::shutdown()
 const juce::String JUCEDemoApplication::getApplicationName()    { return kAppName; }
 const juce::String JUCEDemoApplication::getApplicationVersion() { return kAppVersion; }
 bool JUCEDemoApplication::moreThanOneInstanceAllowed()          { return false; }
+
+bool JUCEDemoApplication::perform (const InvocationInfo& info)
+{
+    if (info.commandID == juce::StandardApplicationCommandIDs::quit)
+    {
+        // The device link's timer carries it out: it closes the ports first.
+        g_bQuitRequested = true;
+        return true;
+    }
+    return juce::JUCEApplication::perform (info);
+}

@@ -33,6 +33,8 @@ public:
     const juce::String getApplicationVersion() override;
     /** A second start hands over to the running program. */
     bool moreThanOneInstanceAllowed() override;
+    /** The quit command (its key too) only asks for the quit, as the close button does. */
+    bool perform (const InvocationInfo& info) override;
     /** The window (null before initialise and after shutdown). */
     MainDemoWindow* GetWindow() const { return m_pMainWindow; }
 

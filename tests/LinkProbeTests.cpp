@@ -2,6 +2,7 @@
 // binding by the loader's identity reply, the FS flag, the switch into the
 // loader, Reset and the quit path, all over the virtual bus.
 #include <gtest/gtest.h>
+#include "app/Application.h"
 #include "tests/LinkTestRig.h"
 
 using namespace linktest;
@@ -244,7 +245,7 @@ TEST (LinkProbe, FsFlagFollowsTheSeventhByteAndResetProbesTheLoaderFirst)
     }
 }
 
-TEST (LinkProbe, QuitRequestClosesThePortsAndAsksTheApplicationToQuit)
+TEST (LinkProbe, QuitCommandIsCarriedOutByTheTimerWhichClosesThePortsFirst)
 {
     Rig rig;
     rig.bus->addSilentPorts ("USB MIDI Interface");
@@ -253,7 +254,11 @@ TEST (LinkProbe, QuitRequestClosesThePortsAndAsksTheApplicationToQuit)
     ASSERT_TRUE (rig.WaitFor (kConnectedMessage));
     ASSERT_GT (rig.link->CountOpenPorts(), 0);
 
-    g_bQuitRequested = true;
+    // The quit command (Ctrl+Q) only asks, as the close button does.
+    JUCEDemoApplication app;
+    EXPECT_TRUE (app.perform (juce::ApplicationCommandTarget::InvocationInfo (juce::StandardApplicationCommandIDs::quit)));
+    EXPECT_TRUE (g_bQuitRequested.load());
+    EXPECT_EQ (rig.quits, 0);
     ASSERT_TRUE (RunLoopUntil ([&] { return rig.quits > 0; }));
     EXPECT_EQ (rig.quits, 1);
     EXPECT_FALSE (rig.link->isTimerRunning());
