@@ -38,7 +38,9 @@ bool MainComponent::CheckChosenImage()
 
 void MainComponent::OnProgramClicked()
 {
-    if (! g_bConnected)
+    // A queued "connected" notification can enable the button again while an
+    // update runs: such a click does nothing.
+    if (! g_bConnected || g_nJobPhase != 0)
         return;
     auto& link = m_JobRunner.GetLink();
 

@@ -354,9 +354,19 @@ void MainComponent::RunPhaseMachine()
             else
                 started = false;
             if (started && m_nJobKind == 1 && m_JobRunner.GetCurrentStep() != nullptr)
+            {
                 g_nJobPhase = 8;
-            else
-                FailUpdateFlow();
+                return;
+            }
+            if (! started)
+            {
+                // The update would otherwise end without a word.
+                const auto why = "No update fits the module's MCU \"" + g_strMCUName + "\".\n";
+                m_Logger.Write (why);
+                link.StopTimer();
+                ShowErrorBox (why);
+            }
+            FailUpdateFlow();
             return;
         }
 
@@ -372,7 +382,8 @@ void MainComponent::RunPhaseMachine()
         case 6:
             g_bEraseOnly = 1;
             g_bRestartProgress = 1;
-            m_FileOffsetEditor->setText ("1000000", true);
+            // The second chip's half of the image: word 0x1000000 is byte 0x2000000.
+            m_FileOffsetEditor->setText (m_bWordMode ? "1000000" : "2000000", true);
             m_FlashOffsetEditor->setText ("0", true);
             m_WriteLengthEditor->setText ("0", true);
             m_FlashPageEditor->setText ("400", true);

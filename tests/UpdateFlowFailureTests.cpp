@@ -81,28 +81,49 @@ TEST (UpdateFlowFailure, DriverFolderWithOnlyDotNamesShowsErrorCode21AtOnce)
     EXPECT_EQ (h.boxes.size(), 1u) << BoxTexts (h);
 }
 
-TEST (UpdateFlowFailure, MissingBootFileStopsTheModelUpdateWithErrorCode2BeforeAnythingIsWritten)
+TEST (UpdateFlowFailure, MissingDataFilesOrNoUpdateForTheMcuStopTheModelUpdateBeforeAnythingIsWritten)
 {
+    // Without the QVM410 driver of the chip, the QVM428 one is found first.
+    const char* const qvm428 = "Drivers/QVM410_KV29F064.bin";
+    struct Case { const char* name; std::vector<const char*> missing; const char* chip; const char* box; bool stoppedJob; };
+    const Case cases[] = {
+        { "QVM410: boot image before special driver", { "QvDoc/boot2.bin", "QvDoc/Special.bin" }, "KV29F064", "Error Code 2\n", true },
+        { "QVM410: special driver", { "QvDoc/Special.bin" }, "KV29F064", "Error Code 25\n", true },
+        { "QVM428: boot image before special driver", { qvm428, "QvDoc/flashpgm.bin", "QvDoc/Special418.bin" }, "KV29F064", "Error Code 4\n", true },
+        { "QVM428: special driver", { qvm428, "QvDoc/Special418.bin" }, "KV29F064", "Error Code 26\n", true },
+        // No workflow starts at all; the reason is in the log too.
+        { "no update for the MCU", {}, "KV29F256-TOPBOOT", "No update fits the module's MCU \"QVM900-EVAL-KITS\".\n", false },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        PanelHarness h;
+        for (auto* name : c.missing)
+            ASSERT_TRUE (h.folder.getChildFile (name).deleteFile());
+        auto module = h.bus->addModule (ModuleConfig (SimMode::Loader, 1, c.chip));
+        h.Start();
+        ASSERT_TRUE (h.WaitConnected());
+        h.Choose (h.MakeImage ("large.bin", 0x80000));
+
+        ASSERT_TRUE (Press (h));
+        ASSERT_TRUE (RunUntilBoxes (h, 1, 30000)) << Diagnose (h, module.get());
+        ASSERT_EQ (h.boxes.size(), 1u) << BoxTexts (h);
+        EXPECT_EQ (h.boxes[0].text, c.box);
+        EXPECT_EQ (h.panel->GetLogText().endsWith (c.box), ! c.stoppedJob);
+        // The workflow started by the phase machine stopped: no phase is left behind.
+        EXPECT_EQ (g_nJobPhase.load(), 0);
+        EXPECT_TRUE (module->operations().empty());
+        EXPECT_TRUE (BackToConnected (h, c.stoppedJob));
+        EXPECT_EQ (h.quits.load(), 0);
+
+        EXPECT_TRUE (SecondUpdateCompletes (h, *module));
+    }
+
+    // No flash type selected (the update flow always selects one first).
     PanelHarness h;
-    // Both files of the QVM410 update are missing: the boot image is reported, not the special driver.
-    ASSERT_TRUE (h.folder.getChildFile ("QvDoc/boot2.bin").deleteFile());
-    ASSERT_TRUE (h.folder.getChildFile ("QvDoc/Special.bin").deleteFile());
-    auto module = h.bus->addModule (ModuleConfig (SimMode::Loader));
     h.Start();
-    ASSERT_TRUE (h.WaitConnected());
-    h.Choose (h.MakeImage ("large.bin", 0x80000));
-
-    ASSERT_TRUE (Press (h));
-    ASSERT_TRUE (RunUntilBoxes (h, 1, 30000)) << Diagnose (h, module.get());
-    ASSERT_EQ (h.boxes.size(), 1u) << BoxTexts (h);
-    EXPECT_EQ (h.boxes[0].text, "Error Code 2\n");
-    // The workflow started by the phase machine stopped: no phase is left behind.
-    EXPECT_EQ (g_nJobPhase.load(), 0);
-    EXPECT_TRUE (module->operations().empty());
-    EXPECT_TRUE (BackToConnected (h));
-    EXPECT_EQ (h.quits.load(), 0);
-
-    EXPECT_TRUE (SecondUpdateCompletes (h, *module));
+    h.panel->StartFileJob();
+    EXPECT_EQ (BoxTexts (h), "[Error Code 3] ");
 }
 
 TEST (UpdateFlowFailure, FilesThatCannotBeUsedAreRefusedBeforeTheModuleIsTouched)
@@ -218,7 +239,17 @@ TEST (UpdateFlowFailure, ModuleFallingSilentWhileProgrammingEndsWithErrorCode7)
     EXPECT_TRUE (BackToConnected (h));
     EXPECT_EQ (h.quits.load(), 0);
 
-    EXPECT_TRUE (SecondUpdateCompletes (h, *module));
+    // A corrected image of the same size takes the old one's place, keeping its
+    // time stamp as a copy does: the next update writes and verifies that one.
+    const auto image = h.folder.getChildFile ("image.bin");
+    const auto stamp = image.getLastModificationTime();
+    const auto corrected = PanelHarness::Bytes (h.MakeImage ("image.bin", 0x60000, true, false, 99));
+    ASSERT_TRUE (image.setLastModificationTime (stamp));
+    module->clearRecords();
+    ASSERT_TRUE (Press (h));
+    ASSERT_TRUE (RunUntilBoxes (h, 2, 60000)) << Diagnose (h, module.get());
+    EXPECT_EQ (h.boxes[1].text, kCompleted);
+    EXPECT_TRUE (FlashHolds (*module, 0, corrected, 0, corrected.size()));
 }
 
 TEST (UpdateFlowFailure, DriverMissingFromTheCatalogEndsTheUpdateThroughTheFailurePath)

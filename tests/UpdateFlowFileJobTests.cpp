@@ -24,6 +24,10 @@ TEST (UpdateFlowFileJob, LoaderModeModuleAndSmallFileGetTheFileWorkflowUpToTheEn
     const auto started = juce::Time::getMillisecondCounter();
     ASSERT_TRUE (Press (h));
     EXPECT_TRUE (RunLoopUntil ([&] { return ! h.panel->GetProgramButton()->isEnabled(); }, 5000));
+    // A "connected" notification still queued enables the button again; a click then does nothing.
+    h.panel->handleMessage (NotifyMessage (kConnectedMessage, 1));
+    ASSERT_TRUE (h.panel->GetProgramButton()->isEnabled());
+    h.PressProgram();
 
     // Scratch files that appear while the job runs are gone at its end.
     const juce::File qvdoc = h.folder.getChildFile ("QvDoc");

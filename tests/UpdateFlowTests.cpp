@@ -159,61 +159,67 @@ TEST (UpdateFlow, DroppedLargeImageIsMeasuredAndTakesItsModelsUpdate)
     EXPECT_TRUE (FlashHolds (*module, 0, PanelHarness::Bytes (image), 0, 0x80000));
 }
 
-TEST (UpdateFlow, TwoChipFlowErasesAndProgramsEachChipInItsTurn)
+TEST (UpdateFlow, TwoChipFlowErasesAndProgramsEachChipInItsTurnInEitherUnit)
 {
-    PanelHarness h;
-    // The demo's two-chip driver describes 32 MiB chips of 256 sectors of 128 KiB. Its copy here
-    // describes 4 of them (the count at offset 18), so that a chip is programmed in a second, not a
-    // minute; the second chip still takes the file from word offset 0x1000000 (byte 0x2000000) on.
-    const auto driver = h.folder.getChildFile ("Drivers/QVM428_S29GL256x2_R.bin");
-    juce::MemoryBlock bytesOfDriver;
-    ASSERT_TRUE (driver.loadFileAsData (bytesOfDriver));
-    auto* d = static_cast<uint8_t*> (bytesOfDriver.getData());
-    ASSERT_EQ (d[16] | (d[17] << 8), 128);
-    ASSERT_EQ (d[18] | (d[19] << 8), 256);
-    d[18] = 4;
-    d[19] = 0;
-    ASSERT_TRUE (driver.replaceWithData (bytesOfDriver.getData(), bytesOfDriver.getSize()));
+    // The second chip takes the file from word 0x1000000, byte 0x2000000, whichever unit the panel uses.
+    for (const bool words : { true, false })
+    {
+        SCOPED_TRACE (words ? "words" : "bytes");
+        PanelHarness h;
+        // The demo's two-chip driver describes 32 MiB chips of 256 sectors of 128 KiB. Its copy here
+        // describes 4 of them (the count at offset 18), so that a chip is programmed in a second, not a
+        // minute; the second chip still takes the file from byte 0x2000000 on.
+        const auto driver = h.folder.getChildFile ("Drivers/QVM428_S29GL256x2_R.bin");
+        juce::MemoryBlock bytesOfDriver;
+        ASSERT_TRUE (driver.loadFileAsData (bytesOfDriver));
+        auto* d = static_cast<uint8_t*> (bytesOfDriver.getData());
+        ASSERT_EQ (d[16] | (d[17] << 8), 128);
+        ASSERT_EQ (d[18] | (d[19] << 8), 256);
+        d[18] = 4;
+        d[19] = 0;
+        ASSERT_TRUE (driver.replaceWithData (bytesOfDriver.getData(), bytesOfDriver.getSize()));
 
-    constexpr uint64_t kChip = 0x80000, kSecondBase = (uint64_t) 0x400 << 17, kFileSecond = 0x2000000, kTail = 0x40000;
-    auto module = h.bus->addModule (ModuleConfig (SimMode::Loader, 1, "S29GL256x2_R", { 0, 0x400 }));
-    module->preloadFlash (0, std::vector<uint8_t> (kChip, 0x00));
-    module->preloadFlash (kSecondBase, std::vector<uint8_t> (kChip, 0x00));
-    h.Start();
-    ASSERT_TRUE (h.WaitConnected());
+        constexpr uint64_t kChip = 0x80000, kSecondBase = (uint64_t) 0x400 << 17, kFileSecond = 0x2000000, kTail = 0x40000;
+        auto module = h.bus->addModule (ModuleConfig (SimMode::Loader, 1, "S29GL256x2_R", { 0, 0x400 }));
+        module->preloadFlash (0, std::vector<uint8_t> (kChip, 0x00));
+        module->preloadFlash (kSecondBase, std::vector<uint8_t> (kChip, 0x00));
+        h.Start();
+        ASSERT_TRUE (h.WaitConnected());
+        h.panel->SetWordMode (words);
 
-    const auto image = h.MakeImage ("twochip.bin", (int) (kFileSecond + kTail), true, false, 7);
-    const auto bytes = PanelHarness::Bytes (image);
-    h.Choose (image);
-    ASSERT_TRUE (Press (h));
-    ProgressWatch watch;
-    ASSERT_TRUE (RunUntilBoxes (h, 1, 120000, &watch)) << Diagnose (h, module.get());
-    ASSERT_EQ (h.boxes.size(), 1u) << BoxTexts (h);
-    EXPECT_EQ (h.boxes[0].text, kCompleted);
-    EXPECT_EQ (g_strFlashName, "S29GL256x2_R");
+        const auto image = h.MakeImage ("twochip.bin", (int) (kFileSecond + kTail), true, false, 7);
+        const auto bytes = PanelHarness::Bytes (image);
+        h.Choose (image);
+        ASSERT_TRUE (Press (h));
+        ProgressWatch watch;
+        ASSERT_TRUE (RunUntilBoxes (h, 1, 120000, &watch)) << Diagnose (h, module.get());
+        ASSERT_EQ (h.boxes.size(), 1u) << BoxTexts (h);
+        EXPECT_EQ (h.boxes[0].text, kCompleted);
+        EXPECT_EQ (g_strFlashName, "S29GL256x2_R");
 
-    // Chip one: every sector erased, then programmed block by block without erasing again.
-    // Chip two: the sectors that the rest of the file needs, the same way.
-    std::vector<SimFlashOp> expected;
-    for (uint64_t a = 0; a < kChip; a += 0x20000)
-        expected.push_back ({ SimFlashOp::Erase, a, 0x20000 });
-    for (uint64_t a = 0; a < kChip; a += 0x20000)
-        expected.push_back ({ SimFlashOp::Program, a, 0x20000 });
-    for (uint64_t a = 0; a < kTail; a += 0x20000)
-        expected.push_back ({ SimFlashOp::Erase, kSecondBase + a, 0x20000 });
-    for (uint64_t a = 0; a < kTail; a += 0x20000)
-        expected.push_back ({ SimFlashOp::Program, kSecondBase + a, 0x20000 });
-    EXPECT_EQ (module->operations(), expected);
+        // Chip one: every sector erased, then programmed block by block without erasing again.
+        // Chip two: the sectors that the rest of the file needs, the same way.
+        std::vector<SimFlashOp> expected;
+        for (uint64_t a = 0; a < kChip; a += 0x20000)
+            expected.push_back ({ SimFlashOp::Erase, a, 0x20000 });
+        for (uint64_t a = 0; a < kChip; a += 0x20000)
+            expected.push_back ({ SimFlashOp::Program, a, 0x20000 });
+        for (uint64_t a = 0; a < kTail; a += 0x20000)
+            expected.push_back ({ SimFlashOp::Erase, kSecondBase + a, 0x20000 });
+        for (uint64_t a = 0; a < kTail; a += 0x20000)
+            expected.push_back ({ SimFlashOp::Program, kSecondBase + a, 0x20000 });
+        EXPECT_EQ (module->operations(), expected);
 
-    EXPECT_TRUE (FlashHolds (*module, 0, bytes, 0, (size_t) kChip));
-    EXPECT_TRUE (FlashHolds (*module, kSecondBase, bytes, (size_t) kFileSecond, (size_t) kTail));
-    EXPECT_TRUE (FlashIsAll (*module, kSecondBase + kTail, (size_t) (kChip - kTail), 0x00));
-    EXPECT_EQ (h.panel->GetFlashPageEditor()->getText(), "400");
-    EXPECT_EQ (h.panel->GetFileOffsetEditor()->getText(), "1000000");
-    EXPECT_FALSE (watch.invalid);
-    // The bar counts the second chip's program pass alone, and ends full.
-    EXPECT_EQ (h.panel->GetTotalBytes(), (int) kTail);
-    EXPECT_EQ (h.panel->GetDoneBytes(), (int) kTail);
-    EXPECT_DOUBLE_EQ (h.panel->GetProgress(), 1.0);
-    EXPECT_TRUE (EndsWithElapsedTime (h.panel->GetLogText()));
+        EXPECT_TRUE (FlashHolds (*module, 0, bytes, 0, (size_t) kChip));
+        EXPECT_TRUE (FlashHolds (*module, kSecondBase, bytes, (size_t) kFileSecond, (size_t) kTail));
+        EXPECT_TRUE (FlashIsAll (*module, kSecondBase + kTail, (size_t) (kChip - kTail), 0x00));
+        EXPECT_EQ (h.panel->GetFlashPageEditor()->getText(), "400");
+        EXPECT_EQ (h.panel->GetFileOffsetEditor()->getText(), words ? "1000000" : "2000000");
+        EXPECT_FALSE (watch.invalid);
+        // The bar counts the second chip's program pass alone, and ends full.
+        EXPECT_EQ (h.panel->GetTotalBytes(), (int) kTail);
+        EXPECT_EQ (h.panel->GetDoneBytes(), (int) kTail);
+        EXPECT_DOUBLE_EQ (h.panel->GetProgress(), 1.0);
+        EXPECT_TRUE (EndsWithElapsedTime (h.panel->GetLogText()));
+    }
 }
