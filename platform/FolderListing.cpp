@@ -4,6 +4,10 @@
 #include <cwchar>
 #include <memory>
 #include <vector>
+#if ! JUCE_WINDOWS
+ #include <dirent.h>
+ #include <sys/stat.h>
+#endif
 
 struct FolderListingState
 {
@@ -86,7 +90,35 @@ namespace
         FolderEntry e;
         PathCopy (e.szName, name);
         e.bDirectory = directory;
+        e.bNameCut = name.length() >= kMaxPath;
         return e;
+    }
+
+    /** Every entry of a folder except "." and "..", as (name, is a folder). */
+    std::vector<std::pair<juce::String, bool>> ListFolder (const juce::File& folder)
+    {
+        std::vector<std::pair<juce::String, bool>> found;
+#if JUCE_WINDOWS
+        for (const auto& child : folder.findChildFiles (juce::File::findFilesAndDirectories, false, "*"))
+            found.emplace_back (child.getFileName(), child.isDirectory());
+#else
+        // Names are bytes here; JUCE would read them as UTF-8 and lose any that are not.
+        const auto folderBytes = StringToNativeName (folder.getFullPathName());
+        DIR* dir = ::opendir (folderBytes.c_str());
+        if (dir == nullptr)
+            return found;
+        while (const dirent* d = ::readdir (dir))
+        {
+            const std::string bytes (d->d_name);
+            if (bytes == "." || bytes == "..")
+                continue;
+            struct stat info {};
+            const bool folderEntry = ::fstatat (::dirfd (dir), d->d_name, &info, 0) == 0 && S_ISDIR (info.st_mode);
+            found.emplace_back (NativeNameToString (bytes.data(), bytes.size()), folderEntry);
+        }
+        ::closedir (dir);
+#endif
+        return found;
     }
 }
 
@@ -120,12 +152,9 @@ FolderHandle FindFirstEntry (const wchar_t* pattern, FolderEntry* entry)
         if (MatchesMask (dots, mask))
             state->entries.push_back (MakeEntry (dots, true));
 
-    for (const auto& child : folder.findChildFiles (juce::File::findFilesAndDirectories, false, "*"))
-    {
-        const auto name = child.getFileName();
+    for (const auto& [name, directory] : ListFolder (folder))
         if (name.isNotEmpty() && MatchesMask (name, mask))
-            state->entries.push_back (MakeEntry (name, child.isDirectory()));
-    }
+            state->entries.push_back (MakeEntry (name, directory));
 
     if (state->entries.empty())
         return nullptr;

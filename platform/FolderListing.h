@@ -1,13 +1,15 @@
 #pragma once
 // Listing a folder the way the driver catalog and the driver search expect:
 // entries in name order (case-insensitive), "." and ".." first, each with its
-// directory attribute.
+// directory attribute. A name the system gives as bytes that are no UTF-8 is
+// carried whole (see NativeNameToString), so every listed file can be opened.
 #include "platform/Paths.h"
 
 struct FolderEntry
 {
     wchar_t szName[kMaxPath] {};   ///< file name without folder
     bool bDirectory = false;       ///< the entry is a folder
+    bool bNameCut = false;         ///< the name is longer than szName holds: it cannot be opened by it
 };
 
 struct FolderListingState;

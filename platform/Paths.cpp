@@ -5,6 +5,10 @@
 
 namespace
 {
+    constexpr juce::juce_wchar kCarriedByte = 0xDC00;   // + the byte, for bytes 0x80 to 0xFF
+
+    bool IsCarriedByte (juce::juce_wchar c) { return c >= kCarriedByte + 0x80 && c <= kCarriedByte + 0xFF; }
+
     /** Decodes one UTF-8 sequence at text[i]; returns its length, 0 when the bytes there are no valid sequence. */
     int DecodeUtf8 (const unsigned char* text, size_t length, size_t i, juce::juce_wchar& out)
     {
@@ -136,4 +140,63 @@ juce::String NarrowBytesToString (const char* bytes, size_t length)
     DecodeNarrowBytes (bytes, length, decoded);
     decoded.push_back (0);   // the text ends at its first NUL
     return juce::String (juce::CharPointer_UTF32 (decoded.data()));
+}
+
+juce::String NativeNameToString (const char* bytes, size_t length)
+{
+    if (bytes == nullptr)
+        return {};
+    const auto* text = reinterpret_cast<const unsigned char*> (bytes);
+    std::vector<juce::juce_wchar> decoded;
+    decoded.reserve (length + 1);
+    for (size_t i = 0; i < length && text[i] != 0;)
+    {
+        juce::juce_wchar c = 0;
+        const int used = DecodeUtf8 (text, length, i, c);
+        if (used == 0)
+        {
+            c = kCarriedByte + text[i];
+            i += 1;
+        }
+        else
+        {
+            i += (size_t) used;
+        }
+        decoded.push_back (c);
+    }
+    decoded.push_back (0);
+    return juce::String (juce::CharPointer_UTF32 (decoded.data()));
+}
+
+std::string StringToNativeName (const juce::String& path)
+{
+    std::string out;
+    out.reserve ((size_t) path.getNumBytesAsUTF8());
+    for (auto p = path.getCharPointer(); ! p.isEmpty(); ++p)
+    {
+        const auto c = *p;
+        if (IsCarriedByte (c))
+        {
+            out.push_back ((char) (unsigned char) (c - kCarriedByte));
+            continue;
+        }
+        char utf8[8] {};
+        juce::CharPointer_UTF8 w (utf8);
+        w.write (c);
+        out.append (utf8, (size_t) (w.getAddress() - utf8));
+    }
+    return out;
+}
+
+juce::String DisplayName (const juce::String& name)
+{
+    juce::String out;
+    for (auto p = name.getCharPointer(); ! p.isEmpty(); ++p)
+    {
+        if (IsCarriedByte (*p))
+            out << "\\x" << juce::String::toHexString ((int) (*p - kCarriedByte)).toUpperCase();
+        else
+            out += juce::String::charToString (*p);
+    }
+    return out;
 }

@@ -2,6 +2,7 @@
 // Fixed-size path buffers as the program keeps them: at most 259 characters
 // and a terminator, filled with bounded copy and append.
 #include <cstddef>
+#include <string>
 #include <vector>
 #include <juce_core/juce_core.h>
 
@@ -27,3 +28,13 @@ juce::String NarrowBytesToString (const char* bytes, size_t length);
 /** Narrow bytes to code points, decoded like NarrowBytesToString but keeping
     NUL characters and every byte up to `length`. */
 void DecodeNarrowBytes (const char* bytes, size_t length, std::vector<juce::juce_wchar>& out);
+
+/** A file name as a system that names files by bytes gives it, carried whole:
+    valid UTF-8 is decoded, and every other byte becomes one of the code points
+    U+DC80 to U+DCFF, which no text holds, so the name can be opened again. */
+juce::String NativeNameToString (const char* bytes, size_t length);
+/** The bytes of a path for such a system's file calls: the exact inverse of
+    NativeNameToString (text as UTF-8, the carried bytes as themselves). */
+std::string StringToNativeName (const juce::String& path);
+/** A name for the log: carried bytes that are no text are shown as \xNN. */
+juce::String DisplayName (const juce::String& name);

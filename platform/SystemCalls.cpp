@@ -11,7 +11,7 @@ namespace
 {
     std::string ToNativePath (const juce::String& path)
     {
-        return path.toStdString();   // file names are UTF-8 here
+        return StringToNativeName (path);   // names are bytes here: UTF-8 and any carried bytes
     }
 }
 
