@@ -7,6 +7,7 @@
 #include "jobs/JobPurpose.h"
 #include "jobs/JobRunner.h"
 #include "link/Messages.h"
+#include "platform/FolderListing.h"
 #include "platform/Paths.h"
 #include "store/FileDragButton.h"
 #include "store/FlashCatalog.h"
@@ -155,6 +156,12 @@ private:
     void OnJobMessage (const NotifyMessage& m);
     void OnProgress (const NotifyMessage& m);
     void OnModeSwitch (int argument);
+    /** Moves the driver-folder enumeration to the next entry worth trying (from the
+        current one when `advance` is false), logging every entry passed over; false when none is left. */
+    bool SeekDriverEntry (bool advance);
+    /** Why an entry of the driver folder is not tried; empty when it is a driver of the catalog. */
+    juce::String WhyNoDriver (const FolderEntry& entry, const wchar_t* path) const;
+    /** Queues the upload of the entry the enumeration stands on and the flash check. */
     void TryDriverEntry();
     void RunPhaseMachine();
     void EndJob();

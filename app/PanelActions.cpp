@@ -59,17 +59,16 @@ void MainComponent::OnProgramClicked()
     g_hFind = FindFirstEntry (g_szDriverSearch, &g_FindData);
     if (g_hFind == nullptr)
         return;
-    while (g_FindData.szName[0] == L'.')
+    // The log starts afresh with the search, so that it keeps the entries the search passes over.
+    m_Logger.Clear();
+    if (! SeekDriverEntry (false))
     {
-        if (! FindNextEntry (g_hFind, &g_FindData))
-        {
-            link.StopTimer();
-            ShowErrorBox ("Error Code 21\n");
-            DeliverStop();
-            FindCloseListing (g_hFind);
-            g_hFind = nullptr;
-            return;
-        }
+        link.StopTimer();
+        ShowErrorBox ("Error Code 21\n");
+        DeliverStop();
+        FindCloseListing (g_hFind);
+        g_hFind = nullptr;
+        return;
     }
 
     if (g_nDeviceFamily == 1)
@@ -83,7 +82,6 @@ void MainComponent::OnProgramClicked()
         g_nJobPhase = 1;
         handleMessage (NotifyMessage (kModeSwitchMessage, 1));
     }
-    m_Logger.Clear();
     m_ProgramButton->setEnabled (false);
 }
 

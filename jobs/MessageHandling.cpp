@@ -218,18 +218,6 @@ void MainComponent::OnProgress (const NotifyMessage& m)
     }
 }
 
-void MainComponent::TryDriverEntry()
-{
-    // The driver search: upload the driver file the enumeration stands on and check the flash.
-    PathCopy (g_szDriverSearch, g_szDriverDir);
-    PathAppend (g_szDriverSearch, PathSeparator());
-    PathAppend (g_szDriverSearch, g_FindData.szName);
-    g_nDriverSectorCount = CountDriverSectors();
-    m_JobRunner.AddSendDriver (g_szDriverSearch);
-    m_JobRunner.AddCheckFlash (0);
-    m_JobRunner.RunNext();
-}
-
 void MainComponent::OnModeSwitch (int argument)
 {
     auto& link = m_JobRunner.GetLink();
@@ -290,14 +278,7 @@ void MainComponent::RunPhaseMachine()
         case 1:
         {
             // The driver search: the next entry of the driver folder.
-            bool found = false;
-            while (g_hFind != nullptr && FindNextEntry (g_hFind, &g_FindData))
-                if (g_FindData.szName[0] != L'.')
-                {
-                    found = true;
-                    break;
-                }
-            if (found)
+            if (SeekDriverEntry (true))
             {
                 TryDriverEntry();
                 return;

@@ -1,6 +1,7 @@
 // Whole updates through the real panel against the simulated module: the
 // model workflows, with the boot image, the special driver and the piece of
 // the image that holds the "BD" marker written last.
+#include <sys/stat.h>
 #include "tests/UpdateFlowSupport.h"
 
 using namespace flow;
@@ -222,4 +223,61 @@ TEST (UpdateFlow, TwoChipFlowErasesAndProgramsEachChipInItsTurnInEitherUnit)
         EXPECT_DOUBLE_EQ (h.panel->GetProgress(), 1.0);
         EXPECT_TRUE (EndsWithElapsedTime (h.panel->GetLogText()));
     }
+}
+
+TEST (UpdateFlow, StrayEntriesBeforeTheDriverAreSkippedWithTheirReasonAndNeverSent)
+{
+    PanelHarness h;
+    auto drivers = h.folder.getChildFile ("Drivers");
+    const auto right = drivers.getChildFile ("QVM428_KV29F064.bin");
+    for (const auto& f : drivers.findChildFiles (juce::File::findFiles, false))
+        ASSERT_TRUE (f == right || f.deleteFile());
+
+    // Each sorts before the right driver; none may reach the module.
+    enum class Kind { Folder, Empty, Text };
+    struct Stray { const char* name; Kind kind; const char* logged; };
+    const Stray strays[] = {
+        { "0-old.bin", Kind::Folder, "Skipped 0-old.bin: it is a folder.\n" },
+        { "1-\xE9t\xE9.bin", Kind::Text, "Skipped 1-\\xE9t\\xE9.bin: it holds no sector table.\n" },
+        { "2-empty.bin", Kind::Empty, "Skipped 2-empty.bin: it is empty.\n" },
+        { "3-notes.txt", Kind::Text, "Skipped 3-notes.txt: it holds no sector table.\n" },
+    };
+    const std::string text = "Backups of the old drivers are in the folder beside this note.\n";
+    for (const auto& s : strays)
+    {
+        // Names are made from their bytes: one of them is no UTF-8.
+        const auto path = drivers.getFullPathName().toStdString() + "/" + s.name;
+        if (s.kind == Kind::Folder)
+        {
+            ASSERT_EQ (::mkdir (path.c_str(), 0755), 0);
+            continue;
+        }
+        std::FILE* f = std::fopen (path.c_str(), "wb");
+        ASSERT_NE (f, nullptr) << s.name;
+        if (s.kind == Kind::Text)
+            std::fwrite (text.data(), 1, text.size(), f);
+        std::fclose (f);
+    }
+
+    // The workflow clears the pane when it starts: the log is taken as it is written.
+    LogRecorder recorder;
+    auto module = h.AddModule (SimMode::Loader);
+    h.Start();
+    h.panel->SetJobObserver (&recorder);
+    ASSERT_TRUE (h.WaitConnected());
+    const auto image = h.MakeImage ("image.bin", 0x40000);
+    h.Choose (image);
+    ASSERT_TRUE (Press (h));
+    ASSERT_TRUE (RunUntilBoxes (h, 1, 60000)) << Diagnose (h, module.get());
+    ASSERT_EQ (h.boxes.size(), 1u) << BoxTexts (h);
+    EXPECT_EQ (h.boxes[0].text, kCompleted);
+    EXPECT_TRUE (FlashHolds (*module, 0, PanelHarness::Bytes (image), 0, 0x40000));
+
+    // Only the right driver went out: by the search, for the chosen flash type and for the first group.
+    EXPECT_EQ (CountBefore (*module, SimCommand::LoadDriver, SimCommand::EraseSector), 3);
+    const auto sent = module->driver(), wanted = PanelHarness::Bytes (right);
+    EXPECT_TRUE (sent.size() >= wanted.size() && std::equal (wanted.begin(), wanted.end(), sent.begin()));
+    const auto log = recorder.text;
+    for (const auto& s : strays)
+        EXPECT_TRUE (log.contains (s.logged)) << s.logged << "\nlog:\n" << log;
 }
