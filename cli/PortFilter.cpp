@@ -5,54 +5,32 @@ PortFilter::PortFilter (std::shared_ptr<MidiPortSource> inner, juce::String text
 {
 }
 
-juce::StringArray PortFilter::Keep (const juce::StringArray& names, std::vector<int>& innerIndices) const
+bool PortFilter::Matches (const MidiPortInfo& port) const
 {
-    juce::StringArray kept;
-    innerIndices.clear();
-    for (int i = 0; i < names.size(); ++i)
-        if (names[i].containsIgnoreCase (m_strText))
-        {
-            kept.add (names[i]);
-            innerIndices.push_back (i);
-        }
+    return port.name.containsIgnoreCase (m_strText);
+}
+
+std::vector<MidiPortInfo> PortFilter::Keep (const std::vector<MidiPortInfo>& ports) const
+{
+    std::vector<MidiPortInfo> kept;
+    for (auto& p : ports)
+        if (Matches (p))
+            kept.push_back (p);
     return kept;
 }
 
-int PortFilter::InnerIndex (const std::vector<int>& innerIndices, int index)
+MidiPortList PortFilter::listPorts()
 {
-    return juce::isPositiveAndBelow (index, (int) innerIndices.size()) ? innerIndices[(size_t) index] : -1;
+    const auto all = m_pInner->listPorts();
+    return { Keep (all.inputs), Keep (all.outputs) };
 }
 
-juce::StringArray PortFilter::getInputNames()
+std::unique_ptr<MidiInPort> PortFilter::openInput (const MidiPortInfo& port, MidiInHandler* handler)
 {
-    const auto names = m_pInner->getInputNames();
-    const std::lock_guard<std::mutex> l (m_Lock);
-    return Keep (names, m_Inputs);
+    return Matches (port) ? m_pInner->openInput (port, handler) : nullptr;
 }
 
-juce::StringArray PortFilter::getOutputNames()
+std::unique_ptr<MidiOutPort> PortFilter::openOutput (const MidiPortInfo& port)
 {
-    const auto names = m_pInner->getOutputNames();
-    const std::lock_guard<std::mutex> l (m_Lock);
-    return Keep (names, m_Outputs);
-}
-
-std::unique_ptr<MidiInPort> PortFilter::openInput (int index, MidiInHandler* handler)
-{
-    int inner;
-    {
-        const std::lock_guard<std::mutex> l (m_Lock);
-        inner = InnerIndex (m_Inputs, index);
-    }
-    return inner < 0 ? nullptr : m_pInner->openInput (inner, handler);
-}
-
-std::unique_ptr<MidiOutPort> PortFilter::openOutput (int index)
-{
-    int inner;
-    {
-        const std::lock_guard<std::mutex> l (m_Lock);
-        inner = InnerIndex (m_Outputs, index);
-    }
-    return inner < 0 ? nullptr : m_pInner->openOutput (inner);
+    return Matches (port) ? m_pInner->openOutput (port) : nullptr;
 }

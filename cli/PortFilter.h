@@ -1,8 +1,6 @@
 #pragma once
 // A port source that shows only the ports of another whose names contain a
 // text, so that one process per module can work beside others.
-#include <mutex>
-#include <vector>
 #include "link/MidiPorts.h"
 
 class PortFilter : public MidiPortSource
@@ -11,22 +9,19 @@ public:
     /** The ports of `inner` whose names contain `text`, case ignored. */
     PortFilter (std::shared_ptr<MidiPortSource> inner, juce::String text);
 
-    /** Matching input names, in the inner source's order. */
-    juce::StringArray getInputNames() override;
-    /** Matching output names, in the inner source's order. */
-    juce::StringArray getOutputNames() override;
-    /** Opens matching input `index` (counted among the matching ones). */
-    std::unique_ptr<MidiInPort> openInput (int index, MidiInHandler* handler) override;
-    /** Opens matching output `index` (counted among the matching ones). */
-    std::unique_ptr<MidiOutPort> openOutput (int index) override;
+    /** The matching ports, in the inner source's order. */
+    MidiPortList listPorts() override;
+    /** Opens a matching input through the inner source. */
+    std::unique_ptr<MidiInPort> openInput (const MidiPortInfo& port, MidiInHandler* handler) override;
+    /** Opens a matching output through the inner source. */
+    std::unique_ptr<MidiOutPort> openOutput (const MidiPortInfo& port) override;
+    /** The inner source's notice. */
+    juce::String takeNotice() override { return m_pInner->takeNotice(); }
 
 private:
-    juce::StringArray Keep (const juce::StringArray& names, std::vector<int>& innerIndices) const;
-    static int InnerIndex (const std::vector<int>& innerIndices, int index);
+    std::vector<MidiPortInfo> Keep (const std::vector<MidiPortInfo>& ports) const;
+    bool Matches (const MidiPortInfo& port) const;
 
     std::shared_ptr<MidiPortSource> m_pInner;
     juce::String m_strText;
-    std::mutex m_Lock;                 // guards the index maps
-    std::vector<int> m_Inputs;         // inner index of each matching input of the last listing
-    std::vector<int> m_Outputs;        // the same for the outputs
 };

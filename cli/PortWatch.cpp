@@ -60,42 +60,52 @@ PortWatch::Port& PortWatch::Entry (const juce::String& name)
     return m_Ports.back();
 }
 
-juce::StringArray PortWatch::Listed (const juce::StringArray& names, bool inputs)
+void PortWatch::Listed (const std::vector<MidiPortInfo>& ports, bool inputs)
 {
-    const std::lock_guard<std::mutex> l (m_Lock);
-    (inputs ? m_InputNames : m_OutputNames) = names;
-    for (auto& n : names)
-        (inputs ? Entry (n).input : Entry (n).output) = true;
-    return names;
+    for (auto& p : ports)
+    {
+        auto& entry = Entry (p.name);
+        if (entry.identifier.isEmpty() || inputs)
+            entry.identifier = p.identifier;
+        entry.backend = p.backend;
+        (inputs ? entry.input : entry.output) = true;
+    }
 }
 
-juce::StringArray PortWatch::getInputNames()  { return Listed (m_pInner->getInputNames(), true); }
-juce::StringArray PortWatch::getOutputNames() { return Listed (m_pInner->getOutputNames(), false); }
+MidiPortList PortWatch::listPorts()
+{
+    auto ports = m_pInner->listPorts();
+    const std::lock_guard<std::mutex> l (m_Lock);
+    Listed (ports.inputs, true);
+    Listed (ports.outputs, false);
+    m_OutputNames = NamesOf (ports.outputs);
+    return ports;
+}
 
-std::unique_ptr<MidiInPort> PortWatch::openInput (int index, MidiInHandler* handler)
+std::unique_ptr<MidiInPort> PortWatch::openInput (const MidiPortInfo& info, MidiInHandler* handler)
 {
     Relay* relay;
     {
         const std::lock_guard<std::mutex> l (m_Lock);
-        m_Relays.push_back (std::make_unique<Relay> (*this, m_InputNames[index], handler));
+        m_Relays.push_back (std::make_unique<Relay> (*this, info.name, handler));
         relay = m_Relays.back().get();
     }
-    auto port = m_pInner->openInput (index, relay);
+    auto port = m_pInner->openInput (info, relay);
     if (port != nullptr)
     {
         const std::lock_guard<std::mutex> l (m_Lock);
-        Entry (m_InputNames[index]).opened = true;
+        Entry (info.name).opened = true;
     }
     return port;
 }
 
-std::unique_ptr<MidiOutPort> PortWatch::openOutput (int index)
+std::unique_ptr<MidiOutPort> PortWatch::openOutput (const MidiPortInfo& info)
 {
-    auto port = m_pInner->openOutput (index);
+    auto port = m_pInner->openOutput (info);
     if (port == nullptr)
         return nullptr;
     const std::lock_guard<std::mutex> l (m_Lock);
-    Entry (m_OutputNames[index]).opened = true;
+    Entry (info.name).opened = true;
     return std::make_unique<WatchedOutput> (*this, std::move (port));
 }
 

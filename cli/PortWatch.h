@@ -14,6 +14,8 @@ public:
     struct Port
     {
         juce::String name;        ///< the device name
+        juce::String backend;     ///< where the port comes from
+        juce::String identifier;  ///< the input's identifier (the output's when it has no input)
         bool input = false;       ///< listed as an input
         bool output = false;      ///< listed as an output
         bool opened = false;      ///< the link opened it (sound cards are never opened)
@@ -25,14 +27,14 @@ public:
     explicit PortWatch (std::shared_ptr<MidiPortSource> inner);
     ~PortWatch() override;
 
-    /** The inner input names, noted. */
-    juce::StringArray getInputNames() override;
-    /** The inner output names, noted. */
-    juce::StringArray getOutputNames() override;
+    /** The inner listing, noted. */
+    MidiPortList listPorts() override;
     /** Opens the inner input; its messages are noted on their way to `handler`. */
-    std::unique_ptr<MidiInPort> openInput (int index, MidiInHandler* handler) override;
+    std::unique_ptr<MidiInPort> openInput (const MidiPortInfo& port, MidiInHandler* handler) override;
     /** Opens the inner output; the probes sent through it are noted. */
-    std::unique_ptr<MidiOutPort> openOutput (int index) override;
+    std::unique_ptr<MidiOutPort> openOutput (const MidiPortInfo& port) override;
+    /** The inner source's notice. */
+    juce::String takeNotice() override { return m_pInner->takeNotice(); }
 
     /** Milliseconds since both the loader and the application probe have gone out; -1 before. */
     int64_t MsSinceBothProbes() const;
@@ -44,14 +46,14 @@ private:
     class WatchedOutput;
 
     Port& Entry (const juce::String& name);
-    juce::StringArray Listed (const juce::StringArray& names, bool inputs);
+    void Listed (const std::vector<MidiPortInfo>& ports, bool inputs);
     void NoteIncoming (const juce::String& inputName, const juce::MidiMessage& message);
     void NoteProbe (const juce::MidiMessage& message);
 
     std::shared_ptr<MidiPortSource> m_pInner;
     mutable std::mutex m_Lock;                  // guards everything below (MIDI thread and message thread)
     std::vector<Port> m_Ports;
-    juce::StringArray m_InputNames, m_OutputNames;   // the last listings
+    juce::StringArray m_OutputNames;                 // the last listing's outputs: loader replies name them by index
     std::vector<std::unique_ptr<Relay>> m_Relays;    // live as long as the watch: ports may call them until stopped
     int64_t m_nLoaderProbeMs = -1, m_nApplicationProbeMs = -1;
 };

@@ -72,6 +72,8 @@ int RunPortsCommand (EventPrinter& printer, std::shared_ptr<MidiPortSource> sour
     {
         juce::NamedValueSet f;
         f.set ("name", p.name);
+        f.set ("backend", p.backend);
+        f.set ("identifier", p.identifier);
         f.set ("input", p.input);
         f.set ("output", p.output);
         f.set ("opened", p.opened);

@@ -45,15 +45,22 @@ private:
     FuzzPortSource& source;
 };
 
-juce::StringArray FuzzPortSource::getInputNames()  { return { "Fuzz Port" }; }
-juce::StringArray FuzzPortSource::getOutputNames() { return { "Fuzz Port" }; }
-
-std::unique_ptr<MidiInPort> FuzzPortSource::openInput (int index, MidiInHandler*)
+namespace
 {
-    return index == 0 ? std::make_unique<Input> (*this) : nullptr;
+    const MidiPortInfo kFuzzPort { "Fuzz Port", "fuzz:0", "fuzz" };
 }
 
-std::unique_ptr<MidiOutPort> FuzzPortSource::openOutput (int index)
+MidiPortList FuzzPortSource::listPorts()
 {
-    return index == 0 ? std::make_unique<Output> (*this) : nullptr;
+    return { { kFuzzPort }, { kFuzzPort } };
+}
+
+std::unique_ptr<MidiInPort> FuzzPortSource::openInput (const MidiPortInfo& port, MidiInHandler*)
+{
+    return port.identifier == kFuzzPort.identifier ? std::make_unique<Input> (*this) : nullptr;
+}
+
+std::unique_ptr<MidiOutPort> FuzzPortSource::openOutput (const MidiPortInfo& port)
+{
+    return port.identifier == kFuzzPort.identifier ? std::make_unique<Output> (*this) : nullptr;
 }

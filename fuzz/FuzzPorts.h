@@ -9,14 +9,12 @@
 class FuzzPortSource : public MidiPortSource
 {
 public:
-    /** Input names: one port. */
-    juce::StringArray getInputNames() override;
-    /** Output names: one port. */
-    juce::StringArray getOutputNames() override;
+    /** One input and one output. */
+    MidiPortList listPorts() override;
     /** Opens the one input; remembers it as the port messages come from. */
-    std::unique_ptr<MidiInPort> openInput (int index, MidiInHandler* handler) override;
+    std::unique_ptr<MidiInPort> openInput (const MidiPortInfo& port, MidiInHandler* handler) override;
     /** Opens the one output. */
-    std::unique_ptr<MidiOutPort> openOutput (int index) override;
+    std::unique_ptr<MidiOutPort> openOutput (const MidiPortInfo& port) override;
 
     /** The input opened last (null when none is open): the source of fed messages. */
     MidiInPort* GetInput() const { return m_pInput.load(); }

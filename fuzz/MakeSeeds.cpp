@@ -32,14 +32,13 @@ namespace
     public:
         explicit CapturingSource (std::shared_ptr<VirtualMidiBus> b) : bus (std::move (b)) {}
 
-        juce::StringArray getInputNames() override  { return bus->getInputNames(); }
-        juce::StringArray getOutputNames() override { return bus->getOutputNames(); }
-        std::unique_ptr<MidiInPort> openInput (int index, MidiInHandler* handler) override
+        MidiPortList listPorts() override { return bus->listPorts(); }
+        std::unique_ptr<MidiInPort> openInput (const MidiPortInfo& port, MidiInHandler* handler) override
         {
             target = handler;
-            return bus->openInput (index, this);
+            return bus->openInput (port, this);
         }
-        std::unique_ptr<MidiOutPort> openOutput (int index) override { return bus->openOutput (index); }
+        std::unique_ptr<MidiOutPort> openOutput (const MidiPortInfo& port) override { return bus->openOutput (port); }
 
         /** Forgets what was captured. */
         void Clear() { std::lock_guard<std::mutex> l (lock); replies.clear(); }

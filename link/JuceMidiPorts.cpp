@@ -1,5 +1,6 @@
 #include "link/JuceMidiPorts.h"
 #include <juce_audio_devices/juce_audio_devices.h>
+#include "link/QueuedOutPort.h"
 
 namespace
 {
@@ -7,9 +8,12 @@ namespace
     class JuceInPort : public MidiInPort, private juce::MidiInputCallback
     {
     public:
-        JuceInPort (const juce::MidiDeviceInfo& info, MidiInHandler* h) : handler (h)
+        JuceInPort (const MidiPortInfo& info, MidiInHandler* h) : handler (h)
         {
             input = juce::MidiInput::openDevice (info.identifier, this);
+            // The identifier was handed to another port meanwhile: not the one listed.
+            if (input != nullptr && input->getName() != info.name)
+                input.reset();
         }
         bool isOpen() const { return input != nullptr; }
         void start() override { input->start(); }
@@ -36,41 +40,38 @@ namespace
         std::unique_ptr<juce::MidiOutput> output;
     };
 
+    std::vector<MidiPortInfo> Listed (const juce::Array<juce::MidiDeviceInfo>& devices)
+    {
+        std::vector<MidiPortInfo> ports;
+        for (auto& d : devices)
+            ports.push_back ({ d.name, d.identifier, JuceMidiBackendName() });
+        return ports;
+    }
+
     class JuceMidiPortSource : public MidiPortSource
     {
     public:
-        juce::StringArray getInputNames() override { return namesOf (juce::MidiInput::getAvailableDevices()); }
-        juce::StringArray getOutputNames() override { return namesOf (juce::MidiOutput::getAvailableDevices()); }
-
-        std::unique_ptr<MidiInPort> openInput (int index, MidiInHandler* handler) override
+        MidiPortList listPorts() override
         {
-            const auto devices = juce::MidiInput::getAvailableDevices();
-            if (! juce::isPositiveAndBelow (index, devices.size()))
-                return nullptr;
-            auto port = std::make_unique<JuceInPort> (devices[index], handler);
+            return { Listed (juce::MidiInput::getAvailableDevices()), Listed (juce::MidiOutput::getAvailableDevices()) };
+        }
+
+        std::unique_ptr<MidiInPort> openInput (const MidiPortInfo& info, MidiInHandler* handler) override
+        {
+            auto port = std::make_unique<JuceInPort> (info, handler);
             if (! port->isOpen())
                 return nullptr;
             return port;
         }
 
-        std::unique_ptr<MidiOutPort> openOutput (int index) override
+        std::unique_ptr<MidiOutPort> openOutput (const MidiPortInfo& info) override
         {
-            const auto devices = juce::MidiOutput::getAvailableDevices();
-            if (! juce::isPositiveAndBelow (index, devices.size()))
+            auto out = juce::MidiOutput::openDevice (info.identifier);
+            if (out == nullptr || out->getName() != info.name)
                 return nullptr;
-            auto out = juce::MidiOutput::openDevice (devices[index].identifier);
-            if (out == nullptr)
-                return nullptr;
-            return std::make_unique<JuceOutPort> (std::move (out));
-        }
-
-    private:
-        static juce::StringArray namesOf (const juce::Array<juce::MidiDeviceInfo>& devices)
-        {
-            juce::StringArray names;
-            for (auto& d : devices)
-                names.add (d.name);
-            return names;
+            // Some drivers keep the caller until a long message is out (WinMM's
+            // midiOutLongMsg has no time-out): the writer thread waits instead.
+            return WithWriterThread (std::make_unique<JuceOutPort> (std::move (out)));
         }
     };
 }
@@ -78,4 +79,15 @@ namespace
 std::shared_ptr<MidiPortSource> MakeJuceMidiPortSource()
 {
     return std::make_shared<JuceMidiPortSource>();
+}
+
+const char* JuceMidiBackendName()
+{
+#if defined(_WIN32)
+    return "winmm";
+#elif defined(__APPLE__)
+    return "coremidi";
+#else
+    return "alsa-seq";
+#endif
 }

@@ -47,8 +47,12 @@ void Communication::ReleasePorts (std::vector<InPtr>& inputs, std::vector<OutPtr
 void Communication::FindDevices()
 {
     auto& source = GetMidiPortSource();
-    const auto inNames = source.getInputNames();
-    const auto outNames = source.getOutputNames();
+    // One listing: the names tested and the ports opened are the same entries,
+    // even when devices come and go meanwhile (a module restarting into its loader).
+    const auto ports = source.listPorts();
+    const auto notice = source.takeNotice();
+    if (notice.isNotEmpty())
+        Log ((notice.trimEnd() + "\n").toRawUTF8());
 
     std::vector<InPtr> oldInputs;
     std::vector<OutPtr> oldOutputs;
@@ -63,34 +67,36 @@ void Communication::FindDevices()
         m_RetiredInputs.clear();
         m_RetiredOutputs.clear();
         m_bArrays = false;
-        m_nInputs = inNames.size();
-        m_nOutputs = outNames.size();
+        m_nInputs = (int) ports.inputs.size();
+        m_nOutputs = (int) ports.outputs.size();
     }
     ReleasePorts (oldInputs, oldOutputs);
 
-    std::vector<InPtr> inputs ((size_t) inNames.size());
-    std::vector<OutPtr> outputs ((size_t) outNames.size());
-    for (int i = 0; i < inNames.size(); ++i)
+    std::vector<InPtr> inputs (ports.inputs.size());
+    std::vector<OutPtr> outputs (ports.outputs.size());
+    for (size_t i = 0; i < ports.inputs.size(); ++i)
     {
-        if (IsSkippedDevice (inNames[i]))
+        const auto& port = ports.inputs[i];
+        if (IsSkippedDevice (port.name))
             continue;
-        if (auto first = source.openInput (i, this))
+        if (auto first = source.openInput (port, this))
         {
             first->start();
             first->stop();
             first.reset();
-            if (auto again = source.openInput (i, this))
+            if (auto again = source.openInput (port, this))
             {
                 again->start();
-                inputs[(size_t) i] = std::move (again);
+                inputs[i] = std::move (again);
             }
         }
     }
-    for (int i = 0; i < outNames.size(); ++i)
+    for (size_t i = 0; i < ports.outputs.size(); ++i)
     {
-        if (IsSkippedDevice (outNames[i]))
+        const auto& port = ports.outputs[i];
+        if (IsSkippedDevice (port.name))
             continue;
-        outputs[(size_t) i] = source.openOutput (i);
+        outputs[i] = source.openOutput (port);
     }
 
     std::lock_guard<std::mutex> l (m_PortLock);

@@ -3,6 +3,7 @@
 // simulated module's bus and test transports all come in through here.
 #include <functional>
 #include <memory>
+#include <vector>
 #include <juce_audio_basics/juce_audio_basics.h>
 
 class MidiInPort;
@@ -32,10 +33,25 @@ class MidiOutPort
 {
 public:
     virtual ~MidiOutPort() = default;
-    /** Sends one message at once. */
+    /** Sends one message; never keeps the caller waiting for the device. */
     virtual void sendMessageNow (const juce::MidiMessage&) = 0;
-    /** Resets the output before it is closed. */
+    /** Drops what has not gone out yet; called before the output is closed. */
     virtual void reset() = 0;
+};
+
+/** One port as a source lists it. */
+struct MidiPortInfo
+{
+    juce::String name;         ///< what the user knows the port as
+    juce::String identifier;   ///< opens this very port, never another one that took its place
+    juce::String backend;      ///< where the port comes from: "rawmidi", "alsa-seq", "winmm", "coremidi", "bus", ...
+};
+
+/** One listing of every port, inputs and outputs each in device order. */
+struct MidiPortList
+{
+    std::vector<MidiPortInfo> inputs;    ///< the input ports
+    std::vector<MidiPortInfo> outputs;   ///< the output ports
 };
 
 /** Lists and opens MIDI ports. */
@@ -43,17 +59,23 @@ class MidiPortSource
 {
 public:
     virtual ~MidiPortSource() = default;
-    /** Names of the input devices, in device order. */
-    virtual juce::StringArray getInputNames() = 0;
-    /** Names of the output devices, in device order. */
-    virtual juce::StringArray getOutputNames() = 0;
-    /** Opens input `index`; null when it cannot be opened. */
-    virtual std::unique_ptr<MidiInPort>  openInput  (int index, MidiInHandler* handler) = 0;
-    /** Opens output `index`; null when it cannot be opened. */
-    virtual std::unique_ptr<MidiOutPort> openOutput (int index) = 0;
+    /** Every port there is now; what is opened is taken from this list. */
+    virtual MidiPortList listPorts() = 0;
+    /** Opens a listed input; null when it cannot be opened or is no longer that port. */
+    virtual std::unique_ptr<MidiInPort>  openInput  (const MidiPortInfo& port, MidiInHandler* handler) = 0;
+    /** Opens a listed output; null when it cannot be opened or is no longer that port. */
+    virtual std::unique_ptr<MidiOutPort> openOutput (const MidiPortInfo& port) = 0;
+    /** A problem of the MIDI system worth one line in the log, handed out once; empty for none. */
+    virtual juce::String takeNotice() { return {}; }
 };
+
+/** The names of a listing's ports, in order. */
+juce::StringArray NamesOf (const std::vector<MidiPortInfo>& ports);
 
 /** Chooses the port source, once, before the panel is built. */
 void SetMidiPortSource (std::shared_ptr<MidiPortSource> source);
-/** The chosen source: JUCE's real ports unless another was set. */
+/** The chosen source: the computer's own ports (MakeSystemMidiPortSource) unless another was set. */
 MidiPortSource& GetMidiPortSource();
+/** The computer's ports as this platform reaches them best: raw MIDI for the
+    hardware on Linux (unless KESTRAVA_MIDI_BACKEND=sequencer), JUCE's ports elsewhere. */
+std::shared_ptr<MidiPortSource> MakeSystemMidiPortSource();

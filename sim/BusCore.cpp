@@ -69,6 +69,7 @@ void BusCore::addDevice (const std::shared_ptr<BusCore>& self, std::shared_ptr<B
     if (device->m_slot != nullptr)
         return;   // already on a bus
     auto slot = std::make_unique<BusSlot>();
+    slot->id = ++m_nextSlotId;
     slot->device = device;
     device->m_core = self;
     device->m_slot = slot.get();
@@ -105,6 +106,7 @@ void BusCore::attach (BusSlot* slot, int insertBefore)
     {
         auto other = std::make_shared<SilentPortPair> ("Other MIDI Port " + juce::String (++m_insertedCount));
         auto otherSlot = std::make_unique<BusSlot>();
+        otherSlot->id = ++m_nextSlotId;
         otherSlot->device = other;
         other->m_core = self;
         other->m_slot = otherSlot.get();
@@ -123,35 +125,33 @@ bool BusCore::isPresent (const BusSlot* slot) const
 }
 
 //==============================================================================
-juce::StringArray BusCore::portNames (bool inputs) const
+namespace
 {
-    const std::lock_guard<std::mutex> guard (m_lock);
-    juce::StringArray names;
-    for (auto* slot : m_order)
+    const juce::String& PortName (const BusSlot* slot, bool input)
     {
-        if (! slot->present)
-            continue;
-        const auto& name = inputs ? slot->device->getInputName() : slot->device->getOutputName();
-        if (name.isNotEmpty())
-            names.add (name);
+        return input ? slot->device->getInputName() : slot->device->getOutputName();
     }
-    return names;
 }
 
-BusSlot* BusCore::findPort (bool input, int index) const
+std::vector<MidiPortInfo> BusCore::listPorts (bool inputs) const
 {
-    if (index < 0)
-        return nullptr;
+    const std::lock_guard<std::mutex> guard (m_lock);
+    std::vector<MidiPortInfo> ports;
     for (auto* slot : m_order)
     {
-        if (! slot->present)
-            continue;
-        const auto& name = input ? slot->device->getInputName() : slot->device->getOutputName();
-        if (name.isEmpty())
-            continue;
-        if (index-- == 0)
-            return slot;
+        const auto& name = PortName (slot, inputs);
+        if (slot->present && name.isNotEmpty())
+            ports.push_back ({ name, "bus:" + juce::String ((juce::int64) slot->id), "bus" });
     }
+    return ports;
+}
+
+BusSlot* BusCore::findPort (bool input, const MidiPortInfo& port) const
+{
+    for (auto* slot : m_order)
+        if (slot->present && "bus:" + juce::String ((juce::int64) slot->id) == port.identifier
+            && PortName (slot, input).isNotEmpty() && PortName (slot, input) == port.name)
+            return slot;
     return nullptr;
 }
 
@@ -160,10 +160,10 @@ void BusCore::recordAttempt (const juce::String& name, bool input)
     ++(input ? m_inputAttempts : m_outputAttempts)[name];
 }
 
-std::unique_ptr<MidiInPort> BusCore::openInput (const std::shared_ptr<BusCore>& self, int index, MidiInHandler* handler)
+std::unique_ptr<MidiInPort> BusCore::openInput (const std::shared_ptr<BusCore>& self, const MidiPortInfo& port, MidiInHandler* handler)
 {
     const std::lock_guard<std::mutex> guard (m_lock);
-    auto* slot = findPort (true, index);
+    auto* slot = findPort (true, port);
     if (slot == nullptr)
         return nullptr;
     recordAttempt (slot->device->getInputName(), true);
@@ -172,10 +172,10 @@ std::unique_ptr<MidiInPort> BusCore::openInput (const std::shared_ptr<BusCore>& 
     return std::make_unique<BusInPort> (self, slot, slot->generation, handler, ++m_nextPortId);
 }
 
-std::unique_ptr<MidiOutPort> BusCore::openOutput (const std::shared_ptr<BusCore>& self, int index)
+std::unique_ptr<MidiOutPort> BusCore::openOutput (const std::shared_ptr<BusCore>& self, const MidiPortInfo& port)
 {
     const std::lock_guard<std::mutex> guard (m_lock);
-    auto* slot = findPort (false, index);
+    auto* slot = findPort (false, port);
     if (slot == nullptr)
         return nullptr;
     recordAttempt (slot->device->getOutputName(), false);

@@ -25,6 +25,7 @@ struct BusSlot
     std::shared_ptr<BusDevice> device;    ///< kept alive as long as the bus
     bool present = true;                  ///< its ports are listed
     bool removed = false;                 ///< taken off the bus for good
+    uint64_t id = 0;                      ///< names its ports in listings; never reused
     uint64_t generation = 1;              ///< grows each time it appears again
     BusClock::time_point lastToHost {};   ///< due time of its last message to the host
     BusClock::time_point lastToDevice {}; ///< due time of the host's last message to it
@@ -54,12 +55,12 @@ public:
     bool isPresent (const BusSlot* slot) const;
 
     //==== the host's side ====================================================
-    /** Names of the present input (or output) ports, in device order. */
-    juce::StringArray portNames (bool inputs) const;
-    /** Opens input `index` for the handler; null when it cannot be opened. */
-    std::unique_ptr<MidiInPort> openInput (const std::shared_ptr<BusCore>& self, int index, MidiInHandler* handler);
-    /** Opens output `index`; null when it cannot be opened. */
-    std::unique_ptr<MidiOutPort> openOutput (const std::shared_ptr<BusCore>& self, int index);
+    /** The present input (or output) ports, in device order. */
+    std::vector<MidiPortInfo> listPorts (bool inputs) const;
+    /** Opens a listed input for the handler; null when it cannot be opened or is gone. */
+    std::unique_ptr<MidiInPort> openInput (const std::shared_ptr<BusCore>& self, const MidiPortInfo& port, MidiInHandler* handler);
+    /** Opens a listed output; null when it cannot be opened or is gone. */
+    std::unique_ptr<MidiOutPort> openOutput (const std::shared_ptr<BusCore>& self, const MidiPortInfo& port);
     /** Open attempts for a port name, inputs and outputs separately. */
     int openAttempts (const juce::String& name, bool inputs) const;
     /** Every name an open was attempted for. */
@@ -115,7 +116,7 @@ private:
     void push (Item&& item);
     void run();
     void deliverToHost (std::unique_lock<std::mutex>& lock, Item& item);
-    BusSlot* findPort (bool input, int index) const;
+    BusSlot* findPort (bool input, const MidiPortInfo& port) const;
     void recordAttempt (const juce::String& name, bool input);
 
     mutable std::mutex m_lock;
@@ -133,6 +134,7 @@ private:
     std::vector<BusInPort*> m_started;               // started input ports
     std::vector<uint64_t> m_targets;                 // scratch of the delivery thread
     uint64_t m_nextPortId = 0;
+    uint64_t m_nextSlotId = 0;
     int m_insertedCount = 0;
     std::map<juce::String, int> m_inputAttempts;
     std::map<juce::String, int> m_outputAttempts;

@@ -12,24 +12,45 @@ VirtualMidiBus::~VirtualMidiBus()
     m_core->shutdown();
 }
 
-juce::StringArray VirtualMidiBus::getInputNames()
+MidiPortList VirtualMidiBus::listPorts()
 {
-    return m_core->portNames (true);
+    return { m_core->listPorts (true), m_core->listPorts (false) };
 }
 
-juce::StringArray VirtualMidiBus::getOutputNames()
+std::unique_ptr<MidiInPort> VirtualMidiBus::openInput (const MidiPortInfo& port, MidiInHandler* handler)
 {
-    return m_core->portNames (false);
+    return m_core->openInput (m_core, port, handler);
 }
 
-std::unique_ptr<MidiInPort> VirtualMidiBus::openInput (int index, MidiInHandler* handler)
+std::unique_ptr<MidiOutPort> VirtualMidiBus::openOutput (const MidiPortInfo& port)
 {
-    return m_core->openInput (m_core, index, handler);
+    return m_core->openOutput (m_core, port);
 }
 
-std::unique_ptr<MidiOutPort> VirtualMidiBus::openOutput (int index)
+juce::StringArray VirtualMidiBus::getInputNames() const
 {
-    return m_core->openOutput (m_core, index);
+    return NamesOf (m_core->listPorts (true));
+}
+
+juce::StringArray VirtualMidiBus::getOutputNames() const
+{
+    return NamesOf (m_core->listPorts (false));
+}
+
+std::unique_ptr<MidiInPort> VirtualMidiBus::openInputNamed (const juce::String& name, MidiInHandler* handler)
+{
+    for (auto& p : m_core->listPorts (true))
+        if (p.name == name)
+            return openInput (p, handler);
+    return nullptr;
+}
+
+std::unique_ptr<MidiOutPort> VirtualMidiBus::openOutputNamed (const juce::String& name)
+{
+    for (auto& p : m_core->listPorts (false))
+        if (p.name == name)
+            return openOutput (p);
+    return nullptr;
 }
 
 void VirtualMidiBus::addDevice (std::shared_ptr<BusDevice> device, int position)

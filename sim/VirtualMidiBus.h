@@ -21,14 +21,12 @@ public:
     ~VirtualMidiBus() override;
 
     //==== MidiPortSource =====================================================
-    /** Input names of the present devices, in device order. */
-    juce::StringArray getInputNames() override;
-    /** Output names of the present devices, in device order. */
-    juce::StringArray getOutputNames() override;
-    /** Opens input `index` (counted among present inputs); null when it fails. */
-    std::unique_ptr<MidiInPort> openInput (int index, MidiInHandler* handler) override;
-    /** Opens output `index` (counted among present outputs); null when it fails. */
-    std::unique_ptr<MidiOutPort> openOutput (int index) override;
+    /** The ports of the present devices, in device order; identifiers name the device. */
+    MidiPortList listPorts() override;
+    /** Opens a listed input; null when it fails or its device is gone. */
+    std::unique_ptr<MidiInPort> openInput (const MidiPortInfo& port, MidiInHandler* handler) override;
+    /** Opens a listed output; null when it fails or its device is gone. */
+    std::unique_ptr<MidiOutPort> openOutput (const MidiPortInfo& port) override;
 
     //==== devices ============================================================
     /** Puts a device on the bus at a position of the device list (-1: last). */
@@ -46,6 +44,14 @@ public:
     void removeDevice (BusDevice& device);
 
     //==== for tests ==========================================================
+    /** Input names of the present devices, in device order. */
+    juce::StringArray getInputNames() const;
+    /** Output names of the present devices, in device order. */
+    juce::StringArray getOutputNames() const;
+    /** Opens the first present input of this name; null when none opens. */
+    std::unique_ptr<MidiInPort> openInputNamed (const juce::String& name, MidiInHandler* handler);
+    /** Opens the first present output of this name; null when none opens. */
+    std::unique_ptr<MidiOutPort> openOutputNamed (const juce::String& name);
     /** Attempts to open a port of this name, inputs and outputs together. */
     int openAttempts (const juce::String& portName) const;
     /** Attempts to open an input of this name. */

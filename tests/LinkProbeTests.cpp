@@ -1,6 +1,7 @@
 // Finding the module: port discovery, the two probes and their alternation,
 // binding by the loader's identity reply, the FS flag, the switch into the
 // loader, Reset and the quit path, all over the virtual bus.
+#include <utility>
 #include <gtest/gtest.h>
 #include "app/Application.h"
 #include "tests/LinkTestRig.h"
@@ -287,4 +288,35 @@ TEST (LinkProbe, OnlyTheFirst128OutputsGetTheLoaderProbe)
     EXPECT_EQ (index, 127);
     EXPECT_EQ (ports[127]->receivedCount(), 0);   // output 128
     EXPECT_EQ (ports[128]->receivedCount(), 0);
+}
+
+TEST (LinkProbe, WhatOpensIsWhatWasListedEvenWhenDevicesShiftMeanwhile)
+{
+    // Right after the listing a sound card port appears at the head of the
+    // device list, as ports do while a module re-enumerates: the ports opened
+    // are still the listed ones, never the one that took a listed index.
+    struct ShiftingSource : MidiPortSource
+    {
+        std::shared_ptr<VirtualMidiBus> bus;
+        bool shifted = false;
+        MidiPortList listPorts() override
+        {
+            auto listed = bus->listPorts();
+            if (! std::exchange (shifted, true))
+                bus->addDevice (std::make_shared<SilentPortPair> (kSoundBlasterPortName), 0);
+            return listed;
+        }
+        std::unique_ptr<MidiInPort> openInput (const MidiPortInfo& p, MidiInHandler* h) override { return bus->openInput (p, h); }
+        std::unique_ptr<MidiOutPort> openOutput (const MidiPortInfo& p) override { return bus->openOutput (p); }
+    };
+
+    Rig rig;
+    auto module = rig.AddModule();
+    auto shifting = std::make_shared<ShiftingSource>();
+    shifting->bus = rig.bus;
+    SetMidiPortSource (shifting);
+
+    ASSERT_TRUE (rig.ConnectForJob());
+    EXPECT_EQ (rig.bus->openAttempts (kSoundBlasterPortName), 0);
+    EXPECT_EQ (LoaderProbeIndex (*module), 0);
 }

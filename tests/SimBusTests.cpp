@@ -22,10 +22,12 @@ TEST (SimBus, ListsPresentPortsInDeviceOrderAndRecordsOpenAttempts)
     EXPECT_EQ (bus.getOutputNames(), juce::StringArray ({ kSoundBlasterPortName, "Quiet", "Sim Sound Module" }));
 
     SimTestHandler handler;
-    EXPECT_NE (bus.openInput (1, &handler), nullptr);
-    EXPECT_NE (bus.openOutput (2), nullptr);
-    EXPECT_EQ (bus.openInput (4, &handler), nullptr);
-    EXPECT_EQ (bus.openOutput (-1), nullptr);
+    const auto listed = bus.listPorts();
+    EXPECT_NE (bus.openInput (listed.inputs[1], &handler), nullptr);
+    EXPECT_NE (bus.openOutput (listed.outputs[2]), nullptr);
+    // Only what was listed opens: an unknown identifier, or one that names another port.
+    EXPECT_EQ (bus.openInput ({ "Quiet", "bus:99", "bus" }, &handler), nullptr);
+    EXPECT_EQ (bus.openOutput ({ "Quiet", listed.outputs[2].identifier, "bus" }), nullptr);
     EXPECT_EQ (bus.openAttempts ("Quiet"), 1);
     EXPECT_EQ (bus.outputOpenAttempts ("Sim Sound Module"), 1);
     EXPECT_EQ (bus.openAttempts (kSoundBlasterPortName), 0);
@@ -34,7 +36,7 @@ TEST (SimBus, ListsPresentPortsInDeviceOrderAndRecordsOpenAttempts)
     // A port that refuses to open is still counted.
     auto stubborn = bus.addSilentPorts ("Stubborn");
     stubborn->setOpenFails (true);
-    EXPECT_EQ (bus.openOutput (3), nullptr);
+    EXPECT_EQ (bus.openOutputNamed ("Stubborn"), nullptr);
     EXPECT_EQ (bus.openAttempts ("Stubborn"), 1);
 }
 
@@ -100,8 +102,8 @@ TEST (SimBus, StartStopAndSeveralPortsOnOneInput)
     VirtualMidiBus bus;
     auto src = bus.addSilentPorts ("Source");
     SimTestHandler a, b;
-    auto inA = bus.openInput (0, &a);
-    auto inB = bus.openInput (0, &b);
+    auto inA = bus.openInputNamed ("Source", &a);
+    auto inB = bus.openInputNamed ("Source", &b);
     src->send (Note (1));                       // nobody started: lost
     ASSERT_TRUE (bus.waitForIdle());
     inA->start();
@@ -144,8 +146,8 @@ TEST (SimBus, StopWaitsForTheRunningCallbackButNotForOtherPorts)
     BlockingHandler blocking;
     blocking.release = releaser.get_future().share();
     SimTestHandler other;
-    auto inBlocked = bus.openInput (0, &blocking);
-    auto inOther = bus.openInput (1, &other);
+    auto inBlocked = bus.openInputNamed ("Source", &blocking);
+    auto inOther = bus.openInputNamed ("Other", &other);
     inBlocked->start();
     inOther->start();
 
@@ -186,7 +188,7 @@ TEST (SimBus, PortMayStopAndDieInsideItsOwnCallback)
     VirtualMidiBus bus;
     auto src = bus.addSilentPorts ("Source");
     SelfStoppingHandler handler;
-    handler.port = bus.openInput (0, &handler);
+    handler.port = bus.openInputNamed ("Source", &handler);
     handler.port->start();
     src->send (Note (1));
     src->send (Note (2));

@@ -75,12 +75,8 @@ struct SimTestLink
     /** Opens the first input and output of that name; false when missing. */
     bool open (VirtualMidiBus& bus, const juce::String& name)
     {
-        const int i = bus.getInputNames().indexOf (name);
-        const int o = bus.getOutputNames().indexOf (name);
-        if (i < 0 || o < 0)
-            return false;
-        in = bus.openInput (i, &handler);
-        out = bus.openOutput (o);
+        in = bus.openInputNamed (name, &handler);
+        out = bus.openOutputNamed (name);
         if (in == nullptr || out == nullptr)
             return false;
         in->start();
