@@ -1,0 +1,138 @@
+#include "link/rawmidi/AlsaRawMidi.h"
+#include <alsa/asoundlib.h>
+#include <cstdlib>
+#include <poll.h>
+
+namespace
+{
+    std::string CardName (int card)
+    {
+        char* name = nullptr;
+        if (snd_card_get_name (card, &name) < 0 || name == nullptr)
+            return "Card " + std::to_string (card);
+        std::string s (name);
+        std::free (name);
+        return s;
+    }
+
+    /** The card's name, then the port's (the subdevice's, else the device's) unless it begins with the card's. */
+    std::string PortName (const std::string& card, const snd_rawmidi_info_t* info)
+    {
+        std::string port = snd_rawmidi_info_get_subdevice_name (info);
+        if (port.empty())
+            port = snd_rawmidi_info_get_name (info);
+        if (port.empty())
+            return card;
+        if (port.compare (0, card.size(), card) == 0)
+            return port;
+        return card + ": " + port;
+    }
+
+    std::string Identifier (int card, int device, int subdevice)
+    {
+        return "hw:" + std::to_string (card) + "," + std::to_string (device) + "," + std::to_string (subdevice);
+    }
+
+    void ListDevice (snd_ctl_t* ctl, int card, const std::string& cardName, int device, std::vector<AlsaRawMidiPort>& out)
+    {
+        snd_rawmidi_info_t* info;
+        snd_rawmidi_info_alloca (&info);
+        for (const auto stream : { SND_RAWMIDI_STREAM_INPUT, SND_RAWMIDI_STREAM_OUTPUT })
+        {
+            snd_rawmidi_info_set_device (info, (unsigned) device);
+            snd_rawmidi_info_set_subdevice (info, 0);
+            snd_rawmidi_info_set_stream (info, stream);
+            if (snd_ctl_rawmidi_info (ctl, info) < 0)
+                continue;
+            const unsigned count = snd_rawmidi_info_get_subdevices_count (info);
+            for (unsigned sub = 0; sub < count; ++sub)
+            {
+                snd_rawmidi_info_set_subdevice (info, sub);
+                if (snd_ctl_rawmidi_info (ctl, info) < 0)
+                    continue;
+                const auto id = Identifier (card, device, (int) sub);
+                AlsaRawMidiPort* port = nullptr;
+                for (auto& p : out)
+                    if (p.identifier == id)
+                        port = &p;
+                if (port == nullptr)
+                {
+                    out.push_back ({ id, PortName (cardName, info), card });
+                    port = &out.back();
+                }
+                (stream == SND_RAWMIDI_STREAM_INPUT ? port->input : port->output) = true;
+            }
+        }
+    }
+}
+
+std::vector<AlsaRawMidiPort> ListAlsaRawMidiPorts()
+{
+    std::vector<AlsaRawMidiPort> ports;
+    int card = -1;
+    while (snd_card_next (&card) == 0 && card >= 0)
+    {
+        snd_ctl_t* ctl = nullptr;
+        if (snd_ctl_open (&ctl, ("hw:" + std::to_string (card)).c_str(), 0) < 0)
+            continue;
+        const auto cardName = CardName (card);
+        int device = -1;
+        while (snd_ctl_rawmidi_next_device (ctl, &device) == 0 && device >= 0)
+            ListDevice (ctl, card, cardName, device, ports);
+        snd_ctl_close (ctl);
+    }
+    return ports;
+}
+
+AlsaRawMidiOpened OpenAlsaRawMidi (const std::string& identifier, const std::string& name, bool input, size_t bufferBytes)
+{
+    snd_rawmidi_t* handle = nullptr;
+    const int err = input ? snd_rawmidi_open (&handle, nullptr, identifier.c_str(), SND_RAWMIDI_NONBLOCK)
+                          : snd_rawmidi_open (nullptr, &handle, identifier.c_str(), SND_RAWMIDI_NONBLOCK);
+    if (err < 0 || handle == nullptr)
+        return {};
+    AlsaRawMidiOpened opened;
+    opened.close = [handle] { snd_rawmidi_close (handle); };
+
+    // The descriptor is read and written directly: only the kernel's own device will do.
+    snd_rawmidi_info_t* info;
+    snd_rawmidi_info_alloca (&info);
+    pollfd p {};
+    if (snd_rawmidi_type (handle) != SND_RAWMIDI_TYPE_HW
+        || snd_rawmidi_info (handle, info) < 0
+        || PortName (CardName (snd_rawmidi_info_get_card (info)), info) != name
+        || snd_rawmidi_poll_descriptors (handle, &p, 1) != 1)
+    {
+        opened.close();
+        return {};
+    }
+
+    snd_rawmidi_params_t* params;
+    snd_rawmidi_params_alloca (&params);
+    if (snd_rawmidi_params_current (handle, params) == 0
+        && snd_rawmidi_params_set_buffer_size (handle, params, bufferBytes) == 0)
+        snd_rawmidi_params (handle, params);   // a driver that refuses keeps its own size
+    if (! input)
+        snd_rawmidi_nonblock (handle, 0);
+    opened.fd = p.fd;
+    return opened;
+}
+
+bool ListHardwareSequencerClients (std::vector<std::pair<int, int>>& clientAndCard)
+{
+    clientAndCard.clear();
+    snd_seq_t* seq = nullptr;
+    if (snd_seq_open (&seq, "default", SND_SEQ_OPEN_OUTPUT, SND_SEQ_NONBLOCK) < 0 || seq == nullptr)
+        return false;
+    snd_seq_client_info_t* client;
+    snd_seq_client_info_alloca (&client);
+    snd_seq_client_info_set_client (client, -1);
+    while (snd_seq_query_next_client (seq, client) >= 0)
+    {
+        const int card = snd_seq_client_info_get_card (client);
+        if (card >= 0)
+            clientAndCard.emplace_back (snd_seq_client_info_get_client (client), card);
+    }
+    snd_seq_close (seq);
+    return true;
+}

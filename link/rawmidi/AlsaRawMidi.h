@@ -1,0 +1,38 @@
+#pragma once
+// The few ALSA calls of the raw MIDI backend: listing the raw MIDI ports of
+// every card, opening one direction of a port as a file descriptor, and
+// telling which sequencer clients stand for a card's hardware.
+#include <functional>
+#include <string>
+#include <vector>
+
+/** One raw MIDI port (a subdevice) of a card. */
+struct AlsaRawMidiPort
+{
+    std::string identifier;   ///< "hw:C,D,S"
+    std::string name;         ///< the card's name and the port's, as a user knows them
+    int card = -1;            ///< the card's number
+    bool input = false;       ///< it can be read
+    bool output = false;      ///< it can be written
+};
+
+/** Every raw MIDI port of every card, in card, device and subdevice order. */
+std::vector<AlsaRawMidiPort> ListAlsaRawMidiPorts();
+
+/** One direction of an opened port. */
+struct AlsaRawMidiOpened
+{
+    int fd = -1;                        ///< read or write here; -1: not opened
+    std::function<void()> close;        ///< closes the port (after the last use of fd)
+};
+
+/** Opens the input or output of a listed port. Opens non-blocking, so that a
+    port another program holds fails at once; then writes block (the flow
+    control) and the buffers grow to `bufferBytes`. Refused when the port
+    no longer carries the listed name. */
+AlsaRawMidiOpened OpenAlsaRawMidi (const std::string& identifier, const std::string& name, bool input,
+                                   size_t bufferBytes = 64 * 1024);
+
+/** The cards whose hardware the sequencer shows as clients, by client number;
+    false when the sequencer cannot be reached. */
+bool ListHardwareSequencerClients (std::vector<std::pair<int, int>>& clientAndCard);

@@ -1,0 +1,174 @@
+#include "link/rawmidi/FdMidiPorts.h"
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
+
+bool WriteWhole (int fd, const uint8_t* bytes, size_t size)
+{
+    while (size > 0)
+    {
+        const auto n = ::write (fd, bytes, size);
+        if (n > 0)
+        {
+            bytes += n;
+            size -= (size_t) n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        {
+            pollfd p { fd, POLLOUT, 0 };
+            if (::poll (&p, 1, -1) < 0 && errno != EINTR)
+                return false;
+            if ((p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 && (p.revents & POLLOUT) == 0)
+                return false;
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+//==============================================================================
+FdMidiOutPort::FdMidiOutPort (int fd, FdCloser closer)
+    : m_nFd (fd), m_Closer (std::move (closer))
+{
+}
+
+FdMidiOutPort::~FdMidiOutPort()
+{
+    if (m_Closer)
+        m_Closer();
+}
+
+void FdMidiOutPort::sendMessageNow (const juce::MidiMessage& message)
+{
+    if (! m_bFailed)
+        m_bFailed = ! WriteWhole (m_nFd, message.getRawData(), (size_t) message.getRawDataSize());
+}
+
+//==============================================================================
+/** What the reader thread uses; the thread keeps it alive while it runs. */
+struct FdMidiInPort::Reader
+{
+    Reader (int f, MidiInHandler* h, FdCloser c, size_t bound)
+        : fd (f), handler (h), closer (std::move (c)), assembler (bound)
+    {
+        if (::pipe (wake) != 0)
+            wake[0] = wake[1] = -1;
+        for (int w : wake)
+            if (w >= 0)
+                ::fcntl (w, F_SETFL, ::fcntl (w, F_GETFL) | O_NONBLOCK);
+    }
+
+    ~Reader()
+    {
+        for (int w : wake)
+            if (w >= 0)
+                ::close (w);
+        if (closer)
+            closer();
+    }
+
+    void Run (MidiInPort* port)
+    {
+        uint8_t buffer[4096];
+        const MidiStreamAssembler::Emit emit = [&] (const uint8_t* bytes, int size)
+        {
+            if (! stopping)
+                handler->handleIncomingMidiMessage (port, juce::MidiMessage (bytes, size, 0.0));
+        };
+        while (! stopping)
+        {
+            pollfd p[2] = { { fd, POLLIN, 0 }, { wake[0], POLLIN, 0 } };
+            if (::poll (p, 2, -1) < 0)
+            {
+                if (errno == EINTR)
+                    continue;
+                break;
+            }
+            if (stopping)
+                break;
+            if ((p[0].revents & POLLIN) != 0)
+            {
+                const auto n = ::read (fd, buffer, sizeof (buffer));
+                if (n > 0)
+                    assembler.Feed (buffer, (size_t) n, emit);
+                else if (n == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK))
+                    break;   // the device is gone: nothing more will come
+            }
+            else if ((p[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0)
+            {
+                break;
+            }
+        }
+    }
+
+    const int fd;
+    MidiInHandler* const handler;
+    FdCloser closer;
+    MidiStreamAssembler assembler;
+    int wake[2] { -1, -1 };
+    std::atomic<bool> stopping { false };
+    std::mutex lock;                  // guards the thread object
+    std::thread thread;
+};
+
+FdMidiInPort::FdMidiInPort (int fd, MidiInHandler* handler, FdCloser closer, size_t sysExBound)
+    : m_pReader (std::make_shared<Reader> (fd, handler, std::move (closer), sysExBound))
+{
+}
+
+FdMidiInPort::~FdMidiInPort()
+{
+    stop();
+    const std::lock_guard<std::mutex> l (m_pReader->lock);
+    if (m_pReader->thread.joinable())
+        m_pReader->thread.detach();   // dying inside its own callback: the thread ends by itself
+}
+
+void FdMidiInPort::start()
+{
+    auto& r = *m_pReader;
+    const std::lock_guard<std::mutex> l (r.lock);
+    if (r.thread.joinable())
+    {
+        if (! r.stopping)
+            return;   // already reading
+        if (r.thread.get_id() == std::this_thread::get_id())
+            return;   // restarted from inside its own callback: not supported
+        r.thread.join();
+    }
+    r.stopping = false;
+    r.assembler.Restart();
+    uint8_t drain[64];
+    while (r.wake[0] >= 0 && ::read (r.wake[0], drain, sizeof (drain)) > 0) {}
+    r.thread = std::thread ([reader = m_pReader, this] { reader->Run (this); });
+}
+
+void FdMidiInPort::stop()
+{
+    auto& r = *m_pReader;
+    std::thread ending;
+    {
+        const std::lock_guard<std::mutex> l (r.lock);
+        if (! r.thread.joinable())
+            return;
+        r.stopping = true;
+        const uint8_t one = 1;
+        if (r.wake[1] >= 0)
+            (void) ::write (r.wake[1], &one, 1);
+        if (r.thread.get_id() == std::this_thread::get_id())
+            return;   // inside its own callback: the loop ends when the callback returns
+        ending = std::move (r.thread);
+    }
+    ending.join();
+}
+
+uint64_t FdMidiInPort::OversizedSysEx() const { return m_pReader->assembler.OversizedSysEx(); }
+uint64_t FdMidiInPort::DamagedSysEx() const   { return m_pReader->assembler.DamagedSysEx(); }
