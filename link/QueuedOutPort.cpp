@@ -46,15 +46,15 @@ namespace
             s->port->sendMessageNow (message);   // may block for as long as the device takes
             l.lock();
         }
+        l.unlock();
+        s->port.reset();   // the device is closed here too: closing may wait for it as well
+        l.lock();
         s->done = true;
         const bool wasLeftBehind = s->leftBehind;
         l.unlock();
         s->finished.notify_all();
         if (wasLeftBehind)
-        {
-            s->port.reset();   // the device is closed here, once its write has ended
             --abandoned;
-        }
     }
 
     class QueuedOutPort : public MidiOutPort
@@ -75,8 +75,9 @@ namespace
             const bool ended = shared->finished.wait_for (l, closeBound, [this] { return shared->done; });
             if (! ended)
             {
-                // The write in progress never ended: leave it to the thread, which
-                // closes the device when it does. What is still queued is dropped.
+                // The write in progress (or the device's close) never ended: leave it
+                // to the thread, which closes the device once it does. What is still
+                // queued is dropped.
                 shared->queue.clear();
                 shared->leftBehind = true;
                 ++abandoned;

@@ -1,0 +1,237 @@
+// Between the link and the wire: the byte-stream assembler that turns reads
+// of any size into whole messages, and the writer thread that keeps every
+// send from waiting for the device.
+#include <condition_variable>
+#include <mutex>
+#include <gtest/gtest.h>
+#include "link/MidiStreamAssembler.h"
+#include "link/QueuedOutPort.h"
+#include "tests/LinkTestRig.h"
+
+namespace
+{
+    using Bytes = std::vector<uint8_t>;
+    using Messages = std::vector<Bytes>;
+
+    Messages Assemble (MidiStreamAssembler& a, const Bytes& stream, const std::vector<size_t>& cuts)
+    {
+        Messages out;
+        const MidiStreamAssembler::Emit emit = [&] (const uint8_t* p, int n) { out.emplace_back (p, p + n); };
+        size_t from = 0;
+        for (size_t cut : cuts)
+        {
+            a.Feed (stream.data() + from, cut - from, emit);
+            from = cut;
+        }
+        a.Feed (stream.data() + from, stream.size() - from, emit);
+        return out;
+    }
+
+    struct AssemblyCase
+    {
+        const char* name;
+        Bytes stream;
+        Messages expected;
+        uint64_t damaged = 0, oversized = 0;
+        size_t bound = MidiStreamAssembler::kDefaultSysExBound;
+    };
+}
+
+TEST (LinkStream, AssemblerGivesWholeMessagesHoweverTheStreamIsCut)
+{
+    const AssemblyCase cases[] = {
+        { "sysex", { 0xF0, 0x00, 0x20, 0x54, 0x7D, 0x00, 0x00, 0xF7 },
+          { { 0xF0, 0x00, 0x20, 0x54, 0x7D, 0x00, 0x00, 0xF7 } } },
+        { "real-time bytes pass through a sysex", { 0xF0, 0x01, 0xF8, 0x02, 0xFE, 0x03, 0xF7 },
+          { { 0xF8 }, { 0xFE }, { 0xF0, 0x01, 0x02, 0x03, 0xF7 } } },
+        { "a status byte ends a sysex as damaged", { 0xF0, 0x01, 0x02, 0x90, 0x40, 0x7F },
+          { { 0x90, 0x40, 0x7F } }, 1 },
+        { "a second F0 ends the first sysex as damaged", { 0xF0, 0x01, 0xF0, 0x02, 0xF7 },
+          { { 0xF0, 0x02, 0xF7 } }, 1 },
+        { "several messages in one read", { 0xF0, 0x01, 0xF7, 0xF0, 0x02, 0xF7, 0xB0, 0x07, 0x64, 0xF6 },
+          { { 0xF0, 0x01, 0xF7 }, { 0xF0, 0x02, 0xF7 }, { 0xB0, 0x07, 0x64 }, { 0xF6 } } },
+        { "running status", { 0x90, 0x40, 0x7F, 0x41, 0x7F, 0xF8, 0x42, 0x00, 0xC0, 0x05, 0x06 },
+          { { 0x90, 0x40, 0x7F }, { 0x90, 0x41, 0x7F }, { 0xF8 }, { 0x90, 0x42, 0x00 }, { 0xC0, 0x05 }, { 0xC0, 0x06 } } },
+        { "system common and sysex end running status", { 0x90, 0x40, 0x7F, 0xF1, 0x10, 0x41, 0x7F, 0xF7, 0x42 },
+          { { 0x90, 0x40, 0x7F }, { 0xF1, 0x10 } } },
+        { "stray data and a stray F7 are ignored", { 0x01, 0x02, 0xF7, 0xF0, 0x03, 0xF7 },
+          { { 0xF0, 0x03, 0xF7 } } },
+        { "a sysex of exactly the bound is kept", { 0xF0, 1, 2, 3, 4, 5, 6, 0xF7 },
+          { { 0xF0, 1, 2, 3, 4, 5, 6, 0xF7 } }, 0, 0, 8 },
+        { "a longer sysex is dropped and counted", { 0xF0, 1, 2, 3, 4, 5, 6, 7, 0xF8, 8, 0xF7, 0xF0, 9, 0xF7 },
+          { { 0xF8 }, { 0xF0, 9, 0xF7 } }, 0, 1, 8 },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        // Whole, in every cut in two, and byte by byte: the same messages every time.
+        std::vector<std::vector<size_t>> cutsList { {} };
+        for (size_t k = 1; k < c.stream.size(); ++k)
+            cutsList.push_back ({ k });
+        std::vector<size_t> everyByte;
+        for (size_t k = 1; k < c.stream.size(); ++k)
+            everyByte.push_back (k);
+        cutsList.push_back (everyByte);
+
+        for (const auto& cuts : cutsList)
+        {
+            MidiStreamAssembler a (c.bound);
+            EXPECT_EQ (Assemble (a, c.stream, cuts), c.expected) << "cuts " << cuts.size() << (cuts.empty() ? 0 : cuts[0]);
+            EXPECT_EQ (a.DamagedSysEx(), c.damaged);
+            EXPECT_EQ (a.OversizedSysEx(), c.oversized);
+        }
+    }
+}
+
+namespace
+{
+    /** An output whose device takes each message only when the test lets it. */
+    struct Gate
+    {
+        std::mutex lock;
+        std::condition_variable changed;
+        bool open = false;
+        int entered = 0, resets = 0;
+        bool closed = false;
+        std::vector<int> got;   // the note numbers, in the order they went out
+
+        template <typename Condition>
+        bool WaitUntil (Condition c)
+        {
+            std::unique_lock<std::mutex> l (lock);
+            return changed.wait_for (l, std::chrono::seconds (20), c);
+        }
+        void Open()
+        {
+            { const std::lock_guard<std::mutex> l (lock); open = true; }
+            changed.notify_all();
+        }
+    };
+
+    class GatePort : public MidiOutPort
+    {
+    public:
+        explicit GatePort (std::shared_ptr<Gate> g) : gate (std::move (g)) {}
+        ~GatePort() override
+        {
+            { const std::lock_guard<std::mutex> l (gate->lock); gate->closed = true; }
+            gate->changed.notify_all();
+        }
+        void sendMessageNow (const juce::MidiMessage& m) override
+        {
+            std::unique_lock<std::mutex> l (gate->lock);
+            ++gate->entered;
+            gate->changed.notify_all();
+            gate->changed.wait (l, [this] { return gate->open; });   // as long as the device takes
+            gate->got.push_back (m.getNoteNumber());
+            gate->changed.notify_all();
+        }
+        void reset() override
+        {
+            { const std::lock_guard<std::mutex> l (gate->lock); ++gate->resets; }
+            gate->changed.notify_all();
+        }
+
+    private:
+        std::shared_ptr<Gate> gate;
+    };
+
+    juce::MidiMessage Note (int n) { return juce::MidiMessage::noteOn (1, n, (juce::uint8) 100); }
+}
+
+TEST (LinkStream, SendsReturnWhileTheDeviceIsBusyAndLeaveInOrder)
+{
+    auto gate = std::make_shared<Gate>();
+    auto out = WithWriterThread (std::make_unique<GatePort> (gate));
+    // The device holds the first message for as long as the test likes: every send still returns.
+    for (int n = 0; n < 20; ++n)
+        out->sendMessageNow (Note (n));
+    ASSERT_TRUE (gate->WaitUntil ([&] { return gate->entered == 1; }));
+    gate->Open();
+    ASSERT_TRUE (gate->WaitUntil ([&] { return gate->got.size() == 20; }));
+    for (int n = 0; n < 20; ++n)
+        EXPECT_EQ (gate->got[(size_t) n], n);
+}
+
+TEST (LinkStream, ResetDropsWhatIsQueuedAndTheOutputGoesOn)
+{
+    auto gate = std::make_shared<Gate>();
+    auto out = WithWriterThread (std::make_unique<GatePort> (gate));
+    for (int n = 0; n < 10; ++n)
+        out->sendMessageNow (Note (n));
+    ASSERT_TRUE (gate->WaitUntil ([&] { return gate->entered == 1; }));
+    out->reset();
+    gate->Open();
+    ASSERT_TRUE (gate->WaitUntil ([&] { return gate->resets == 1; }));
+    out->sendMessageNow (Note (50));
+    ASSERT_TRUE (gate->WaitUntil ([&] { return gate->got.size() == 2; }));
+    EXPECT_EQ (gate->got, (std::vector<int> { 0, 50 }));   // the one on its way, then the new one
+}
+
+TEST (LinkStream, CloseLeavesAWriteThatNeverEndsBehind)
+{
+    auto gate = std::make_shared<Gate>();
+    auto out = WithWriterThread (std::make_unique<GatePort> (gate), std::chrono::milliseconds (20));
+    out->sendMessageNow (Note (1));
+    out->sendMessageNow (Note (2));
+    ASSERT_TRUE (gate->WaitUntil ([&] { return gate->entered == 1; }));
+    out.reset();   // returns although the device never takes the message
+    EXPECT_EQ (AbandonedWriters(), 1);
+    EXPECT_FALSE (gate->closed);
+
+    // Once the write ends after all, the left-behind thread closes the device; the rest was dropped.
+    gate->Open();
+    ASSERT_TRUE (gate->WaitUntil ([&] { return gate->closed; }));
+    ASSERT_TRUE (RunLoopUntil ([] { return AbandonedWriters() == 0; }));
+    EXPECT_EQ (gate->got, (std::vector<int> { 1 }));
+}
+
+TEST (LinkStream, ABlockThatNeverLeavesEndsAsASilentModuleDoes)
+{
+    // The outputs pass messages to the bus until the device hangs: from then
+    // on a write never ends. The watchdog sees no answer: "Error Code 7\n".
+    struct HangingSource : MidiPortSource
+    {
+        struct Hang { std::mutex lock; std::condition_variable released; bool hung = false, free = false; };
+        struct Port : MidiOutPort
+        {
+            std::unique_ptr<MidiOutPort> inner;
+            std::shared_ptr<Hang> hang;
+            void sendMessageNow (const juce::MidiMessage& m) override
+            {
+                std::unique_lock<std::mutex> l (hang->lock);
+                hang->released.wait (l, [this] { return ! hang->hung || hang->free; });
+                if (! hang->hung)
+                    inner->sendMessageNow (m);
+            }
+            void reset() override {}
+        };
+        std::shared_ptr<VirtualMidiBus> bus;
+        std::shared_ptr<Hang> hang = std::make_shared<Hang>();
+        MidiPortList listPorts() override { return bus->listPorts(); }
+        std::unique_ptr<MidiInPort> openInput (const MidiPortInfo& p, MidiInHandler* h) override { return bus->openInput (p, h); }
+        std::unique_ptr<MidiOutPort> openOutput (const MidiPortInfo& p) override
+        {
+            auto port = std::make_unique<Port>();
+            port->inner = bus->openOutput (p);
+            port->hang = hang;
+            return port->inner == nullptr ? nullptr : WithWriterThread (std::move (port));
+        }
+    };
+
+    linktest::Rig rig;
+    auto module = rig.AddModule();
+    auto source = std::make_shared<HangingSource>();
+    source->bus = rig.bus;
+    SetMidiPortSource (source);
+    ASSERT_TRUE (rig.ConnectForJob());
+
+    { const std::lock_guard<std::mutex> l (source->hang->lock); source->hang->hung = true; }
+    const auto from = rig.RunStep ([&] { return rig.link->SendDriver (rig.MakeDriver (linktest::kUniform64).getFullPathName().toWideCharPointer()); });
+    EXPECT_EQ (rig.timeline.Boxes (from), juce::StringArray ({ "Error Code 7\n" }));
+    EXPECT_EQ (module->receivedCount (SimCommand::LoadDriver), 0);
+
+    { const std::lock_guard<std::mutex> l (source->hang->lock); source->hang->free = true; }
+    source->hang->released.notify_all();
+}
