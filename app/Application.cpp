@@ -2,11 +2,8 @@
 #include "app/MainComponent.h"
 #include "link/Globals.h"
 
-namespace
-{
-    const char* const kAppName = "Kestrava";
-    const char* const kAppVersion = "V3.00";
-}
+const char* const kAppName = "Kestrava";
+const char* const kAppVersion = "V3.00";
 
 MainDemoWindow::MainDemoWindow()
     : juce::DocumentWindow (kAppName, juce::Colour (0xFFF0FFFF), 5, true)

@@ -3,6 +3,10 @@
 
 class MainComponent;
 
+/** The program's name and version, as the title bar and --version show them. */
+extern const char* const kAppName;
+extern const char* const kAppVersion;
+
 /** The one window: the title, fixed size, minimise and close buttons. */
 class MainDemoWindow : public juce::DocumentWindow
 {

@@ -10,7 +10,6 @@
 #include "cli/PortFilter.h"
 #include "cli/PortsCommand.h"
 #include "cli/SimulatedRig.h"
-#include "link/JuceMidiPorts.h"
 #include "platform/ProgramFolder.h"
 
 namespace
@@ -45,7 +44,7 @@ namespace
         }
         else
         {
-            source = MakeJuceMidiPortSource();
+            source = MakeSystemMidiPortSource();
         }
         if (options.portFilter.isNotEmpty())
             source = std::make_shared<PortFilter> (source, options.portFilter);

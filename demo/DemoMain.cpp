@@ -2,6 +2,7 @@
 // whole update without hardware.
 #include "app/Application.h"
 #include "app/MainComponent.h"
+#include "app/Startup.h"
 #include "demo/DemoModule.h"
 #include "sim/SimulatedModule.h"
 #include "sim/VirtualMidiBus.h"
@@ -35,6 +36,15 @@ namespace
         juce::File file;
         juce::String last;
     };
+
+    /** The demo's bus: a sound card port that must never be opened, then the module. */
+    std::shared_ptr<VirtualMidiBus> MakeDemoBus (std::shared_ptr<SimulatedModule>& module)
+    {
+        auto bus = std::make_shared<VirtualMidiBus>();
+        bus->addSoundBlasterPorts();
+        module = bus->addModule (DemoModuleConfig());
+        return bus;
+    }
 }
 
 class KestravaDemoApplication : public JUCEDemoApplication
@@ -42,11 +52,8 @@ class KestravaDemoApplication : public JUCEDemoApplication
 public:
     void initialise (const juce::String& commandLine) override
     {
-        bus = std::make_shared<VirtualMidiBus>();
-        // A machine has other MIDI ports too; this one must never be opened.
-        bus->addSoundBlasterPorts();
-
-        module = bus->addModule (DemoModuleConfig());
+        // A machine has other MIDI ports too: the demo's bus has one that must never be opened.
+        bus = MakeDemoBus (module);
         SetMidiPortSource (bus);
 
         JUCEDemoApplication::initialise (commandLine);
@@ -70,4 +77,22 @@ private:
     std::unique_ptr<StatusMirror> statusMirror;
 };
 
+#if JUCE_WINDOWS
 START_JUCE_APPLICATION (KestravaDemoApplication)
+#else
+JUCE_CREATE_APPLICATION_DEFINE (KestravaDemoApplication)
+
+int main (int argc, char* argv[])
+{
+    const auto ports = []
+    {
+        std::shared_ptr<SimulatedModule> module;
+        return std::shared_ptr<MidiPortSource> (MakeDemoBus (module));
+    };
+    const int status = RunStartOptions (argc, argv, { "KestravaDemo", kAppVersion, ports });
+    if (status >= 0)
+        return status;
+    juce::JUCEApplicationBase::createInstance = &juce_CreateApplication;
+    return juce::JUCEApplicationBase::main (argc, (const char**) argv);
+}
+#endif
