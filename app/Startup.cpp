@@ -1,4 +1,5 @@
 #include "app/Startup.h"
+#include "platform/DisplayCheck.h"
 #include <cstdio>
 #include <cstring>
 
@@ -51,7 +52,15 @@ namespace
 int RunStartOptions (int argc, char** argv, const ProgramStart& program)
 {
     if (argc < 2 || argv[1][0] != '-')
-        return -1;   // no option: other arguments are ignored, as they always were
+    {
+        // No option (other arguments are ignored, as they always were): the window.
+        if (CanOpenDisplay())
+            return -1;
+        std::fprintf (stderr, "%s: no display could be opened; without a desktop use kestrava-cli "
+                              "(kestrava-cli --help), or run the demo on a virtual display as the README "
+                              "shows (\"Without a desktop\")\n", program.name);
+        return 1;
+    }
     const char* option = argv[1];
     if (argc > 2)
     {

@@ -1,6 +1,7 @@
 #pragma once
-// What the program does with its command line before JUCE starts and any
-// window is made: the options that need no window, which print and end.
+// What the program does before JUCE starts and any window is made: the
+// options that need no window, which print and end, and the check that a
+// window can be shown at all.
 #include <functional>
 #include <memory>
 #include "link/MidiPorts.h"
@@ -14,7 +15,8 @@ struct ProgramStart
 };
 
 /** Carries out an option that needs no window and returns the exit status;
-    -1 when there is none and the window is to open. */
+    without a display, says so in one line on stderr and returns 1; -1 when
+    the window is to open. */
 int RunStartOptions (int argc, char** argv, const ProgramStart& program);
 
 /** Prints every port of `source`, one line each: direction, backend, identifier, name. */

@@ -168,3 +168,37 @@ TEST (CliProcess, FailuresExitWithTheirStatus)
         EXPECT_TRUE (EndsAsExpected (f, c, run));
     }
 }
+
+#if defined(__linux__)
+TEST (CliProcess, WithoutADisplayTheWindowedProgramsSayItInOneLineAndTheirListingsStillWork)
+{
+    struct Case { const char* program; const char* option; int status; };
+    const Case cases[] = {
+        { KESTRAVA_APP_PATH, "", 1 },  { KESTRAVA_APP_PATH, "--list-midi", 0 },
+        { KESTRAVA_APP_PATH, "--version", 0 },  { KESTRAVA_APP_PATH, "--help", 0 },
+        { KESTRAVA_DEMO_PATH, "", 1 }, { KESTRAVA_DEMO_PATH, "--list-midi", 0 },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (juce::String (c.program) + " " + c.option);
+        // Only standard error is kept; the shell reports the status, a crash included (128 + signal).
+        juce::StringArray command { "env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "sh", "-c",
+                                    "\"$0\" $1 2>&1 >/dev/null; echo \"status=$?\"", c.program, c.option };
+        juce::ChildProcess process;
+        ASSERT_TRUE (process.start (command, juce::ChildProcess::wantStdOut));
+        const auto output = process.readAllProcessOutput();
+        ASSERT_TRUE (process.waitForProcessToFinish (60000));
+        auto lines = juce::StringArray::fromLines (output.trimEnd());
+        ASSERT_FALSE (lines.isEmpty());
+        EXPECT_EQ (lines[lines.size() - 1], "status=" + juce::String (c.status)) << output;
+        lines.remove (lines.size() - 1);
+        if (c.status != 0)
+        {
+            ASSERT_EQ (lines.size(), 1) << output;
+            EXPECT_TRUE (lines[0].contains ("no display could be opened")) << output;
+            EXPECT_TRUE (lines[0].contains ("kestrava-cli")) << output;
+            EXPECT_TRUE (lines[0].contains ("README")) << output;
+        }
+    }
+}
+#endif
