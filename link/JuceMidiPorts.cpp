@@ -1,6 +1,9 @@
 #include "link/JuceMidiPorts.h"
 #include <juce_audio_devices/juce_audio_devices.h>
 #include "link/QueuedOutPort.h"
+#if defined(KESTRAVA_RAWMIDI)
+ #include "link/rawmidi/AlsaErrors.h"
+#endif
 
 namespace
 {
@@ -51,6 +54,11 @@ namespace
     class JuceMidiPortSource : public MidiPortSource
     {
     public:
+       #if defined(KESTRAVA_RAWMIDI)
+        JuceMidiPortSource() { InstallAlsaErrorHandler(); }
+        juce::String takeNotice() override { return juce::String::fromUTF8 (TakeAlsaNotice().c_str()); }
+       #endif
+
         MidiPortList listPorts() override
         {
             return { Listed (juce::MidiInput::getAvailableDevices()), Listed (juce::MidiOutput::getAvailableDevices()) };

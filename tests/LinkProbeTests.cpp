@@ -2,6 +2,10 @@
 // binding by the loader's identity reply, the FS flag, the switch into the
 // loader, Reset and the quit path, all over the virtual bus.
 #include <utility>
+#if defined(KESTRAVA_RAWMIDI)
+ #include <fcntl.h>
+ #include <unistd.h>
+#endif
 #include <gtest/gtest.h>
 #include "app/Application.h"
 #include "tests/LinkTestRig.h"
@@ -320,3 +324,32 @@ TEST (LinkProbe, WhatOpensIsWhatWasListedEvenWhenDevicesShiftMeanwhile)
     EXPECT_EQ (rig.bus->openAttempts (kSoundBlasterPortName), 0);
     EXPECT_EQ (LoaderProbeIndex (*module), 0);
 }
+
+#if defined(KESTRAVA_RAWMIDI)
+TEST (LinkProbe, AnUnreachableSequencerIsLoggedOnceAndNothingGoesToStandardError)
+{
+    if (juce::File ("/dev/snd/seq").exists())
+        GTEST_SKIP() << "this machine has a sequencer";
+    Rig rig;
+    SetMidiPortSource (MakeSystemMidiPortSource());
+    const auto errors = juce::File::createTempFile ("stderr");
+    std::fflush (stderr);
+    const int saved = ::dup (2);
+    const int file = ::open (errors.getFullPathName().toRawUTF8(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2 (file, 2);
+    rig.link->Connect();
+    const bool cycles = rig.WaitFor (kNotFoundMessage, 0, 3);
+    std::fflush (stderr);
+    ::dup2 (saved, 2);
+    ::close (saved);
+    ::close (file);
+    ASSERT_TRUE (cycles);
+
+    // Four scans, one line in the log; the status texts are the panel's business and unchanged.
+    const auto log = rig.timeline.Log();
+    EXPECT_EQ (juce::StringArray::fromLines (log).indexOf ("MIDI: the ALSA sequencer cannot be reached: open /dev/snd/seq failed: No such file or directory"), 0) << log;
+    EXPECT_EQ (log.indexOf ("sequencer"), log.lastIndexOf ("sequencer")) << log;
+    EXPECT_EQ (errors.loadFileAsString(), juce::String());
+    errors.deleteFile();
+}
+#endif

@@ -2,6 +2,7 @@
 #include <set>
 #include "link/JuceMidiPorts.h"
 #include "link/QueuedOutPort.h"
+#include "link/rawmidi/AlsaErrors.h"
 #include "link/rawmidi/AlsaRawMidi.h"
 #include "link/rawmidi/FdMidiPorts.h"
 
@@ -12,6 +13,11 @@ namespace
     class RawMidiPortSource : public MidiPortSource
     {
     public:
+        RawMidiPortSource() { InstallAlsaErrorHandler(); }
+
+        /** What alsa-lib reported since the last call (the sequencer it could not reach). */
+        juce::String takeNotice() override { return juce::String::fromUTF8 (TakeAlsaNotice().c_str()); }
+
         MidiPortList listPorts() override
         {
             MidiPortList list;
