@@ -1,5 +1,6 @@
 #include "app/Startup.h"
 #include "platform/DisplayCheck.h"
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 

@@ -2,6 +2,7 @@
 // What the program does before JUCE starts and any window is made: the
 // options that need no window, which print and end, and the check that a
 // window can be shown at all.
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include "link/MidiPorts.h"
