@@ -88,8 +88,8 @@ TEST (LinkFdPorts, MessagesCrossAUsbMidiInterfaceWholeBothWays)
         StreamMidiInterface::Settings settings;
         settings.bytesPerFrame = 512;        // faster than USB, to keep the test short; reads still cut every message
         settings.hostNonBlocking = c.shortWrites;
+        Received atDevice;   // outlives the interface, whose thread hands it messages
         StreamMidiInterface device (settings);
-        Received atDevice;
         device.SetReceiver ([&] (const juce::MidiMessage& m) { atDevice.Take (m); });
 
         const int outFd = Dup (device), inFd = Dup (device);
@@ -121,9 +121,9 @@ TEST (LinkFdPorts, MessagesCrossAUsbMidiInterfaceWholeBothWays)
 
 TEST (LinkFdPorts, ADeviceThatNeverDrainsHoldsNeitherTheCallerNorTheClose)
 {
+    Received atDevice;
     StreamMidiInterface device;
     device.Hold (true);
-    Received atDevice;
     device.SetReceiver ([&] (const juce::MidiMessage& m) { atDevice.Take (m); });
 
     const int fd = Dup (device);
@@ -147,7 +147,8 @@ TEST (UpdateFlowRawMidi, WholeUpdateOverAByteStreamAtUsbFullSpeed)
     PanelHarness h;
     auto module = h.bus->addModule (flow::ModuleConfig (SimMode::Loader));
     module->preloadFlash (0, std::vector<uint8_t> (0x20000, 0x00));
-    StreamMidiInterface device;
+    auto usb = std::make_unique<StreamMidiInterface>();
+    auto& device = *usb;
 
     // The interface passes the host's messages to the module and the module's back.
     struct Relay : MidiInHandler
@@ -181,5 +182,6 @@ TEST (UpdateFlowRawMidi, WholeUpdateOverAByteStreamAtUsbFullSpeed)
 
     h.panel.reset();
     fromModule->stop();
+    usb.reset();   // its thread ends before the port it feeds
 }
 #endif
