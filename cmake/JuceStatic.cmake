@@ -16,6 +16,8 @@ foreach(_m IN LISTS KESTRAVA_JUCE_MODULES)
         $<TARGET_PROPERTY:juce::${_m},INTERFACE_INCLUDE_DIRECTORIES>)
     target_compile_definitions(kestrava_juce PUBLIC
         $<TARGET_PROPERTY:juce::${_m},INTERFACE_COMPILE_DEFINITIONS>)
+    target_compile_options(kestrava_juce PRIVATE
+        $<TARGET_PROPERTY:juce::${_m},INTERFACE_COMPILE_OPTIONS>)
     get_target_property(_libs juce::${_m} INTERFACE_LINK_LIBRARIES)
     if(_libs)
         foreach(_l IN LISTS _libs)
@@ -37,12 +39,26 @@ target_compile_definitions(kestrava_juce PUBLIC
     JUCE_REPORT_APP_USAGE=0
     JUCE_STANDALONE_APPLICATION=1
     JUCE_GLOBAL_MODULE_SETTINGS_INCLUDED=1
-    JUCE_JACK=0
-    JUCE_ALSA=1)
+    JUCE_JACK=0)
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+    target_compile_definitions(kestrava_juce PUBLIC JUCE_ALSA=1)
+endif()
 target_link_libraries(kestrava_juce PUBLIC juce::juce_recommended_config_flags)
 find_package(Threads REQUIRED)
-# Debian's JUCE decodes images with the system's libpng and libjpeg.
-find_package(PkgConfig REQUIRED)
-pkg_check_modules(KESTRAVA_IMAGE_LIBS REQUIRED IMPORTED_TARGET libpng libjpeg zlib)
-target_link_libraries(kestrava_juce PUBLIC PkgConfig::KESTRAVA_IMAGE_LIBS)
+# Debian's JUCE decodes images with the system's libpng and libjpeg (and
+# zlib); for Windows they are static builds of the same sources
+# (scripts/build-windows.sh).
+if(WIN32)
+    find_package(PNG REQUIRED)
+    find_package(JPEG REQUIRED)
+    find_package(ZLIB REQUIRED)
+    target_link_libraries(kestrava_juce PUBLIC PNG::PNG JPEG::JPEG ZLIB::ZLIB)
+    # JUCE's modules list most Windows libraries they need; these are the rest.
+    target_link_libraries(kestrava_juce PUBLIC
+        gdi32 user32 shell32 comctl32 dwmapi setupapi dxgi)
+else()
+    find_package(PkgConfig REQUIRED)
+    pkg_check_modules(KESTRAVA_IMAGE_LIBS REQUIRED IMPORTED_TARGET libpng libjpeg zlib)
+    target_link_libraries(kestrava_juce PUBLIC PkgConfig::KESTRAVA_IMAGE_LIBS)
+endif()
 target_link_libraries(kestrava_juce PUBLIC Threads::Threads ${CMAKE_DL_LIBS})

@@ -1,5 +1,11 @@
 # The demo's data folder, written beside KestravaDemo by a small host tool of
 # ours (MakeDemoData). It needs only the JUCE library, not the program's code.
+# A cross build cannot run its own MakeDemoData: it is given the build
+# machine's (KESTRAVA_HOST_MAKEDEMODATA); the files are the same on every system.
+set(KESTRAVA_HOST_MAKEDEMODATA "" CACHE FILEPATH "MakeDemoData of the build machine, for cross builds")
+if(CMAKE_CROSSCOMPILING AND NOT KESTRAVA_HOST_MAKEDEMODATA)
+    message(FATAL_ERROR "A cross build needs KESTRAVA_HOST_MAKEDEMODATA: the build machine's MakeDemoData")
+endif()
 add_executable(MakeDemoData
     ${CMAKE_CURRENT_LIST_DIR}/MakeDemoData.cpp
     ${CMAKE_CURRENT_LIST_DIR}/datagen/DemoDrivers.cpp
@@ -30,10 +36,15 @@ set(_demo_data_files
     Sample.bin)
 list(TRANSFORM _demo_data_files PREPEND ${KESTRAVA_DEMO_DATA_DIR}/)
 
+if(CMAKE_CROSSCOMPILING)
+    set(_demo_data_generator ${KESTRAVA_HOST_MAKEDEMODATA})
+else()
+    set(_demo_data_generator MakeDemoData)
+endif()
 add_custom_command(
     OUTPUT ${_demo_data_files}
-    COMMAND MakeDemoData ${KESTRAVA_DEMO_DATA_DIR}
-    DEPENDS MakeDemoData
+    COMMAND ${_demo_data_generator} ${KESTRAVA_DEMO_DATA_DIR}
+    DEPENDS ${_demo_data_generator}
     COMMENT "Writing the demo's data folder"
     VERBATIM)
 add_custom_target(kestrava_demo_data ALL DEPENDS ${_demo_data_files})

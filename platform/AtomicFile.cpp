@@ -1,10 +1,15 @@
 #include "platform/AtomicFile.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
+#if JUCE_WINDOWS
+ #include <windows.h>
+#else
+ #include <fcntl.h>
+ #include <sys/stat.h>
+ #include <unistd.h>
+#endif
 
 namespace
 {
@@ -21,6 +26,7 @@ namespace
         return file;
     }
 
+#if ! JUCE_WINDOWS
     bool WriteAll (int fd, const char* data, size_t size)
     {
         while (size > 0)
@@ -47,6 +53,7 @@ namespace
             ::close (fd);
         }
     }
+#endif
 }
 
 juce::File AbsoluteFile (const juce::String& path)
@@ -55,6 +62,77 @@ juce::File AbsoluteFile (const juce::String& path)
         return juce::File (path);
     return juce::File::getCurrentWorkingDirectory().getChildFile (path);
 }
+
+#if JUCE_WINDOWS
+
+namespace
+{
+    bool WriteAll (HANDLE file, const char* data, size_t size)
+    {
+        while (size > 0)
+        {
+            const DWORD chunk = (DWORD) std::min<size_t> (size, 1u << 30);
+            DWORD done = 0;
+            if (! ::WriteFile (file, data, chunk, &done, nullptr) || done == 0)
+                return false;
+            data += done;
+            size -= done;
+        }
+        return true;
+    }
+}
+
+bool WriteFileAtomically (const juce::String& path, const void* data, size_t size)
+{
+    if (path.isEmpty() || (data == nullptr && size > 0))
+        return false;
+
+    const auto target = ResolveLinks (AbsoluteFile (path));
+    const auto targetPath = target.getFullPathName();
+    const auto folderPath = target.getParentDirectory().getFullPathName();
+
+    const DWORD folderAttributes = ::GetFileAttributesW (folderPath.toWideCharPointer());
+    if (folderAttributes == INVALID_FILE_ATTRIBUTES || (folderAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        return false;
+
+    const DWORD oldAttributes = ::GetFileAttributesW (targetPath.toWideCharPointer());
+    const bool exists = oldAttributes != INVALID_FILE_ATTRIBUTES;
+    if (exists && (oldAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0)
+        return false;
+
+    // A new file of a name no one else uses, in the same folder, hidden while it is written.
+    juce::String temp;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt)
+    {
+        temp = folderPath + "\\." + target.getFileName() + "."
+             + juce::String::toHexString ((juce::int64) juce::Random::getSystemRandom().nextInt64()).paddedLeft ('0', 16);
+        file = ::CreateFileW (temp.toWideCharPointer(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_HIDDEN, nullptr);
+        if (file == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS)
+            return false;
+    }
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+
+    bool ok = WriteAll (file, static_cast<const char*> (data), size);
+    ok = ok && ::FlushFileBuffers (file);
+    ok = ::CloseHandle (file) && ok;
+    if (ok)
+    {
+        ::SetFileAttributesW (temp.toWideCharPointer(), exists ? oldAttributes : FILE_ATTRIBUTE_NORMAL);
+        ok = ::MoveFileExW (temp.toWideCharPointer(), targetPath.toWideCharPointer(),
+                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    }
+    if (! ok)
+    {
+        ::DeleteFileW (temp.toWideCharPointer());
+        return false;
+    }
+    return true;
+}
+
+#else
 
 bool WriteFileAtomically (const juce::String& path, const void* data, size_t size)
 {
@@ -108,3 +186,5 @@ bool WriteFileAtomically (const juce::String& path, const void* data, size_t siz
     SyncFolder (folderPath);
     return true;
 }
+
+#endif

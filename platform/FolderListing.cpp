@@ -128,7 +128,11 @@ FolderHandle FindFirstEntry (const wchar_t* pattern, FolderEntry* entry)
         return nullptr;
 
     const auto full = ToString (pattern);
-    const int cut = full.lastIndexOfChar (juce::File::getSeparatorChar());
+#if JUCE_WINDOWS
+    const int cut = juce::jmax (full.lastIndexOfChar ('\\'), full.lastIndexOfChar ('/'));   // both separate folders there
+#else
+    const int cut = full.lastIndexOfChar ('/');
+#endif
     const auto folderPath = cut < 0 ? juce::String() : full.substring (0, cut + 1);
     auto mask = cut < 0 ? full : full.substring (cut + 1);
     if (mask.isEmpty())

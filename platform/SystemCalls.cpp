@@ -5,14 +5,53 @@
 #include <chrono>
 #include <thread>
 #include <sys/stat.h>
-#include <unistd.h>
+#if JUCE_WINDOWS
+ // Only the C runtime here, not <windows.h>: this layer's DeleteFileW and
+ // GetTickCount share their names with the system's. _wunlink is the system's
+ // DeleteFileW underneath.
+ #include <io.h>
+ #include <wchar.h>
+#else
+ #include <unistd.h>
+#endif
 
 namespace
 {
-    std::string ToNativePath (const juce::String& path)
+#if JUCE_WINDOWS
+    using NativePath = std::wstring;   // wide (UTF-16) file names
+    using FileInfo = struct _stat64;
+
+    NativePath ToNativePath (const juce::String& path)   { return path.toWideCharPointer(); }
+    bool StatPath (const NativePath& path, FileInfo& info)  { return ::_wstat64 (path.c_str(), &info) == 0; }
+    bool StatOpenFile (std::FILE* file, FileInfo& info)     { return ::_fstat64 (::_fileno (file), &info) == 0; }
+    bool IsFolder (const FileInfo& info)                    { return (info.st_mode & _S_IFMT) == _S_IFDIR; }
+    bool IsRegular (const FileInfo& info)                   { return (info.st_mode & _S_IFMT) == _S_IFREG; }
+    std::FILE* OpenNative (const NativePath& path, const char* mode)
     {
-        return StringToNativeName (path);   // names are bytes here: UTF-8 and any carried bytes
+        const juce::String wideMode (mode);
+        return ::_wfopen (path.c_str(), wideMode.toWideCharPointer());
     }
+    bool StatLink (const NativePath& path, FileInfo& info)  { return StatPath (path, info); }
+    bool Unlink (const NativePath& path)                    { return ::_wunlink (path.c_str()) == 0; }
+    int SeekEnd (std::FILE* file)                           { return ::_fseeki64 (file, 0, SEEK_END); }
+    int64_t Tell (std::FILE* file)                          { return ::_ftelli64 (file); }
+    void Rewind (std::FILE* file)                           { ::_fseeki64 (file, 0, SEEK_SET); }
+#else
+    using NativePath = std::string;    // names are bytes here: UTF-8 and any carried bytes
+    using FileInfo = struct stat;
+
+    NativePath ToNativePath (const juce::String& path)   { return StringToNativeName (path); }
+    bool StatPath (const NativePath& path, FileInfo& info)  { return ::stat (path.c_str(), &info) == 0; }
+    bool StatOpenFile (std::FILE* file, FileInfo& info)     { return ::fstat (::fileno (file), &info) == 0; }
+    bool IsFolder (const FileInfo& info)                    { return S_ISDIR (info.st_mode); }
+    bool IsRegular (const FileInfo& info)                   { return S_ISREG (info.st_mode); }
+    std::FILE* OpenNative (const NativePath& path, const char* mode) { return std::fopen (path.c_str(), mode); }
+    bool StatLink (const NativePath& path, FileInfo& info)  { return ::lstat (path.c_str(), &info) == 0; }
+    bool Unlink (const NativePath& path)                    { return ::unlink (path.c_str()) == 0; }
+    int SeekEnd (std::FILE* file)                           { return ::fseeko (file, 0, SEEK_END); }
+    int64_t Tell (std::FILE* file)                          { return (int64_t) ::ftello (file); }
+    void Rewind (std::FILE* file)                           { ::fseeko (file, 0, SEEK_SET); }
+#endif
 }
 
 std::FILE* OpenFileW (const wchar_t* path, const char* mode)
@@ -28,16 +67,16 @@ std::FILE* OpenFileW (const juce::String& path, const char* mode)
         return nullptr;
 
     const auto native = ToNativePath (path);
-    struct stat info {};
-    if (::stat (native.c_str(), &info) == 0 && S_ISDIR (info.st_mode))
+    FileInfo info {};
+    if (StatPath (native, info) && IsFolder (info))
         return nullptr;
 
-    std::FILE* file = std::fopen (native.c_str(), mode);
+    std::FILE* file = OpenNative (native, mode);
     if (file == nullptr)
         return nullptr;
 
     // The path may have been swapped for a folder between the two looks.
-    if (::fstat (::fileno (file), &info) != 0 || S_ISDIR (info.st_mode))
+    if (! StatOpenFile (file, info) || IsFolder (info))
     {
         std::fclose (file);
         return nullptr;
@@ -51,12 +90,12 @@ bool DeleteFileW (const wchar_t* path)
         return false;
 
     const auto native = ToNativePath (ToString (path));
-    struct stat info {};
-    if (::lstat (native.c_str(), &info) != 0)
+    FileInfo info {};
+    if (! StatLink (native, info))
         return errno == ENOENT;
-    if (S_ISDIR (info.st_mode))
+    if (IsFolder (info))
         return false;
-    return ::unlink (native.c_str()) == 0 || errno == ENOENT;
+    return Unlink (native) || errno == ENOENT;
 }
 
 uint32_t GetTickCount()
@@ -83,17 +122,17 @@ int64_t FileSize64 (std::FILE* file)
     if (file == nullptr)
         return -1;
 
-    struct stat info {};
+    FileInfo info {};
     int64_t size = -1;
-    if (::fstat (::fileno (file), &info) == 0 && S_ISREG (info.st_mode))
+    if (StatOpenFile (file, info) && IsRegular (info))
     {
         size = (int64_t) info.st_size;
     }
-    else if (::fseeko (file, 0, SEEK_END) == 0)
+    else if (SeekEnd (file) == 0)
     {
-        size = (int64_t) ::ftello (file);
+        size = Tell (file);
     }
-    ::fseeko (file, 0, SEEK_SET);
+    Rewind (file);
     return size;
 }
 

@@ -19,6 +19,11 @@ packages=(
     clang libclang-rt-14-dev llvm
     # GUI checks: virtual display, window lookup, screenshots, a font for text
     xvfb xauth xdotool imagemagick fonts-dejavu-core
+    # Windows build: MinGW-w64 (POSIX threads) and zlib for it; dpkg-dev
+    # unpacks the libpng and libjpeg source packages; zip packs the programs
+    g++-mingw-w64-x86-64-posix libz-mingw-w64-dev dpkg-dev zip unzip
+    # Windows checks: Wine runs the programs, tesseract reads a screenshot
+    wine wine64 tesseract-ocr tesseract-ocr-eng
 )
 
 is_installed() {

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Cross-builds Kestrava for Windows x86-64 on Debian with MinGW-w64:
+# Kestrava.exe, KestravaDemo.exe and kestrava-cli.exe, linked statically (no
+# DLL beyond Windows' own), in build-windows/, and packs them with the demo's
+# data folder, the README and the licence into dist/Kestrava-windows-x64.zip.
+# Installs missing Debian packages first; libpng and libjpeg, which Debian
+# does not package for MinGW, are built from Debian's source packages once
+# (build-windows/deps/). The demo's data folder comes from the build
+# machine's MakeDemoData (built in build/).
+#
+# Options: --skip-install   do not check the Debian packages
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/build-common.sh
+source scripts/windows-deps.sh
+
+skip_install=0
+for arg in "$@"; do
+    case "$arg" in
+        --skip-install) skip_install=1 ;;
+        *) echo "build-windows: unknown option $arg" >&2; exit 2 ;;
+    esac
+done
+[ "$skip_install" -eq 1 ] || bash scripts/install-deps.sh
+
+toolchain=$PWD/packaging/windows-x64-mingw.cmake
+tree=build-windows
+deps=$PWD/$tree/deps
+build_windows_deps "$deps" "$toolchain"
+
+# The generator of the demo's data folder, for the build machine.
+configure_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+build_tree build MakeDemoData
+
+configure_tree "$tree" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DKESTRAVA_WINDOWS_DEPS="$deps/prefix" \
+    -DCMAKE_BUILD_TYPE=Release -DKESTRAVA_BUILD_TESTS=OFF -DKESTRAVA_BUILD_BENCH=OFF \
+    -DKESTRAVA_HOST_MAKEDEMODATA="$PWD/build/demo/MakeDemoData"
+build_tree "$tree" Kestrava KestravaDemo kestrava-cli kestrava_demo_data
+
+# The zip: one folder with the programs and the demo's data folder beside them.
+stage=$tree/zip/Kestrava
+rm -rf "$tree/zip"
+mkdir -p "$stage" dist
+cp "$tree/Kestrava.exe" "$tree/kestrava-cli.exe" "$tree/demo/KestravaDemo.exe" "$stage/"
+cp -r "$tree/demo/Drivers" "$tree/demo/QvDoc" "$tree/demo/Help.pdf" "$tree/demo/Sample.bin" "$stage/"
+rm -f "$stage/QvDoc/config.ini" "$stage/QvDoc/Comparetemp.rom"
+cp README.md "$stage/README.md"
+cp LICENSE "$stage/LICENSE.txt"
+rm -f dist/Kestrava-windows-x64.zip
+(cd "$tree/zip" && zip -q -r -X ../../dist/Kestrava-windows-x64.zip Kestrava)
+echo "build-windows: dist/Kestrava-windows-x64.zip"
+unzip -l dist/Kestrava-windows-x64.zip | tail -n 1
