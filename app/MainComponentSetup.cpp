@@ -341,28 +341,25 @@ juce::Array<juce::Component*> MainComponent::GetWidgets() const
 
 void MainComponent::BuildDataPaths()
 {
-    // The program folder, with its trailing separator; every data path is built from it.
-    PathCopy (g_szDriverDir, GetProgramFolderPath());
-    auto build = [] (wchar_t* dst, const juce::String& relative)
+    // Where each file lies: platform/ProgramFolder.h.
+    auto build = [] (wchar_t* dst, const juce::String& relative, DataFileKind kind)
     {
-        PathCopy (dst, g_szDriverDir);
-        PathAppend (dst, relative.replaceCharacter ('\\', juce::File::getSeparatorChar()).toWideCharPointer());
+        const auto path = GetDataFilePath (relative, kind);
         // A path cut at the end of its buffer would name another file: it stays empty instead.
-        if (ToString (g_szDriverDir).length() + relative.length() >= kMaxPath)
-            dst[0] = 0;
+        PathCopy (dst, path.length() < kMaxPath ? path : juce::String());
     };
-    build (m_szFlashPgmPath, "QvDoc\\flashpgm.bin");
-    build (m_szSpecial418Path, "QvDoc\\Special418.bin");
-    build (m_szBoot2Path, "QvDoc\\boot2.bin");
-    build (m_szSpecialPath, "QvDoc\\Special.bin");
-    build (m_szLogoPath, "QvDoc\\Logo.PNG");
-    build (m_szCompareTempPath, "QvDoc\\Comparetemp.rom");
-    build (m_szConfigPath, "QvDoc\\config.ini");
-    build (m_szFlashPgmRomPath, "flashpgm.rom");
-    build (m_szSec0Path, "SEC0.rom");
-    build (m_szSec1Path, "SEC1.rom");
-    build (m_szHelpPath, "Help.pdf");
-    PathAppend (g_szDriverDir, L"Drivers");
+    build (m_szFlashPgmPath, "QvDoc\\flashpgm.bin", DataFileKind::Fixed);
+    build (m_szSpecial418Path, "QvDoc\\Special418.bin", DataFileKind::Fixed);
+    build (m_szBoot2Path, "QvDoc\\boot2.bin", DataFileKind::Fixed);
+    build (m_szSpecialPath, "QvDoc\\Special.bin", DataFileKind::Fixed);
+    build (m_szLogoPath, "QvDoc\\Logo.PNG", DataFileKind::Fixed);
+    build (m_szCompareTempPath, "QvDoc\\Comparetemp.rom", DataFileKind::Scratch);
+    build (m_szConfigPath, "QvDoc\\config.ini", DataFileKind::Settings);
+    build (m_szFlashPgmRomPath, "flashpgm.rom", DataFileKind::Scratch);
+    build (m_szSec0Path, "SEC0.rom", DataFileKind::Scratch);
+    build (m_szSec1Path, "SEC1.rom", DataFileKind::Scratch);
+    build (m_szHelpPath, "Help.pdf", DataFileKind::Fixed);
+    PathCopy (g_szDriverDir, GetDataFilePath ("Drivers", DataFileKind::Fixed));
 }
 
 void MainComponent::paint (juce::Graphics& g)

@@ -1,5 +1,6 @@
 #include "platform/ProgramFolder.h"
 
+#include <cstdlib>
 #include <mutex>
 
 namespace
@@ -14,6 +15,40 @@ namespace
             path << juce::File::getSeparatorString();
         return path;
     }
+
+    juce::File ExecutableFolder()
+    {
+        return juce::File::getSpecialLocation (juce::File::currentExecutableFile).getParentDirectory();
+    }
+
+    /** A path written with backslashes, in the separators of this system. */
+    juce::String Native (const juce::String& relative)
+    {
+        return relative.replaceCharacter ('\\', juce::File::getSeparatorChar());
+    }
+
+    /** The last name of a relative path ("QvDoc\\config.ini" gives "config.ini"). */
+    juce::String LastName (const juce::String& relative)
+    {
+        return Native (relative).fromLastOccurrenceOf (juce::File::getSeparatorString(), false, false);
+    }
+
+    /** An XDG base folder: the variable when it names an absolute path, else ~/<fallback>. */
+    juce::File UserBaseFolder (const char* variable, const char* fallback)
+    {
+        const char* value = std::getenv (variable);
+        if (value != nullptr && juce::File::isAbsolutePath (value))
+            return juce::File (value);
+        return juce::File::getSpecialLocation (juce::File::userHomeDirectory).getChildFile (fallback);
+    }
+
+    /** The installed program's own folder under an XDG base folder, created when missing. */
+    juce::File UserFolder (const char* variable, const char* fallback)
+    {
+        const auto folder = UserBaseFolder (variable, fallback).getChildFile ("kestrava");
+        folder.createDirectory();
+        return folder;
+    }
 }
 
 juce::String GetProgramFolderPath()
@@ -23,9 +58,7 @@ juce::String GetProgramFolderPath()
         if (g_programFolderOverride.isNotEmpty())
             return g_programFolderOverride;
     }
-
-    const auto exe = juce::File::getSpecialLocation (juce::File::currentExecutableFile);
-    return WithTrailingSeparator (exe.getParentDirectory());
+    return WithTrailingSeparator (ExecutableFolder());
 }
 
 void SetDataFolder (const juce::File& folder)
@@ -37,4 +70,33 @@ void SetDataFolder (const juce::File& folder)
 void SetProgramFolderForTests (const juce::File& folder)
 {
     SetDataFolder (folder);
+}
+
+juce::String DataFilePathFor (const juce::File& programFolder, const juce::String& relative, DataFileKind kind)
+{
+    const auto shared = programFolder.getSiblingFile ("share").getChildFile ("kestrava");
+    const bool installed = ! programFolder.getChildFile ("Drivers").isDirectory() && shared.isDirectory();
+    if (! installed)
+        return WithTrailingSeparator (programFolder) + Native (relative);
+
+    switch (kind)
+    {
+        case DataFileKind::Settings:
+            return UserFolder ("XDG_CONFIG_HOME", ".config").getChildFile (LastName (relative)).getFullPathName();
+        case DataFileKind::Scratch:
+            return UserFolder ("XDG_CACHE_HOME", ".cache").getChildFile (LastName (relative)).getFullPathName();
+        case DataFileKind::Fixed:
+            break;
+    }
+    return WithTrailingSeparator (shared) + Native (relative);
+}
+
+juce::String GetDataFilePath (const juce::String& relative, DataFileKind kind)
+{
+    {
+        const std::lock_guard<std::mutex> lock (g_programFolderLock);
+        if (g_programFolderOverride.isNotEmpty())
+            return g_programFolderOverride + Native (relative);
+    }
+    return DataFilePathFor (ExecutableFolder(), relative, kind);
 }

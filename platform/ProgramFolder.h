@@ -1,8 +1,20 @@
 #pragma once
+// Where the program finds its data folder (Drivers, QvDoc, Help.pdf) and
+// where it writes its settings and scratch files:
+// - a folder chosen with SetDataFolder (kestrava-cli --data, the tests) holds
+//   everything;
+// - an installed program (its folder has no "Drivers", but the folder
+//   ../share/kestrava beside it exists, as with /usr/bin and
+//   /usr/share/kestrava) reads its data from ../share/kestrava and writes
+//   config.ini to $XDG_CONFIG_HOME/kestrava (~/.config/kestrava) and its
+//   scratch files to $XDG_CACHE_HOME/kestrava (~/.cache/kestrava), both
+//   created when needed;
+// - otherwise (a build tree, the Windows zip) the program's own folder
+//   holds everything.
 #include <juce_core/juce_core.h>
 
-/** The folder of the running executable, with a trailing separator, as the
-    program builds its data-folder paths from it. */
+/** The folder of the running executable, with a trailing separator, or the
+    folder SetDataFolder chose. */
 juce::String GetProgramFolderPath();
 
 /** Takes the data folder (Drivers, QvDoc, the scratch files) from `folder`
@@ -12,3 +24,18 @@ void SetDataFolder (const juce::File& folder);
 
 /** Points the program folder at another folder (tests): SetDataFolder. */
 void SetProgramFolderForTests (const juce::File& folder);
+
+/** What a file of the data folder is for, which decides where it lies. */
+enum class DataFileKind
+{
+    Fixed,      ///< read only: drivers, boot images, the logo, the help document
+    Settings,   ///< the settings file
+    Scratch     ///< written and deleted by the jobs
+};
+
+/** The full path of one of the program's files, named as it lies in the
+    program folder ("QvDoc\\config.ini", "Drivers"), by the rule above. */
+juce::String GetDataFilePath (const juce::String& relative, DataFileKind kind);
+
+/** The same rule for a given program folder with no folder chosen (tests). */
+juce::String DataFilePathFor (const juce::File& programFolder, const juce::String& relative, DataFileKind kind);

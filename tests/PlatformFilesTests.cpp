@@ -134,6 +134,51 @@ TEST (PlatformFiles, ProgramFolderEndsWithASeparatorAndCanBeRedirected)
     EXPECT_EQ (GetProgramFolderPath(), exeFolder.getFullPathName() + "/");
 }
 
+TEST (PlatformFiles, AnInstalledProgramReadsItsSharedFolderAndWritesInTheUsersFolders)
+{
+    TestFolder dir;
+    const auto root = dir.Get().getFullPathName();
+    const auto bin = dir.Child ("usr/bin"), unpacked = dir.Child ("zip");
+    ASSERT_TRUE (bin.createDirectory() && dir.Child ("usr/share/kestrava/Drivers").createDirectory());
+    ASSERT_TRUE (unpacked.getChildFile ("Drivers").createDirectory() && dir.Child ("share/kestrava").createDirectory());
+    const auto oldHome = juce::SystemStats::getEnvironmentVariable ("HOME", {});
+    const auto oldConfig = juce::SystemStats::getEnvironmentVariable ("XDG_CONFIG_HOME", {});
+    const auto oldCache = juce::SystemStats::getEnvironmentVariable ("XDG_CACHE_HOME", {});
+
+    struct Case { juce::File program; const char* relative; DataFileKind kind; const char* config; juce::String expected; };
+    const Case cases[] = {
+        { bin, "QvDoc\\Logo.PNG", DataFileKind::Fixed, "", root + "/usr/share/kestrava/QvDoc/Logo.PNG" },
+        { bin, "Drivers", DataFileKind::Fixed, "", root + "/usr/share/kestrava/Drivers" },
+        { bin, "QvDoc\\config.ini", DataFileKind::Settings, "/x", root + "/cfg/kestrava/config.ini" },
+        { bin, "QvDoc\\config.ini", DataFileKind::Settings, "relative/is/ignored", root + "/.config/kestrava/config.ini" },
+        { bin, "QvDoc\\Comparetemp.rom", DataFileKind::Scratch, "", root + "/cache/kestrava/Comparetemp.rom" },
+        // Drivers beside the program: the program folder holds everything.
+        { unpacked, "QvDoc\\config.ini", DataFileKind::Settings, "", root + "/zip/QvDoc/config.ini" },
+        // No shared folder beside it either (a build tree).
+        { dir.Child ("usr/lib/x"), "SEC0.rom", DataFileKind::Scratch, "", root + "/usr/lib/x/SEC0.rom" },
+    };
+    for (const auto& c : cases)
+    {
+        const juce::String config (c.config);
+        setenv ("XDG_CONFIG_HOME", (config == "/x" ? root + "/cfg" : config).toRawUTF8(), 1);
+        setenv ("XDG_CACHE_HOME", (root + "/cache").toRawUTF8(), 1);
+        setenv ("HOME", root.toRawUTF8(), 1);
+        const auto path = DataFilePathFor (c.program, c.relative, c.kind);
+        EXPECT_EQ (path, c.expected) << c.relative;
+        if (path.contains ("/kestrava/") && c.kind != DataFileKind::Fixed)
+        {
+            EXPECT_TRUE (juce::File (path).getParentDirectory().isDirectory()) << "the user's folder is made: " << path;
+        }
+    }
+    setenv ("HOME", oldHome.toRawUTF8(), 1);
+    setenv ("XDG_CONFIG_HOME", oldConfig.toRawUTF8(), 1);
+    setenv ("XDG_CACHE_HOME", oldCache.toRawUTF8(), 1);
+
+    SetProgramFolderForTests (bin);
+    EXPECT_EQ (GetDataFilePath ("QvDoc\\config.ini", DataFileKind::Settings), root + "/usr/bin/QvDoc/config.ini") << "a chosen folder holds everything";
+    SetProgramFolderForTests (juce::File());
+}
+
 TEST (PlatformFiles, OpenRefusesFoldersAndDeleteAcceptsMissingFiles)
 {
     TestFolder dir;
