@@ -1,6 +1,7 @@
 #include "app/Application.h"
 #include "app/MainComponent.h"
 #include "link/Globals.h"
+#include "platform/WineRepaints.h"
 
 const char* const kAppName = "Kestrava";
 const char* const kAppVersion = "V3.00";
@@ -46,10 +47,12 @@ void JUCEDemoApplication::initialise (const juce::String&)
     m_pMainWindow->centreWithSize (450, 185);
     m_pMainWindow->setVisible (true);
     m_pMainWindow->repaint();   // a window shown before it was sized may keep unpainted areas
+    m_pRepaintTimer = MakeRepaintTimerUnderWine();
 }
 
 void JUCEDemoApplication::shutdown()
 {
+    m_pRepaintTimer.reset();
     delete m_pMainWindow;
     m_pMainWindow = nullptr;
     juce::LookAndFeel::setDefaultLookAndFeel (nullptr);

@@ -45,4 +45,5 @@ public:
 private:
     MainDemoWindow* m_pMainWindow = nullptr;
     std::unique_ptr<juce::LookAndFeel_V4> m_pLookAndFeel;   // light scheme to match the white panel
+    std::unique_ptr<juce::Timer> m_pRepaintTimer;           // only under Wine (platform/WineRepaints.h)
 };

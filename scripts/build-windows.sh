@@ -42,6 +42,7 @@ stage=$tree/zip/Kestrava
 rm -rf "$tree/zip"
 mkdir -p "$stage" dist
 cp "$tree/Kestrava.exe" "$tree/kestrava-cli.exe" "$tree/demo/KestravaDemo.exe" "$stage/"
+x86_64-w64-mingw32-strip --strip-unneeded "$stage"/*.exe
 cp -r "$tree/demo/Drivers" "$tree/demo/QvDoc" "$tree/demo/Help.pdf" "$tree/demo/Sample.bin" "$stage/"
 rm -f "$stage/QvDoc/config.ini" "$stage/QvDoc/Comparetemp.rom"
 cp README.md "$stage/README.md"

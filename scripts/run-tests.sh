@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds Kestrava and runs every test: the whole suite in build/, then again
+# Builds Kestrava and runs every test: the whole suite in build/, the Windows
+# build under Wine and the Debian package (both in dist/), then the suite again
 # under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer in
 # build-asan/ (clang; the fuzz targets are built in the same tree and each
 # runs for a short while), and the tests of the MIDI input thread, the bus and
@@ -11,7 +12,7 @@
 #
 # Options (for developers; the plain command runs everything):
 #   --skip-install   do not check the Debian packages
-#   --main-only      only build/ (no sanitizer, benchmark or fuzz stages)
+#   --main-only      only build/ (no Windows, package, sanitizer, benchmark or fuzz stages)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/build-common.sh
@@ -113,7 +114,38 @@ else
     stage "benchmark smoke run: no benchmark program yet, skipped"
 fi
 
-# ---- 3. AddressSanitizer + UndefinedBehaviorSanitizer ------------------------
+# ---- 3. Windows build, proven under Wine ------------------------------------------
+# scripts/build-windows.sh cross-compiles the three programs with MinGW-w64
+# and packs the zip; the programs then run from the unpacked zip under Wine
+# (fresh prefix): the command line against the simulated module, and the
+# demo's window on a virtual display, read back by OCR.
+stage "Windows build (MinGW-w64, build-windows/)"
+if bash scripts/build-windows.sh --skip-install; then
+    stage "Windows programs under Wine"
+    unpacked=$(mktemp -d)
+    if ! unzip -q dist/Kestrava-windows-x64.zip -d "$unpacked" \
+            || ! timeout 900 bash tests/wine/check_windows_build.sh "$unpacked/Kestrava" build-windows/wine-artifacts; then
+        failed_stages+=("Windows programs under Wine")
+    fi
+    rm -rf "$unpacked"
+else
+    failed_stages+=("Windows build")
+fi
+
+# ---- 4. Debian package ----------------------------------------------------------
+# scripts/package-deb.sh packs build/'s programs; the package is unpacked into
+# a scratch root and its kestrava-cli updates the simulated module from there.
+stage "Debian package (dist/)"
+if bash scripts/package-deb.sh --skip-install; then
+    stage "Debian package: unpacked and run"
+    if ! timeout 600 bash tests/package/check_deb_package.sh dist/kestrava_3.0_amd64.deb; then
+        failed_stages+=("Debian package: unpacked and run")
+    fi
+else
+    failed_stages+=("Debian package")
+fi
+
+# ---- 5. AddressSanitizer + UndefinedBehaviorSanitizer ------------------------
 # The sanitizer trees build with -O1 and line tables only (-g1), enough for
 # symbolised reports, to keep their builds and runs short.
 sanitizer_flags=("-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG")
@@ -143,7 +175,7 @@ build_tree build-asan
 stage "tests in build-asan/"
 run_suite build-asan asan
 
-# ---- 4. LeakSanitizer ------------------------------------------------------------
+# ---- 6. LeakSanitizer ------------------------------------------------------------
 # Leaks are checked in the ASan run above (detect_leaks=1: LeakSanitizer runs
 # when each test process ends and a leak makes it fail). Where LeakSanitizer
 # cannot work (some containers forbid what it needs) it would find nothing
@@ -160,7 +192,7 @@ else
     echo "LeakSanitizer reports leaks here; ASAN_OPTIONS=$ASAN_OPTIONS"
 fi
 
-# ---- 5. ThreadSanitizer ---------------------------------------------------------
+# ---- 7. ThreadSanitizer ---------------------------------------------------------
 # A clang build of the tests that involve the MIDI input thread, the bus and
 # the end-to-end scenarios (the suites named below, kestrava-cli's among them);
 # only the test program (with kestrava-cli, which its tests run) and the
@@ -185,7 +217,7 @@ else
     stage "ThreadSanitizer build: not set up yet, skipped"
 fi
 
-# ---- 6. Fuzz smoke runs -------------------------------------------------------
+# ---- 8. Fuzz smoke runs -------------------------------------------------------
 # Each libFuzzer target (an executable named fuzz_* in build-asan/fuzz/) runs
 # for KESTRAVA_FUZZ_SECONDS (30) on a scratch copy of its seeds: those that
 # kestrava_fuzz_seeds writes (from the demo's data folder and captured wire

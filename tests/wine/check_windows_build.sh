@@ -1,0 +1,170 @@
+#!/usr/bin/env bash
+# shellcheck disable=SC2317  # the clean-up functions run from traps
+# Runs the Windows build under Wine, from the folder of the unpacked zip:
+#  1. kestrava-cli.exe, with the data folder beside it: an update of the
+#     simulated module (flash kept in a file), a verify and a read-back in later
+#     runs that agree with the image, and an image without its marker (24);
+#  2. KestravaDemo.exe on a virtual display (Xvfb, no window manager): its
+#     450 x 185 window, found by title and size, and a screenshot that OCR
+#     (tesseract) reads as a connected module.
+#
+#   check_windows_build.sh <folder with the .exe files> [folder for screenshots and logs]
+#
+# Wine gets a fresh prefix in a temporary folder. Every wait is bounded, every
+# X tool runs under timeout, and everything started here is ended on every way out.
+set -uo pipefail
+
+app=${1:?usage: check_windows_build.sh <folder with the .exe files> [artifact folder]}
+out=${2:-$(pwd)/wine-artifacts}
+title_regex='^Kestrava\(V3\.00\)$'
+want_w=450
+want_h=185
+connect_wait=${KESTRAVA_WINE_CONNECT_WAIT:-60}   # seconds until OCR must read "connected"
+
+mkdir -p "$out"
+app=$(cd "$app" && pwd)
+work=$(mktemp -d)
+demo_pid=
+xvfb_pid=
+export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+fail() {
+    echo "FAIL: $*"
+    for f in "$work"/*.log; do
+        [ -s "$f" ] && { echo "---- $(basename "$f") (last 20 lines)"; tail -n 20 "$f"; }
+    done
+    exit 1
+}
+
+stop_pid() {   # ends one process we started: TERM, a bounded wait, then KILL
+    local pid=$1
+    [ -n "$pid" ] || return 0
+    kill -TERM "$pid" 2>/dev/null || return 0
+    for _ in $(seq 1 50); do
+        kill -0 "$pid" 2>/dev/null || { wait "$pid" 2>/dev/null; return 0; }
+        sleep 0.1
+    done
+    kill -KILL "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+    return 0
+}
+
+cleanup() {
+    stop_pid "$demo_pid"
+    timeout 30 wineserver -k >/dev/null 2>&1
+    stop_pid "$xvfb_pid"
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+x() { timeout 10 "$@"; }   # every X tool: bounded
+win_path() { timeout 30 winepath -w "$1" 2>/dev/null; }
+
+for tool in wine wineserver winepath Xvfb xdotool import convert tesseract; do
+    command -v "$tool" >/dev/null || fail "$tool is not installed (run scripts/install-deps.sh)"
+done
+for exe in kestrava-cli.exe KestravaDemo.exe Kestrava.exe; do
+    [ -f "$app/$exe" ] || fail "no $exe in $app"
+done
+
+started=$SECONDS
+timeout 180 wineboot -i >"$work/wineboot.log" 2>&1 || fail "wineboot could not make a prefix"
+echo "wine prefix made in $((SECONDS - started)) s ($(wine --version 2>/dev/null))"
+
+# ---- 1. The command line, with no display at all (Wine's null display driver)
+timeout 30 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >"$work/reg.log" 2>&1 \
+    || fail "cannot choose Wine's null display driver"
+restart_wine() {   # the desktop process takes the display driver when it starts
+    timeout 30 wineserver -k >/dev/null 2>&1
+    timeout 30 wineserver -w >/dev/null 2>&1
+}
+restart_wine
+flash="$work/module.flash"
+cli() {   # cli <log name> <arguments...>: kestrava-cli.exe in the program's folder
+    local name=$1
+    shift
+    (cd "$app" && timeout 120 wine kestrava-cli.exe "$@") >"$work/$name.log" 2>&1
+    local status=$?
+    sed -i 's/\r$//' "$work/$name.log"   # Windows' line ends
+    return $status
+}
+image="$app/Sample.bin"
+cli update --simulate-flash "$(win_path "$flash")" update Sample.bin
+status=$?
+[ "$status" -eq 0 ] || fail "update exited with $status"
+grep -q '^It is Completed,Please Restart Device$' "$work/update.log" || fail "update did not complete"
+grep -q '^NameWrite=[A-Z]:\\.*\\Sample\.bin.$' "$app/QvDoc/config.ini" 2>/dev/null \
+    || fail "the settings file beside the program does not name the image by its Windows path"
+echo "update: exit 0, settings in QvDoc\\config.ini"
+
+cli verify --simulate-flash "$(win_path "$flash")" verify "$(win_path "$image")"
+status=$?
+[ "$status" -eq 0 ] || fail "verify after the update exited with $status"
+grep -q '^The module holds the image\.$' "$work/verify.log" || fail "verify did not find the image in the flash"
+
+length=$(printf '%x' "$(stat -c %s "$image")")
+cli read --simulate-flash "$(win_path "$flash")" read "$(win_path "$work/back.bin")" --offset 0 --length "$length"
+status=$?
+[ "$status" -eq 0 ] || fail "read exited with $status"
+cmp -s "$work/back.bin" "$image" || fail "the flash read back differs from the image"
+echo "verify and read in later runs: the flash holds the image"
+
+cli nomarker --simulate update Help.pdf
+status=$?
+[ "$status" -eq 24 ] || fail "an image without its marker exited with $status, not 24"
+echo "image without its marker: exit 24"
+
+timeout 30 wine reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f >>"$work/reg.log" 2>&1
+restart_wine
+
+# ---- 2. The demo's window, on a virtual display of our own
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 1 100); do
+    [ -s "$work/display" ] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start"
+    sleep 0.1
+done
+[ -s "$work/display" ] || fail "Xvfb gave no display number within 10 s"
+export DISPLAY=":$(head -n1 "$work/display")"
+x xdotool mousemove 0 0 2>/dev/null   # no tooltip over the window in the screenshot
+
+(cd "$app" && exec wine KestravaDemo.exe) >"$work/demo.log" 2>&1 </dev/null &
+demo_pid=$!
+
+# Its window: the title and the size of the content area.
+win=
+deadline=$((SECONDS + 90))
+while [ -z "$win" ] && [ "$SECONDS" -lt "$deadline" ]; do
+    kill -0 "$demo_pid" 2>/dev/null || fail "KestravaDemo.exe ended before its window appeared"
+    for w in $(x xdotool search --onlyvisible --name "$title_regex" 2>/dev/null); do
+        geometry=$(x xdotool getwindowgeometry --shell "$w" 2>/dev/null) || continue
+        if [ "$(sed -n 's/^WIDTH=//p' <<<"$geometry")x$(sed -n 's/^HEIGHT=//p' <<<"$geometry")" = "${want_w}x${want_h}" ]; then
+            win=$w
+            break
+        fi
+    done
+    [ -n "$win" ] || sleep 0.5
+done
+[ -n "$win" ] || fail "no visible ${want_w}x${want_h} window titled Kestrava(V3.00) within 90 s"
+echo "window: $win, ${want_w}x${want_h}"
+
+# The status line, read from the screen: the window must have been repainted
+# after the connection.
+shot="$out/wine_demo_window.png"
+text=
+deadline=$((SECONDS + connect_wait))
+while [ "$SECONDS" -lt "$deadline" ]; do
+    kill -0 "$demo_pid" 2>/dev/null || fail "KestravaDemo.exe ended while waiting for the connection"
+    if x import -window "$win" "$shot" 2>>"$work/import.log"; then
+        x convert "$shot" -colorspace Gray -resize 300% "$work/ocr.png" 2>>"$work/import.log"
+        text=$(timeout 60 tesseract "$work/ocr.png" stdout 2>/dev/null | tr '\n' ' ')
+        grep -qi 'module connected' <<<"$text" && break
+    fi
+    sleep 1
+done
+grep -qi 'module connected' <<<"$text" || fail "OCR of the window does not read \"module connected\": \"$text\""
+echo "OCR: $(grep -io '[a-z]* *module connected[^ ]*' <<<"$text" | head -n1)"
+echo "PASS: the Windows build runs under Wine (screenshot: $shot)"
+exit 0
