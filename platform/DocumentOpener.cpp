@@ -1,13 +1,12 @@
 // Opening a document with the desktop's opener. The document is handed over
 // as one argument: it is never run itself, whatever its permissions, and no
 // shell sees its name.
-#include "platform/SystemCalls.h"
+#include "platform/DocumentOpener.h"
 #include "platform/Paths.h"
 
 #if JUCE_WINDOWS
  #include <windows.h>
  #include <shellapi.h>
- #pragma comment (lib, "shell32.lib")
 #else
  #include <cerrno>
  #include <string>

@@ -135,23 +135,3 @@ int64_t FileSize64 (std::FILE* file)
     Rewind (file);
     return size;
 }
-
-int64_t ReadFileAt (std::FILE* file, int64_t offset, void* buffer, int64_t size)
-{
-    if (file == nullptr || offset < 0 || size < 0)
-        return -1;
-    auto* out = static_cast<char*> (buffer);
-    int64_t done = 0;
-    while (done < size)
-    {
-        const auto got = ::pread (::fileno (file), out + done, (size_t) (size - done), (off_t) (offset + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return -1;
-        if (got == 0)
-            break;
-        done += got;
-    }
-    return done;
-}

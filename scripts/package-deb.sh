@@ -54,7 +54,7 @@ gzip -9n -c docs/kestrava-cli.1 >"$root/usr/share/man/man1/kestrava-cli.1.gz"
 {
     echo "Kestrava $version"
     echo
-    echo "License: GPL-3.0-only (see /usr/share/common-licenses/GPL-3)"
+    echo "License: GPL-3.0-or-later (see /usr/share/common-licenses/GPL-3)"
 } >"$root/usr/share/doc/kestrava/copyright"
 find "$root" -type d -exec chmod 0755 {} +
 find "$root/usr/share" -type f -exec chmod 0644 {} +

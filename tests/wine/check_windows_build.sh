@@ -98,17 +98,23 @@ grep -q '^NameWrite=[A-Z]:\\.*\\Sample\.bin.$' "$app/QvDoc/config.ini" 2>/dev/nu
     || fail "the settings file beside the program does not name the image by its Windows path"
 echo "update: exit 0, settings in QvDoc\\config.ini"
 
-cli verify --simulate-flash "$(win_path "$flash")" verify "$(win_path "$image")"
+# The verify takes a copy of the data folder whose name is not ASCII: wide paths.
+other="$work/Daten äöü 日本"
+mkdir -p "$other"
+cp -r "$app/Drivers" "$app/QvDoc" "$app/Sample.bin" "$other/"
+rm -f "$other/QvDoc/config.ini"
+cli verify --simulate-flash "$(win_path "$flash")" --data "$(win_path "$other")" verify "$(win_path "$other/Sample.bin")"
 status=$?
 [ "$status" -eq 0 ] || fail "verify after the update exited with $status"
 grep -q '^The module holds the image\.$' "$work/verify.log" || fail "verify did not find the image in the flash"
+[ -f "$other/QvDoc/config.ini" ] || fail "verify wrote no settings into the data folder named by --data"
 
 length=$(printf '%x' "$(stat -c %s "$image")")
 cli read --simulate-flash "$(win_path "$flash")" read "$(win_path "$work/back.bin")" --offset 0 --length "$length"
 status=$?
 [ "$status" -eq 0 ] || fail "read exited with $status"
 cmp -s "$work/back.bin" "$image" || fail "the flash read back differs from the image"
-echo "verify and read in later runs: the flash holds the image"
+echo "verify (data folder \"$(basename "$other")\") and read in later runs: the flash holds the image"
 
 cli nomarker --simulate update Help.pdf
 status=$?
