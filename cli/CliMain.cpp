@@ -10,6 +10,7 @@
 #include "cli/PortFilter.h"
 #include "cli/PortsCommand.h"
 #include "cli/SimulatedRig.h"
+#include "platform/ConsoleText.h"
 #include "platform/ProgramFolder.h"
 
 namespace
@@ -76,10 +77,8 @@ namespace
 
 int main (int argc, char** argv)
 {
-    juce::StringArray args;
-    for (int i = 1; i < argc; ++i)
-        args.add (juce::String::fromUTF8 (argv[i]));
-
+    UseUtf8Console();
+    const auto args = GetProgramArguments (argc, argv);
     const auto parsed = ParseCommandLine (args);
     const auto& options = parsed.options;
     if (parsed.error.isNotEmpty())

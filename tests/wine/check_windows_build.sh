@@ -27,6 +27,7 @@ work=$(mktemp -d)
 demo_pid=
 xvfb_pid=
 export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export LC_ALL=C.UTF-8   # file names and arguments as UTF-8, whatever the caller's locale
 
 fail() {
     echo "FAIL: $*"
