@@ -359,7 +359,7 @@ void MainComponent::BuildDataPaths()
     build (m_szSec0Path, "SEC0.rom", DataFileKind::Scratch);
     build (m_szSec1Path, "SEC1.rom", DataFileKind::Scratch);
     build (m_szHelpPath, "Help.pdf", DataFileKind::Fixed);
-    PathCopy (g_szDriverDir, GetDataFilePath ("Drivers", DataFileKind::Fixed));
+    PathCopy (g_szDriverDir, GetDataFilePath ("Drivers", DataFileKind::Drivers));
 }
 
 void MainComponent::paint (juce::Graphics& g)

@@ -85,6 +85,13 @@ juce::String DataFilePathFor (const juce::File& programFolder, const juce::Strin
             return UserFolder ("XDG_CONFIG_HOME", ".config").getChildFile (LastName (relative)).getFullPathName();
         case DataFileKind::Scratch:
             return UserFolder ("XDG_CACHE_HOME", ".cache").getChildFile (LastName (relative)).getFullPathName();
+        case DataFileKind::Drivers:
+        {
+            const auto own = UserBaseFolder ("XDG_DATA_HOME", ".local/share").getChildFile ("kestrava").getChildFile (Native (relative));
+            if (own.isDirectory())
+                return own.getFullPathName();
+            break;
+        }
         case DataFileKind::Fixed:
             break;
     }

@@ -5,7 +5,9 @@
 //   everything;
 // - an installed program (its folder has no "Drivers", but the folder
 //   ../share/kestrava beside it exists, as with /usr/bin and
-//   /usr/share/kestrava) reads its data from ../share/kestrava and writes
+//   /usr/share/kestrava) reads its data from ../share/kestrava, its drivers
+//   from the user's own folder $XDG_DATA_HOME/kestrava/Drivers
+//   (~/.local/share/kestrava/Drivers) when there is one, and writes
 //   config.ini to $XDG_CONFIG_HOME/kestrava (~/.config/kestrava) and its
 //   scratch files to $XDG_CACHE_HOME/kestrava (~/.cache/kestrava), both
 //   created when needed;
@@ -28,7 +30,8 @@ void SetProgramFolderForTests (const juce::File& folder);
 /** What a file of the data folder is for, which decides where it lies. */
 enum class DataFileKind
 {
-    Fixed,      ///< read only: drivers, boot images, the logo, the help document
+    Fixed,      ///< read only: boot images, the logo, the help document
+    Drivers,    ///< the folder of flash drivers
     Settings,   ///< the settings file
     Scratch     ///< written and deleted by the jobs
 };

@@ -144,11 +144,14 @@ TEST (PlatformFiles, AnInstalledProgramReadsItsSharedFolderAndWritesInTheUsersFo
     const auto oldHome = juce::SystemStats::getEnvironmentVariable ("HOME", {});
     const auto oldConfig = juce::SystemStats::getEnvironmentVariable ("XDG_CONFIG_HOME", {});
     const auto oldCache = juce::SystemStats::getEnvironmentVariable ("XDG_CACHE_HOME", {});
+    const auto oldData = juce::SystemStats::getEnvironmentVariable ("XDG_DATA_HOME", {});
 
-    struct Case { juce::File program; const char* relative; DataFileKind kind; const char* config; juce::String expected; };
+    // `setting`: XDG_CONFIG_HOME ("/x" for a folder of the test), or "own" to make the user's driver folder first.
+    struct Case { juce::File program; const char* relative; DataFileKind kind; const char* setting; juce::String expected; };
     const Case cases[] = {
         { bin, "QvDoc\\Logo.PNG", DataFileKind::Fixed, "", root + "/usr/share/kestrava/QvDoc/Logo.PNG" },
-        { bin, "Drivers", DataFileKind::Fixed, "", root + "/usr/share/kestrava/Drivers" },
+        { bin, "Drivers", DataFileKind::Drivers, "", root + "/usr/share/kestrava/Drivers" },
+        { bin, "Drivers", DataFileKind::Drivers, "own", root + "/data/kestrava/Drivers" },
         { bin, "QvDoc\\config.ini", DataFileKind::Settings, "/x", root + "/cfg/kestrava/config.ini" },
         { bin, "QvDoc\\config.ini", DataFileKind::Settings, "relative/is/ignored", root + "/.config/kestrava/config.ini" },
         { bin, "QvDoc\\Comparetemp.rom", DataFileKind::Scratch, "", root + "/cache/kestrava/Comparetemp.rom" },
@@ -159,13 +162,16 @@ TEST (PlatformFiles, AnInstalledProgramReadsItsSharedFolderAndWritesInTheUsersFo
     };
     for (const auto& c : cases)
     {
-        const juce::String config (c.config);
+        const juce::String config (c.setting);
         setenv ("XDG_CONFIG_HOME", (config == "/x" ? root + "/cfg" : config).toRawUTF8(), 1);
         setenv ("XDG_CACHE_HOME", (root + "/cache").toRawUTF8(), 1);
         setenv ("HOME", root.toRawUTF8(), 1);
+        setenv ("XDG_DATA_HOME", (root + "/data").toRawUTF8(), 1);
+        if (config == "own")
+            dir.Child ("data/kestrava/Drivers").createDirectory();
         const auto path = DataFilePathFor (c.program, c.relative, c.kind);
         EXPECT_EQ (path, c.expected) << c.relative;
-        if (path.contains ("/kestrava/") && c.kind != DataFileKind::Fixed)
+        if ((c.kind == DataFileKind::Settings || c.kind == DataFileKind::Scratch) && ! path.startsWith (c.program.getFullPathName()))
         {
             EXPECT_TRUE (juce::File (path).getParentDirectory().isDirectory()) << "the user's folder is made: " << path;
         }
@@ -173,6 +179,7 @@ TEST (PlatformFiles, AnInstalledProgramReadsItsSharedFolderAndWritesInTheUsersFo
     setenv ("HOME", oldHome.toRawUTF8(), 1);
     setenv ("XDG_CONFIG_HOME", oldConfig.toRawUTF8(), 1);
     setenv ("XDG_CACHE_HOME", oldCache.toRawUTF8(), 1);
+    setenv ("XDG_DATA_HOME", oldData.toRawUTF8(), 1);
 
     SetProgramFolderForTests (bin);
     EXPECT_EQ (GetDataFilePath ("QvDoc\\config.ini", DataFileKind::Settings), root + "/usr/bin/QvDoc/config.ini") << "a chosen folder holds everything";
