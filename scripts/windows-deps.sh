@@ -10,7 +10,8 @@ KESTRAVA_LIBJPEG_SOURCE="libjpeg-turbo=1:2.1.5-2"
 # Adds deb-src entries beside the system's "deb" entries (once), so that
 # apt-get source works, and refreshes the package lists.
 ensure_deb_src() {
-    if apt-cache showsrc "${KESTRAVA_LIBPNG_SOURCE%%=*}" 2>/dev/null | grep -q '^Package:'; then
+    # (grep reads all: with -q, apt-cache could fail on the closed pipe under pipefail)
+    if apt-cache showsrc "${KESTRAVA_LIBPNG_SOURCE%%=*}" 2>/dev/null | grep '^Package:' >/dev/null; then
         return 0
     fi
     local as_root=() f dir=/etc/apt/sources.list.d
@@ -50,6 +51,14 @@ fetch_source() {
     return 1
 }
 
+# logged <log file> <command...>: runs the command with its output appended to
+# the log, which is shown when it fails.
+logged() {
+    local log=$1
+    shift
+    "$@" >>"$log" 2>&1 || { echo "windows-deps: failed: $* (last lines of $log):" >&2; tail -n 30 "$log" >&2; return 1; }
+}
+
 # build_windows_deps <deps folder> <toolchain file>: installs static libpng and
 # libjpeg into <deps folder>/prefix unless they are there already.
 build_windows_deps() {
@@ -61,7 +70,7 @@ build_windows_deps() {
         return 0
     fi
     ensure_deb_src
-    rm -rf "$prefix"
+    rm -rf "$prefix" "$deps/build" "$deps"/*.log
     mkdir -p "$prefix"
     local cross=(-G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release
                  -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_POSITION_INDEPENDENT_CODE=OFF)
@@ -75,9 +84,9 @@ build_windows_deps() {
     sed -i -e '/^#ifndef __RPCNDR_H__/,/^#endif/c\typedef unsigned char boolean;' "$jpeg/win/jconfig.h.in"
     grep -q '^typedef unsigned char boolean;' "$jpeg/win/jconfig.h.in" \
         || { echo "windows-deps: the boolean fix did not apply to $jpeg/win/jconfig.h.in" >&2; return 1; }
-    cmake -S "$jpeg" -B "$deps/build/libjpeg" "${cross[@]}" \
-        -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF -DWITH_SIMD=OFF -DWITH_JAVA=OFF >"$deps/libjpeg.log"
-    cmake --build "$deps/build/libjpeg" -j "$KESTRAVA_JOBS" --target jpeg-static >>"$deps/libjpeg.log"
+    logged "$deps/libjpeg.log" cmake -S "$jpeg" -B "$deps/build/libjpeg" "${cross[@]}" \
+        -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF -DWITH_SIMD=OFF -DWITH_JAVA=OFF
+    logged "$deps/libjpeg.log" cmake --build "$deps/build/libjpeg" -j "$KESTRAVA_JOBS" --target jpeg-static
     mkdir -p "$prefix/lib" "$prefix/include"
     cp "$deps/build/libjpeg/libjpeg.a" "$prefix/lib/"
     # JUCE's loader reads libjpeg's internal header as well.
@@ -86,11 +95,10 @@ build_windows_deps() {
 
     local png
     png=$(fetch_source "$KESTRAVA_LIBPNG_SOURCE" "$deps/src/libpng")
-    cmake -S "$png" -B "$deps/build/libpng" "${cross[@]}" \
-        -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF \
-        -DCMAKE_PREFIX_PATH="$prefix" >"$deps/libpng.log"
-    cmake --build "$deps/build/libpng" -j "$KESTRAVA_JOBS" >>"$deps/libpng.log"
-    cmake --install "$deps/build/libpng" >>"$deps/libpng.log"
+    logged "$deps/libpng.log" cmake -S "$png" -B "$deps/build/libpng" "${cross[@]}" \
+        -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF -DCMAKE_PREFIX_PATH="$prefix"
+    logged "$deps/libpng.log" cmake --build "$deps/build/libpng" -j "$KESTRAVA_JOBS"
+    logged "$deps/libpng.log" cmake --install "$deps/build/libpng"
     touch "$stamp"
     echo "windows-deps: libpng and libjpeg built into $prefix"
 }
