@@ -31,4 +31,6 @@ build_tree() {
 }
 
 # The display server options for GUI runs under Xvfb.
-export KESTRAVA_XVFB_ARGS="-screen 0 1280x1024x24 -nolisten tcp"
+# -noreset: by default Xvfb resets itself when its last client leaves, and a
+# program that connects during the reset is refused (GUI checks run side by side).
+export KESTRAVA_XVFB_ARGS="-screen 0 1280x1024x24 -nolisten tcp -noreset"

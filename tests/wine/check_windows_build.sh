@@ -126,7 +126,7 @@ timeout 30 wine reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f >>"$work/
 restart_wine
 
 # ---- 2. The demo's window, on a virtual display of our own
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!
 for _ in $(seq 1 100); do
     [ -s "$work/display" ] && break
