@@ -123,7 +123,7 @@ sample="$data/Sample.bin"
 # A display: the caller's, or a virtual one of our own.
 if [ -z "${DISPLAY:-}" ]; then
     command -v Xvfb >/dev/null || fail "no DISPLAY and Xvfb is not installed"
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
     xvfb_pid=$!
     for _ in $(seq 1 100); do
         [ -s "$work/display" ] && break

@@ -57,6 +57,10 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
+# Every X tool runs under a time limit: one that waits on a window that has
+# just gone can hold the server.
+x() { timeout 10 "$@"; }
+
 for tool in xdotool import identify; do
     command -v "$tool" >/dev/null || fail "$tool is not installed (run scripts/install-deps.sh)"
 done
@@ -65,7 +69,7 @@ done
 # A display: the caller's, or a virtual one of our own.
 if [ -z "${DISPLAY:-}" ]; then
     command -v Xvfb >/dev/null || fail "no DISPLAY and Xvfb is not installed"
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
     xvfb_pid=$!
     for _ in $(seq 1 100); do
         [ -s "$work/display" ] && break
@@ -87,15 +91,15 @@ app_pid=$!
 win=
 for _ in $(seq 1 $((window_wait * 4))); do
     kill -0 "$app_pid" 2>/dev/null || fail "KestravaDemo ended before its window appeared (is another instance running?)"
-    win=$(xdotool search --onlyvisible --name "$title_regex" 2>/dev/null | head -n1)
+    win=$(x xdotool search --onlyvisible --name "$title_regex" 2>/dev/null | head -n1)
     [ -n "$win" ] && break
     sleep 0.25
 done
 [ -n "$win" ] || fail "no visible window titled \"$title\" within ${window_wait} s"
-echo "window: $win \"$(xdotool getwindowname "$win")\""
+echo "window: $win \"$(x xdotool getwindowname "$win")\""
 
 # 2. Its size: the whole window, title bar included.
-geometry=$(xdotool getwindowgeometry --shell "$win") || fail "cannot read the window's geometry"
+geometry=$(x xdotool getwindowgeometry --shell "$win") || fail "cannot read the window's geometry"
 w=$(sed -n 's/^WIDTH=//p' <<<"$geometry")
 h=$(sed -n 's/^HEIGHT=//p' <<<"$geometry")
 echo "size: ${w}x${h}"
@@ -120,10 +124,10 @@ echo "status: $status"
 # 4. A screenshot of the window, for a person to look at.
 sleep 0.5   # let the repaint that follows the status change reach the screen
 shot="$out/demo_window.png"
-import -window "$win" "$shot" 2>"$work/import.log" || fail "screenshot failed: $(cat "$work/import.log")"
-size=$(identify -format '%wx%h' "$shot" 2>/dev/null) || fail "screenshot is not a readable image"
+x import -window "$win" "$shot" 2>"$work/import.log" || fail "screenshot failed: $(cat "$work/import.log")"
+size=$(x identify -format '%wx%h' "$shot" 2>/dev/null) || fail "screenshot is not a readable image"
 [ "$size" = "${want_w}x${want_h}" ] || fail "screenshot is $size, expected ${want_w}x${want_h}"
-colours=$(identify -format '%k' "$shot")
+colours=$(x identify -format '%k' "$shot")
 [ "$colours" -ge 16 ] || fail "screenshot has only $colours colours: the window looks blank"
 echo "screenshot: $shot ($size, $colours colours)"
 
