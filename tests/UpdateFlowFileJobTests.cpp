@@ -37,7 +37,7 @@ TEST (UpdateFlowFileJob, LoaderModeModuleAndSmallFileGetTheFileWorkflowUpToTheEn
     ProgressWatch watch;
     ASSERT_TRUE (RunUntilBoxes (h, 1, 60000, &watch, [&]
     {
-        if (! planted && h.panel->GetProgress() > 0.0)
+        if (! planted && h.boxes.empty() && h.panel->GetProgress() > 0.0)   // never after the job has ended
         {
             planted = true;
             for (int i = 1; i < 4; ++i)
