@@ -24,6 +24,8 @@ packages=(
     g++-mingw-w64-x86-64-posix libz-mingw-w64-dev dpkg-dev zip unzip
     # Windows checks: Wine runs the programs, tesseract reads a screenshot
     wine wine64 tesseract-ocr tesseract-ocr-eng
+    # Debian package check: the desktop entries and the metainfo are validated
+    desktop-file-utils appstream
 )
 
 is_installed() {

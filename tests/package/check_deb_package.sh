@@ -32,7 +32,12 @@ for path in usr/bin/Kestrava usr/bin/KestravaDemo usr/bin/kestrava-cli \
     [ -e "$root/$path" ] || fail "the package has no /$path"
 done
 [ -z "$(find "$root/usr/share/kestrava" -name config.ini)" ] || fail "the package holds a settings file"
-echo "contents: the programs, the data folder, desktop entries, icons, metainfo, the manual page"
+for entry in "$root"/usr/share/applications/*.desktop; do
+    desktop-file-validate "$entry" >"$work/validate.log" 2>&1 || fail "$(basename "$entry") is not a valid desktop entry: $(cat "$work/validate.log")"
+done
+appstreamcli validate --no-net "$root"/usr/share/metainfo/*.xml >"$work/validate.log" 2>&1 \
+    || fail "the metainfo is not valid: $(cat "$work/validate.log")"
+echo "contents: the programs, the data folder, desktop entries and metainfo (both valid), icons, the manual page"
 echo "Depends: $depends"
 
 before=$(cd "$root" && find . -printf '%p %s %T@\n' | sort)
