@@ -36,18 +36,7 @@ fail() {
     exit 1
 }
 
-stop_pid() {   # ends one process we started: TERM, a bounded wait, then KILL
-    local pid=$1
-    [ -n "$pid" ] || return 0
-    kill -TERM "$pid" 2>/dev/null || return 0
-    for _ in $(seq 1 50); do
-        kill -0 "$pid" 2>/dev/null || { wait "$pid" 2>/dev/null; return 0; }
-        sleep 0.1
-    done
-    kill -KILL "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-    return 0
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../lib/display.sh"
 
 cleanup() {
     stop_pid "$app_pid"
@@ -57,10 +46,6 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-# Every X tool runs under a time limit: one that waits on a window that has
-# just gone can hold the server.
-x() { timeout 10 "$@"; }
-
 for tool in xdotool import identify; do
     command -v "$tool" >/dev/null || fail "$tool is not installed (run scripts/install-deps.sh)"
 done
@@ -68,17 +53,7 @@ done
 
 # A display: the caller's, or a virtual one of our own.
 if [ -z "${DISPLAY:-}" ]; then
-    command -v Xvfb >/dev/null || fail "no DISPLAY and Xvfb is not installed"
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
-    xvfb_pid=$!
-    for _ in $(seq 1 100); do
-        [ -s "$work/display" ] && break
-        kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-        sleep 0.1
-    done
-    [ -s "$work/display" ] || fail "Xvfb gave no display number within 10 s"
-    DISPLAY=":$(head -n1 "$work/display")"
-    export DISPLAY
+    start_xvfb
 fi
 echo "display: $DISPLAY"
 

@@ -37,18 +37,7 @@ fail() {
     exit 1
 }
 
-stop_pid() {   # ends one process we started: TERM, a bounded wait, then KILL
-    local pid=$1
-    [ -n "$pid" ] || return 0
-    kill -TERM "$pid" 2>/dev/null || return 0
-    for _ in $(seq 1 50); do
-        kill -0 "$pid" 2>/dev/null || { wait "$pid" 2>/dev/null; return 0; }
-        sleep 0.1
-    done
-    kill -KILL "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-    return 0
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../lib/display.sh"
 
 cleanup() {
     stop_pid "$demo_pid"
@@ -59,7 +48,6 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-x() { timeout 10 "$@"; }   # every X tool: bounded
 win_path() { timeout 30 winepath -w "$1" 2>/dev/null; }
 
 for tool in wine wineserver winepath Xvfb xdotool import convert tesseract; do
@@ -126,15 +114,7 @@ timeout 30 wine reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f >>"$work/
 restart_wine
 
 # ---- 2. The demo's window, on a virtual display of our own
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 1 100); do
-    [ -s "$work/display" ] && break
-    kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start"
-    sleep 0.1
-done
-[ -s "$work/display" ] || fail "Xvfb gave no display number within 10 s"
-export DISPLAY=":$(head -n1 "$work/display")"
+start_xvfb
 x xdotool mousemove 0 0 2>/dev/null   # no tooltip over the window in the screenshot
 
 (cd "$app" && exec wine KestravaDemo.exe) >"$work/demo.log" 2>&1 </dev/null &
