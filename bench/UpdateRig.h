@@ -1,8 +1,9 @@
 #pragma once
 // A whole update through the real panel, headless, against one simulated
-// module on the virtual bus: the module waits in its loader, the image is
-// chosen as "Browse..." chooses it, "Program" is pressed, and the loop runs
-// as the program runs it until the completion box.
+// module on the virtual bus: the module waits in its loader (or runs its
+// application firmware, and the update switches it into the loader), the
+// image is chosen as "Browse..." chooses it, "Program" is pressed, and the
+// loop runs as the program runs it until the completion box.
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -21,15 +22,17 @@ struct UpdateOutcome
     double seconds = 0;              ///< from "Program" to the completion box
     double moduleBusySeconds = 0;    ///< the module's own busy time in that span
     double longestGapMs = 0;         ///< the longest turn of the message loop in that span
+    uint64_t wireHash = 0;           ///< the module's hash of every command it received but the probes
 };
 
 class UpdateRig
 {
 public:
     /** The panel and a module in its loader with the chip `chip` of `sectors` sectors
-        of `sectorKiB`, answering after `latencies`. The data folder gets a driver
-        for that chip (unless the demo's has one) and special drivers made for it. */
-    UpdateRig (const juce::String& mcu, const juce::String& chip, int sectorKiB, int sectors, const SimLatencies& latencies)
+        of `sectorKiB`, answering after `latencies`, running `startMode`. The data folder
+        gets a driver for that chip (unless the demo's has one) and special drivers made for it. */
+    UpdateRig (const juce::String& mcu, const juce::String& chip, int sectorKiB, int sectors, const SimLatencies& latencies,
+               SimMode startMode = SimMode::Loader)
     {
         const std::vector<SimRegion> regions { { (uint16_t) sectorKiB, (uint16_t) sectors } };
         const auto driver = harness.folder.getChildFile ("Drivers").getChildFile (mcu + "_" + chip + ".bin");
@@ -46,7 +49,7 @@ public:
         }
 
         SimModuleConfig c;
-        c.startMode = SimMode::Loader;
+        c.startMode = startMode;
         c.chipName = chip;
         c.latencies = latencies;
         c.keepCommandLog = false;
@@ -74,7 +77,8 @@ public:
             start = Clock::now();
             busyBefore = module->busyTime();
             harness.PressProgram();
-            started = loop.RunUntil ([this] { return g_nJobPhase.load() != 0 || ! harness.boxes.empty(); }, 3000);
+            started = loop.RunUntil ([this] { return g_nJobPhase.load() != 0 || g_nSwitchState.load() != 0
+                                                      || ! harness.boxes.empty(); }, 3000);
         }
         if (! started)
             return fail (out, "\"Program\" never started the update");
@@ -84,6 +88,7 @@ public:
         out.seconds = std::chrono::duration<double> (Clock::now() - start).count();
         out.moduleBusySeconds = std::chrono::duration<double> (module->busyTime() - busyBefore).count();
         out.longestGapMs = loop.LongestGapMs();
+        out.wireHash = module->commandHash();
         if (! ended)
             return fail (out, "no box within the bound");
         if (harness.boxes.size() != 1 || harness.boxes[0].text != kUpdateCompleted)

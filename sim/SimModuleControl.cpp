@@ -143,9 +143,16 @@ microseconds SimulatedModule::busyTime() const
     return m_busyTotal;
 }
 
+uint64_t SimulatedModule::commandHash() const
+{
+    const std::lock_guard<std::mutex> guard (m_lock);
+    return m_commandHash;
+}
+
 void SimulatedModule::clearRecords()
 {
     const std::lock_guard<std::mutex> guard (m_lock);
+    m_commandHash = 0;
     m_counts.fill (0);
     m_log.clear();
     m_ops.clear();

@@ -1,12 +1,34 @@
 // The module's firmware: what it receives, in which mode, and how it answers.
 #include "sim/SimulatedModule.h"
 #include <algorithm>
+#include <cstring>
 #include "sim/SimModuleWire.h"
 #include "sim/SimSysExCodec.h"
 
 using std::chrono::microseconds;
 using SteadyClock = std::chrono::steady_clock;
 using namespace SimWire;
+
+namespace
+{
+    /** Mixes one command into a running hash, eight bytes at a time, its length last. */
+    uint64_t HashCommand (uint64_t hash, const uint8_t* d, size_t n)
+    {
+        constexpr uint64_t kPrime = 0x100000001B3ull;
+        hash = (hash ^ 0xCBF29CE484222325ull) * kPrime;
+        size_t i = 0;
+        for (; i + 8 <= n; i += 8)
+        {
+            uint64_t word;
+            std::memcpy (&word, d + i, 8);
+            hash = (hash ^ word) * kPrime;
+            hash ^= hash >> 29;
+        }
+        for (; i < n; ++i)
+            hash = (hash ^ d[i]) * kPrime;
+        return (hash ^ (uint64_t) n) * kPrime;
+    }
+}
 
 SimulatedModule::SimulatedModule (SimModuleConfig config)
     : BusDevice (config.inputName, config.outputName),
@@ -86,6 +108,8 @@ SimCommand SimulatedModule::classify (const uint8_t* d, size_t n) const
 void SimulatedModule::record (SimCommand kind, const uint8_t* d, size_t n)
 {
     ++m_counts[(size_t) kind];
+    if (kind != SimCommand::ApplicationProbe && kind != SimCommand::LoaderProbe)
+        m_commandHash = HashCommand (m_commandHash, d, n);
     if (! m_config.keepCommandLog)
         return;
     SimCommandRecord r;

@@ -66,6 +66,9 @@ public:
     int repliesSent() const;
     /** Time the module spent busy: the sum of the answer delays it modelled. */
     std::chrono::microseconds busyTime() const;
+    /** A hash of every command received, bytes and order, the identity probes left
+        out (how many of them come depends on when the host started). */
+    uint64_t commandHash() const;
     /** Forgets the received commands, the operations and the counters above. */
     void clearRecords();
 
@@ -161,6 +164,7 @@ private:
     int m_replies = 0;
     std::chrono::microseconds m_busyTotal { 0 };
     std::chrono::steady_clock::time_point m_busyUntil {};
+    uint64_t m_commandHash = 0;
 
     // Faults.
     int m_silence = 0;
