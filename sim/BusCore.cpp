@@ -10,11 +10,24 @@
 
 namespace
 {
-    // How long before a timed item is due the delivery thread stops sleeping.
-    constexpr auto kAwakeBeforeDue = std::chrono::microseconds (1000);
+    // How long before a timed item is due the delivery thread stops sleeping
+    // and waits on its core instead: a sleeping thread wakes tens of
+    // microseconds late, and on a busy machine a thread that gives up its core
+    // gets it back only after another's whole time slice.
+    constexpr auto kAwakeBeforeDue = std::chrono::microseconds (300);
 
     // The bus whose delivery thread the calling thread is, if any.
     thread_local const BusCore* t_deliveringBus = nullptr;
+
+    /** One turn of a wait on the core: tells the processor it is a wait, gives nothing up. */
+    inline void SpinPause()
+    {
+       #if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+       #elif defined(__aarch64__)
+        asm volatile ("yield");
+       #endif
+    }
 }
 
 BusCore::BusCore() = default;
@@ -207,6 +220,8 @@ juce::StringArray BusCore::attemptedNames() const
 void BusCore::push (Item&& item)
 {
     item.seq = m_nextSeq++;
+    item.sent = BusClock::now();
+    m_pushed.fetch_add (1, std::memory_order_release);
     m_queue.push_back (std::move (item));
     std::push_heap (m_queue.begin(), m_queue.end(), Later());
 }
@@ -341,16 +356,19 @@ void BusCore::run()
         if (due > now)
         {
             // Sleep until shortly before the item is due and wait out the rest
-            // awake: a sleeping thread wakes tens of microseconds late, and that
-            // would count as the host's time between a reply and its next command.
+            // on the core, until it is due or something new is queued (which may
+            // be due first): late deliveries would count as the host's time
+            // between a reply and its next command.
             if (due - now > kAwakeBeforeDue)
-                m_workCv.wait_until (lock, due - kAwakeBeforeDue);
-            else
             {
-                lock.unlock();
-                std::this_thread::yield();
-                lock.lock();
+                m_workCv.wait_until (lock, due - kAwakeBeforeDue);
+                continue;
             }
+            const auto queued = m_pushed.load (std::memory_order_acquire);
+            lock.unlock();
+            while (BusClock::now() < due && m_pushed.load (std::memory_order_acquire) == queued)
+                SpinPause();
+            lock.lock();
             continue;
         }
         std::pop_heap (m_queue.begin(), m_queue.end(), Later());
@@ -365,6 +383,7 @@ void BusCore::run()
                 {
                     auto device = item.slot->device;
                     lock.unlock();
+                    device->m_sentAt = item.sent;
                     device->receiveFromHost (item.message);
                     lock.lock();
                 }

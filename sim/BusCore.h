@@ -97,6 +97,7 @@ private:
     struct Item
     {
         BusClock::time_point due;
+        BusClock::time_point sent;   // when it was queued
         uint64_t seq = 0;
         ItemKind kind = ItemKind::Action;
         BusSlot* slot = nullptr;
@@ -124,6 +125,7 @@ private:
     std::condition_variable m_doneCv;     // a callback ended, or the queue ran dry
     std::vector<Item> m_queue;            // a heap ordered by Later
     uint64_t m_nextSeq = 0;
+    std::atomic<uint64_t> m_pushed { 0 }; // items queued so far: ends a wait for a due item early
     bool m_stopping = false;
     bool m_busy = false;                  // the thread is handling an item
     uint64_t m_inFlight = 0;              // id of the port whose callback runs

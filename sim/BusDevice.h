@@ -50,9 +50,14 @@ protected:
     void runLater (std::chrono::microseconds delay, std::function<void()> action);
     /** Whether the calling thread is the bus's delivery thread. */
     bool onBusThread() const;
+    /** When the host put the message being received on the bus (bus thread,
+        inside receiveFromHost): the module's answer clock starts there, not
+        when the bus got round to delivering it. */
+    std::chrono::steady_clock::time_point sentAt() const noexcept { return m_sentAt; }
 
 private:
     friend class BusCore;
+    std::chrono::steady_clock::time_point m_sentAt {};   // set by the bus before each receiveFromHost
     const juce::String m_inputName;
     const juce::String m_outputName;
     std::atomic<bool> m_openFails { false };

@@ -213,13 +213,17 @@ bool SimulatedModule::takeFailure (SimCommand kind, uint8_t& status)
 }
 
 // Accounts the module's busy time for one answer and decides whether it is
-// sent; `delay` receives the time from now until it leaves.
+// sent; `delay` receives the time from now until it leaves. The module starts
+// on a command when the host put it on the bus: the time the bus and this
+// model take to hand it over is not added to the host's.
 bool SimulatedModule::beginAnswer (SimCommand kind, microseconds latency, microseconds& delay)
 {
     const auto now = SteadyClock::now();
-    m_busyUntil = std::max (m_busyUntil, now) + latency;
+    const auto sent = sentAt();
+    const auto start = sent == SteadyClock::time_point {} || sent > now ? now : sent;
+    m_busyUntil = std::max (m_busyUntil, start) + latency;
     m_busyTotal += latency;
-    delay = std::chrono::duration_cast<microseconds> (m_busyUntil - now);
+    delay = std::chrono::duration_cast<microseconds> (std::max (m_busyUntil, now) - now);
     if (m_silence > 0)
     {
         --m_silence;
