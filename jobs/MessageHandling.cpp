@@ -18,6 +18,7 @@ void MainComponent::handleMessage (const juce::Message& message)
     const auto* m = AsNotify (message);
     if (m == nullptr)
         return;
+    m->Taken();
     ReportPhase();
     switch (m->intParameter1)
     {

@@ -22,7 +22,10 @@ public:
     void handleMessage (const juce::Message& m) override
     {
         if (auto* n = AsNotify (m))
+        {
+            n->Taken();
             link.ShowError (n->intParameter1);
+        }
     }
 
 private:
@@ -305,18 +308,20 @@ void Communication::OnStatusReply (int status)
     }
 
     m_nTransferPos += kBlockBytes;
-    PostProgress (2, m_nTransferPos, m_nTransferLength);
     if (m_nTransferPos < m_nTransferLength)
     {
         // A file is read here, on the MIDI input thread, one piece at a time as the blocks go out.
+        // The next block leaves first: the module works on it while the progress is posted.
         if (! FillBlockFromSource())
         {
             SetPendingError (16);
             return;
         }
         SendDataBlock();
+        PostProgress (2, m_nTransferPos, m_nTransferLength);
         return;
     }
+    PostProgress (2, m_nTransferPos, m_nTransferLength);
     m_bSending = false;
     m_Source.Release();
     if (m_pListener != nullptr)

@@ -173,20 +173,25 @@ void Communication::OnReadBlock (bool damaged)
         return;
     }
 
-    PostProgress (3, m_nTransferPos, m_nTransferLength);
     bool finished = false;
     if (m_nTransferPos + kBlockBytes < m_nTransferLength)
     {
+        // The next request leaves first, so that the module reads while this block is
+        // stored. m_Block stays as it is until this call returns: the answer comes on
+        // this same thread, and its handling waits for the operation lock besides.
+        const int64_t position = m_nTransferPos;
+        m_nTransferPos += kBlockBytes;
+        RequestBlock (m_nStartAddr + m_nTransferPos);
+        PostProgress (3, position, m_nTransferLength);
         if (std::fwrite (m_Block, 1, kBlockBytes, m_hReadFile) != (size_t) kBlockBytes)
         {
             SetPendingError (20);
             return;
         }
-        m_nTransferPos += kBlockBytes;
-        RequestBlock (m_nStartAddr + m_nTransferPos);
     }
     else
     {
+        PostProgress (3, m_nTransferPos, m_nTransferLength);
         const auto rest = (size_t) (m_nTransferLength - m_nTransferPos);
         if (! FinishReadFile (std::fwrite (m_Block, 1, rest, m_hReadFile) == rest))
         {

@@ -1,6 +1,7 @@
 #pragma once
 // Notifications between the parts of the program: a juce::Message carrying
 // three ints and an optional owned payload.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <juce_events/juce_events.h>
@@ -43,14 +44,28 @@ struct TextPayload : MessagePayload
 };
 
 /** A notification: code, argument, third parameter and an optional payload.
-    The payload is released with the message after the receiver has handled it. */
+    The payload is released with the message after the receiver has handled it.
+    Every notification but log text counts as waiting from its making until its
+    receiver takes it (`Taken`) or it is released undelivered. */
 class NotifyMessage : public juce::Message
 {
 public:
     NotifyMessage (int code, int argument = 0, int third = 0,
                    std::unique_ptr<MessagePayload> payload = nullptr)
         : intParameter1 (code), intParameter2 (argument), intParameter3 (third),
-          pointerParameter (std::move (payload)) {}
+          pointerParameter (std::move (payload)) { Count(); }
+
+    ~NotifyMessage() override { Taken(); }
+
+    /** The receiver has it: it no longer waits (any thread, once or more). */
+    void Taken() const
+    {
+        if (m_bWaiting.exchange (false))
+            --s_nWaiting;
+    }
+
+    /** Notifications other than log text made and not yet taken. */
+    static int Waiting() { return s_nWaiting.load(); }
 
     const int intParameter1;   ///< the code
     const int intParameter2;   ///< the argument
@@ -66,10 +81,21 @@ public:
 protected:
     /** For notifications that carry their payload inside themselves. */
     NotifyMessage (int code, int argument, int third, MessagePayload& inlinePayload)
-        : intParameter1 (code), intParameter2 (argument), intParameter3 (third), m_pInline (&inlinePayload) {}
+        : intParameter1 (code), intParameter2 (argument), intParameter3 (third), m_pInline (&inlinePayload) { Count(); }
 
 private:
+    void Count()
+    {
+        if (intParameter1 != kLogAppendMessage)
+        {
+            m_bWaiting = true;
+            ++s_nWaiting;
+        }
+    }
+
     MessagePayload* const m_pInline = nullptr;
+    mutable std::atomic<bool> m_bWaiting { false };
+    static inline std::atomic<int> s_nWaiting { 0 };
 };
 
 /** A progress notification with its record inside the message: one allocation

@@ -190,6 +190,7 @@ void CLogEditor::FlushPending()
         m_bFlushPosted = false;
     }
     stopTimer();
+    m_nDeferredSince = 0;
     if (text.isEmpty())
         return;
     setCaretPosition (getTotalNumChars());
@@ -205,14 +206,27 @@ void CLogEditor::handleMessage (const juce::Message& message)
     if (notify == nullptr || notify->intParameter1 != kLogAppendMessage)
         return;
 
-    const auto since = juce::Time::getMillisecondCounter() - m_nLastAppend;
-    if (since >= (juce::uint32) kMinAppendMs)
-        FlushPending();
-    else if (! isTimerRunning())
-        startTimer (kMinAppendMs - (int) since);
+    // Never at once: the notification this text came ahead of (a step that
+    // finished, say) is handled first.
+    if (! isTimerRunning())
+    {
+        const auto since = juce::Time::getMillisecondCounter() - m_nLastAppend;
+        startTimer (since >= (juce::uint32) kMinAppendMs ? 1 : kMinAppendMs - (int) since);
+    }
 }
 
 void CLogEditor::timerCallback()
 {
+    const auto now = juce::Time::getMillisecondCounter();
+    if (NotifyMessage::Waiting() > 0)
+    {
+        if (m_nDeferredSince == 0)
+            m_nDeferredSince = now == 0 ? 1 : now;
+        if (now - m_nDeferredSince < (juce::uint32) kMaxDeferMs)
+        {
+            startTimer (1);
+            return;
+        }
+    }
     FlushPending();
 }

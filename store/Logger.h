@@ -36,12 +36,16 @@ private:
     pane takes what has gathered at most every kMinAppendMs on the message
     thread, because each insertion lays out the whole text again: appending
     every line as it comes would cost time that grows with the square of the
-    log's length. Order is kept; nothing waits longer than kMinAppendMs. */
+    log's length. An insertion also waits while other notifications wait (a
+    step that finished, progress): the next command to the module never waits
+    for the pane. Order is kept. */
 class CLogEditor : public juce::TextEditor, public juce::MessageListener, private juce::Timer
 {
 public:
     /** Shortest time between two insertions into the pane, in milliseconds. */
     static constexpr int kMinAppendMs = 40;
+    /** Longest time text waits for the notifications ahead of it, in milliseconds. */
+    static constexpr int kMaxDeferMs = 1000;
 
     /** A pane with the given component name. */
     explicit CLogEditor (const juce::String& name = juce::String());
@@ -53,7 +57,8 @@ public:
     /** Hands every piece of text to `mirror` as it goes into the pane (message
         thread); empty: nobody. */
     void SetMirror (std::function<void (const juce::String&)> mirror) { m_Mirror = std::move (mirror); }
-    /** Takes the gathered text into the pane, now or when the shortest interval has passed. */
+    /** Takes the gathered text into the pane once the shortest interval has passed
+        and no other notification waits. */
     void handleMessage (const juce::Message& message) override;
 
 private:
@@ -63,5 +68,6 @@ private:
     juce::String m_strPending;                // text not yet in the pane
     std::atomic<bool> m_bFlushPosted { false };   // a message to take it is on its way
     juce::uint32 m_nLastAppend = 0;           // when text last went into the pane (message thread)
+    juce::uint32 m_nDeferredSince = 0;        // when the insertion first gave way to notifications; 0: it has not
     std::function<void (const juce::String&)> m_Mirror;   // sees the text that goes into the pane
 };

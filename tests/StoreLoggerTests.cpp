@@ -103,3 +103,30 @@ TEST (StoreLogger, WithoutAPaneNothingHappensAndOtherMessagesAreIgnored)
     c.log.Print ("yes\n");
     EXPECT_EQ (c.Text(), "yes\n");
 }
+
+TEST (StoreLogger, TextGoesIntoThePaneOnlyAfterTheNotificationsWaitingBehindIt)
+{
+    // What the panel does with a finished step: it sees the pane as it was.
+    struct StepListener : juce::MessageListener
+    {
+        CLogEditor* pane = nullptr;
+        juce::StringArray seen;
+        void handleMessage (const juce::Message& m) override
+        {
+            if (auto* n = AsNotify (m))
+                n->Taken();
+            seen.add (pane->getText());
+        }
+    };
+    LogCapture c;
+    StepListener steps;
+    steps.pane = &c.pane;
+    c.log.Print ("Read finished.\n");
+    steps.postMessage (new NotifyMessage (kStepDoneMessage));
+    c.log.Print ("Compare OK!\n\n");
+    steps.postMessage (new NotifyMessage (kStepDoneMessage));
+    ASSERT_TRUE (RunLoopUntil ([&] { return steps.seen.size() == 2; }));
+    EXPECT_EQ (steps.seen, juce::StringArray ("", ""));
+    EXPECT_EQ (NotifyMessage::Waiting(), 0);
+    EXPECT_EQ (c.Text(), "Read finished.\nCompare OK!\n\n");
+}
