@@ -6,6 +6,7 @@
 #include "jobs/JobObserver.h"
 #include "jobs/JobPurpose.h"
 #include "jobs/JobRunner.h"
+#include "jobs/SwitchPause.h"
 #include "link/Messages.h"
 #include "platform/FolderListing.h"
 #include "platform/Paths.h"
@@ -106,6 +107,10 @@ public:
     juce::String GetFileLabelText() const;
     /** The value the progress bar shows. */
     double GetProgress() const { return m_dProgress; }
+    /** Whether the pause of the switch into the loader runs. */
+    bool IsSwitchPausing() const { return m_SwitchPause.IsRunning(); }
+    /** Whether an update runs, or the switch into the loader that starts one. */
+    static bool IsUpdateUnderWay();
     /** Whether there is no logo (status wording). */
     bool HasNoLogo() const { return m_bNoLogo; }
     /** Which marker place the chosen file uses. */
@@ -156,6 +161,7 @@ private:
     void OnJobMessage (const NotifyMessage& m);
     void OnProgress (const NotifyMessage& m);
     void OnModeSwitch (int argument);
+    void ProbeRestartedModule();
     /** Moves the driver-folder enumeration to the next entry worth trying (from the
         current one when `advance` is false), logging every entry passed over; false when none is left. */
     bool SeekDriverEntry (bool advance);
@@ -205,6 +211,7 @@ private:
     bool m_bWordMode = true;
     CLocalPreset m_Preset;
     CJobRunner m_JobRunner;
+    CSwitchPause m_SwitchPause;   // the wait while the module restarts into its loader
     int m_nJobKind = 0;
     int m_bRetrying = 0;
     uint32_t m_nStartTick = 0;
@@ -248,6 +255,7 @@ private:
 
     juce::Image m_LogoImage;
     std::unique_ptr<juce::FileChooser> m_pChooser;
+    bool m_bChoosingFile = false;   // the file dialog is open: no box may open beneath it
 
     JobObserver* m_pObserver = nullptr;
     JobPurpose m_JobPurpose = JobPurpose::Update;

@@ -85,9 +85,19 @@ void MainComponent::OnProgramClicked()
     m_ProgramButton->setEnabled (false);
 }
 
+bool MainComponent::IsUpdateUnderWay()
+{
+    return g_nJobPhase != 0 || g_nSwitchState != 0;
+}
+
 void MainComponent::OnBrowseClicked()
 {
+    // A file dialog open when the update ends would hide the completion box
+    // beneath it; and the file of a running update stays what it is.
+    if (IsUpdateUnderWay() || m_bChoosingFile)
+        return;
     juce::File chosen;
+    m_bChoosingFile = true;
     if (auto hook = GetFileChooserHook())
     {
         chosen = hook();
@@ -99,6 +109,7 @@ void MainComponent::OnBrowseClicked()
             chosen = m_pChooser->getResult();
         m_pChooser.reset();
     }
+    m_bChoosingFile = false;
     if (chosen != juce::File())
         SetFileName (chosen.getFullPathName());
     MeasureChosenFile();

@@ -10,6 +10,7 @@ namespace
 {
     const juce::Colour kSearchingColour (128, 0, 0);
     const juce::Colour kConnectedColour (0, 0, 255);
+    constexpr uint32_t kSwitchPauseMs = 3600;   // from the restart command to the loader probe
     const char* const kTwoDevicesText = "Two or more devices, please confirm.    \n\xe5\xa4\x9a\xe4\xb8\xaa\xe8\xae\xbe\xe5\xa4\x87\xe8\xbf\x9e\xe6\x8e\xa5,\xe8\xaf\xb7\xe7\xa1\xae\xe8\xae\xa4!";
 }
 
@@ -50,7 +51,9 @@ void MainComponent::OnConnectionMessage (const NotifyMessage& m)
             g_nSearchTicks = (uint8_t) (g_nSearchTicks + 1);
             ShowStatus (m_bNoLogo ? "QVM Connecting..." : "Vorlenz module is connecting...", kSearchingColour);
             m_ProgramButton->setEnabled (false);
-            if (g_nSearchTicks > 90)
+            // A box would open beneath an open file dialog: it waits for the
+            // first unanswered cycle after the dialog.
+            if (g_nSearchTicks > 90 && ! m_bChoosingFile)
             {
                 m_JobRunner.GetLink().StopTimer();
                 ShowErrorBox ("Time Out,Please Check Help.\n");
@@ -71,7 +74,9 @@ void MainComponent::OnConnectionMessage (const NotifyMessage& m)
             break;
 
         case kTwoDevicesMessage:
-            ShowMessageBox (juce::MessageBoxIconType::WarningIcon, "Warning", juce::String::fromUTF8 (kTwoDevicesText));
+            // Under an open file dialog the warning waits for the next cycle that finds both.
+            if (! m_bChoosingFile)
+                ShowMessageBox (juce::MessageBoxIconType::WarningIcon, "Warning", juce::String::fromUTF8 (kTwoDevicesText));
             break;
 
         case kPresenceMessage:
@@ -79,8 +84,9 @@ void MainComponent::OnConnectionMessage (const NotifyMessage& m)
             break;
 
         case kFileDropMessage:
-            // The path is released with the message whichever branch runs.
-            if (m.intParameter2 == kFileDropCode)
+            // The path is released with the message whichever branch runs. While
+            // an update runs its file stays what it is, as "Browse..." leaves it.
+            if (m.intParameter2 == kFileDropCode && ! IsUpdateUnderWay())
                 if (auto* path = m.payloadAs<TextPayload>())
                     if (path->text.isNotEmpty())
                     {
@@ -98,6 +104,7 @@ void MainComponent::OnConnectionMessage (const NotifyMessage& m)
 //==============================================================================
 void MainComponent::RestartConnection()
 {
+    m_SwitchPause.Cancel();
     m_JobRunner.GetLink().Reset();
     m_ProgramButton->setEnabled (true);
 }
@@ -229,7 +236,18 @@ void MainComponent::OnModeSwitch (int argument)
         return;
     }
     link.RequestUpdateMode();
-    SleepMs (3600);
+    // The module restarts meanwhile. The window goes on running; the link's
+    // timer stays stopped, so that nothing else goes out before the probe.
+    link.StopTimer();
+    m_SwitchPause.Start (kSwitchPauseMs, [&link] { return link.QuitIfRequested(); }, [this] { ProbeRestartedModule(); });
+}
+
+void MainComponent::ProbeRestartedModule()
+{
+    // A reset during the pause ended the switch: the link searches afresh by itself.
+    if (g_nSwitchState != 2)
+        return;
+    auto& link = m_JobRunner.GetLink();
     link.ClosePorts();
     link.FindDevices();
     link.ProbeLoader();

@@ -369,15 +369,20 @@ void Communication::OnStatus (int status)
 }
 
 //==============================================================================
+bool Communication::QuitIfRequested()
+{
+    if (! g_bQuitRequested)
+        return false;
+    stopTimer();
+    ClosePorts();
+    RequestApplicationQuit();
+    return true;
+}
+
 void Communication::timerCallback()
 {
-    if (g_bQuitRequested)
-    {
-        stopTimer();
-        ClosePorts();
-        RequestApplicationQuit();
+    if (QuitIfRequested())
         return;
-    }
     if (g_nSwitchState == 2)
     {
         stopTimer();

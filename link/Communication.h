@@ -61,6 +61,9 @@ public:
     void StartProbeTimer();
     /** Stops the timer and closes every port, the bound pair too: no callback runs afterwards. */
     void Shutdown();
+    /** Carries out a close the user asked for, as the timer's tick does (timer
+        stopped, ports closed, the application asked to quit); false when none was asked for. */
+    bool QuitIfRequested();
 
     //==== flash operations (true: failed at once, already reported) ==========
     /** Uploads a driver file and builds the sector table from it. */

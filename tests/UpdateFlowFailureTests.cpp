@@ -61,6 +61,45 @@ TEST (UpdateFlowFailure, NoDriverThatFitsShowsErrorCode21OnceAndRestartsTheConne
     EXPECT_TRUE (BackToConnected (h, false));
 }
 
+TEST (UpdateFlowFailure, ACloseAResetOrThePanelGoingDuringTheSwitchPauseEndItThere)
+{
+    enum class End { Close, Reset, PanelGone };
+    for (const auto end : { End::Close, End::Reset, End::PanelGone })
+    {
+        SCOPED_TRACE ((int) end);
+        PanelHarness h;
+        auto module = h.AddModule (SimMode::Application);
+        h.Start();
+        ASSERT_TRUE (h.WaitConnected());
+        h.Choose (h.MakeImage ("image.bin", 0x40000));
+        ASSERT_TRUE (Press (h));
+        ASSERT_TRUE (RunLoopUntil ([&] { return h.panel->IsSwitchPausing(); }, 10000));
+
+        if (end == End::Close)
+        {
+            // Carried out within the pause: the module was never probed in its loader.
+            g_bQuitRequested = true;
+            ASSERT_TRUE (RunLoopUntil ([&] { return h.quits.load() > 0; }, 10000));
+            EXPECT_FALSE (h.panel->IsSwitchPausing());
+            EXPECT_FALSE (g_bPortsOpen.load());
+            for (const auto& r : module->received (SimCommand::LoaderProbe))
+                EXPECT_EQ (r.mode, SimMode::Application);
+        }
+        else if (end == End::Reset)
+        {
+            h.panel->RestartConnection();
+            EXPECT_FALSE (h.panel->IsSwitchPausing());
+            EXPECT_TRUE (BackToConnected (h, false));
+        }
+        else
+        {
+            h.panel.reset();
+            PumpMessages (50);
+        }
+        EXPECT_TRUE (h.boxes.empty()) << BoxTexts (h);
+    }
+}
+
 TEST (UpdateFlowFailure, DriverFolderWithOnlyDotNamesShowsErrorCode21AtOnce)
 {
     PanelHarness h;

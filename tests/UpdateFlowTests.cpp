@@ -56,9 +56,32 @@ namespace
         EXPECT_EQ (g_nFileSize.load(), 0x100000);
         ASSERT_TRUE (Press (h));
 
+        // While the module restarts the loop keeps turning with the link's timer stopped;
+        // "Browse..." and a drop do nothing then (a dialog would hide the box at the end).
+        const auto other = h.MakeImage ("other.bin", 0x20000);
+        int pauseTurns = 0, timerTurns = 0, dialogs = 0;
+        SetFileChooserHook ([&] { ++dialogs; return other; });
+        const auto duringPause = [&]
+        {
+            if (! h.panel->IsSwitchPausing())
+                return;
+            timerTurns += h.panel->GetJobRunner().GetLink().isTimerRunning() ? 1 : 0;
+            if (++pauseTurns == 1)
+            {
+                h.panel->GetBrowseButton()->triggerClick();
+                h.panel->GetBrowseButton()->filesDropped ({ other.getFullPathName() }, 5, 5);
+            }
+        };
         ProgressWatch watch;
-        ASSERT_TRUE (RunUntilBoxes (h, 1, 120000, &watch)) << Diagnose (h, module.get());
+        const bool ended = RunUntilBoxes (h, 1, 120000, &watch, duringPause);
+        SetFileChooserHook (nullptr);
+        ASSERT_TRUE (ended) << Diagnose (h, module.get());
         ASSERT_EQ (h.boxes.size(), 1u) << BoxTexts (h);
+        EXPECT_GT (pauseTurns, 10);
+        EXPECT_EQ (timerTurns, 0);
+        EXPECT_EQ (dialogs, 0);
+        EXPECT_EQ (h.panel->GetFileLabelText(), image.getFullPathName());
+        EXPECT_EQ (g_nFileSize.load(), 0x100000);
         EXPECT_EQ (h.boxes[0].text, kCompleted);
         EXPECT_EQ (h.quits.load(), 1);
         EXPECT_EQ (h.panel->GetImageBank(), bothMarkers ? 1 : 0);
