@@ -142,6 +142,12 @@ TEST (PanelConnection, TwoDevicesGiveTheWarningBoxWithItsTwoLinesAndChangeNothin
                                                         "\xe8\xbf\x9e\xe6\x8e\xa5,\xe8\xaf\xb7\xe7\xa1\xae\xe8\xae\xa4!"));
     EXPECT_EQ (panel.GetStatusText(), "Vorlenz module connected.");
     EXPECT_TRUE (panel.GetProgramButton()->isEnabled());
+
+    // Never beneath an open file dialog: the warning waits for a later cycle.
+    SetFileChooserHook ([&] { Deliver (panel, kTwoDevicesMessage); return juce::File(); });
+    panel.GetBrowseButton()->triggerClick();
+    SetFileChooserHook (nullptr);
+    EXPECT_EQ (h.boxes.size(), 1u);
 }
 
 TEST (PanelConnection, TwoLoaderModulesOnTheBusRaiseTheWarning)
