@@ -51,7 +51,9 @@ void Communication::CloseReadFile()
 bool Communication::FinishReadFile (bool written)
 {
     // Every byte must have reached the file: a full disk shows here at the latest.
-    bool ok = written && std::fflush (m_hReadFile) == 0;
+    // The file was written over from its start, not cut: what an earlier, longer
+    // read left behind the end goes now.
+    bool ok = written && SetFileLength (m_hReadFile, m_nTransferLength);
     ok = std::fclose (m_hReadFile) == 0 && ok;
     m_hReadFile = nullptr;
     return ok;
@@ -74,7 +76,11 @@ bool Communication::ReadToFile (const juce::String& path, int page, int flashOff
     {
         std::lock_guard<std::mutex> l (m_OpLock);
         CloseReadFile();
-        m_hReadFile = OpenFileW (path, "wb");
+        // Written over in place: cutting a file that is there only to be filled again
+        // costs more than the read of a block. A new file is made.
+        m_hReadFile = OpenFileW (path, "r+b");
+        if (m_hReadFile == nullptr)
+            m_hReadFile = OpenFileW (path, "wb");
         if (m_hReadFile == nullptr)
         {
             SetPendingError (20);

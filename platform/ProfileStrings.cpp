@@ -1,6 +1,7 @@
 #include "platform/ProfileStrings.h"
 #include "platform/AtomicFile.h"
 #include "platform/Paths.h"
+#include "platform/SystemCalls.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -139,7 +140,7 @@ namespace
     /** The whole file; false when it cannot be read. */
     bool ReadBytes (const juce::File& file, std::string& bytes)
     {
-        std::FILE* f = std::fopen (file.getFullPathName().toRawUTF8(), "rb");
+        std::FILE* f = OpenFileW (file.getFullPathName(), "rb");
         if (f == nullptr)
             return false;
         char chunk[65536];

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
 #include <sys/stat.h>
 #if JUCE_WINDOWS
@@ -12,6 +13,7 @@
  #include <io.h>
  #include <wchar.h>
 #else
+ #include <fcntl.h>
  #include <unistd.h>
 #endif
 
@@ -26,11 +28,14 @@ namespace
     bool StatOpenFile (std::FILE* file, FileInfo& info)     { return ::_fstat64 (::_fileno (file), &info) == 0; }
     bool IsFolder (const FileInfo& info)                    { return (info.st_mode & _S_IFMT) == _S_IFDIR; }
     bool IsRegular (const FileInfo& info)                   { return (info.st_mode & _S_IFMT) == _S_IFREG; }
+    bool IsCharDevice (const FileInfo& info)                { return (info.st_mode & _S_IFMT) == _S_IFCHR; }
+    // Opening does not wait here: a pipe without a free instance fails at once.
     std::FILE* OpenNative (const NativePath& path, const char* mode)
     {
         const juce::String wideMode (mode);
         return ::_wfopen (path.c_str(), wideMode.toWideCharPointer());
     }
+    bool CutAt (std::FILE* file, int64_t length)            { return ::_chsize_s (::_fileno (file), length) == 0; }
     bool StatLink (const NativePath& path, FileInfo& info)  { return StatPath (path, info); }
     bool Unlink (const NativePath& path)                    { return ::_wunlink (path.c_str()) == 0; }
     int SeekEnd (std::FILE* file)                           { return ::_fseeki64 (file, 0, SEEK_END); }
@@ -41,11 +46,32 @@ namespace
     using FileInfo = struct stat;
 
     NativePath ToNativePath (const juce::String& path)   { return StringToNativeName (path); }
-    bool StatPath (const NativePath& path, FileInfo& info)  { return ::stat (path.c_str(), &info) == 0; }
     bool StatOpenFile (std::FILE* file, FileInfo& info)     { return ::fstat (::fileno (file), &info) == 0; }
     bool IsFolder (const FileInfo& info)                    { return S_ISDIR (info.st_mode); }
     bool IsRegular (const FileInfo& info)                   { return S_ISREG (info.st_mode); }
-    std::FILE* OpenNative (const NativePath& path, const char* mode) { return std::fopen (path.c_str(), mode); }
+    bool IsCharDevice (const FileInfo& info)                { return S_ISCHR (info.st_mode); }
+    // Opened without waiting: a FIFO waits for its other end, a device may be slow to open.
+    std::FILE* OpenNative (const NativePath& path, const char* mode)
+    {
+        const bool both = std::strchr (mode, '+') != nullptr;
+        int flags = O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+        switch (mode[0])
+        {
+            case 'r': flags |= both ? O_RDWR : O_RDONLY; break;
+            case 'w': flags |= (both ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC; break;
+            case 'a': flags |= (both ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND; break;
+            default:  return nullptr;
+        }
+        const int fd = ::open (path.c_str(), flags, 0666);
+        if (fd < 0)
+            return nullptr;
+        const int status = ::fcntl (fd, F_GETFL);
+        std::FILE* file = status >= 0 && ::fcntl (fd, F_SETFL, status & ~O_NONBLOCK) == 0 ? ::fdopen (fd, mode) : nullptr;
+        if (file == nullptr)
+            ::close (fd);
+        return file;
+    }
+    bool CutAt (std::FILE* file, int64_t length)            { return ::ftruncate (::fileno (file), (off_t) length) == 0; }
     bool StatLink (const NativePath& path, FileInfo& info)  { return ::lstat (path.c_str(), &info) == 0; }
     bool Unlink (const NativePath& path)                    { return ::unlink (path.c_str()) == 0; }
     int SeekEnd (std::FILE* file)                           { return ::fseeko (file, 0, SEEK_END); }
@@ -66,22 +92,29 @@ std::FILE* OpenFileW (const juce::String& path, const char* mode)
     if (path.isEmpty() || mode == nullptr)
         return nullptr;
 
-    const auto native = ToNativePath (path);
-    FileInfo info {};
-    if (StatPath (native, info) && IsFolder (info))
-        return nullptr;
-
-    std::FILE* file = OpenNative (native, mode);
+    std::FILE* file = OpenNative (ToNativePath (path), mode);
     if (file == nullptr)
         return nullptr;
 
-    // The path may have been swapped for a folder between the two looks.
-    if (! StatOpenFile (file, info) || IsFolder (info))
+    // Looked at before anything is read or written: only a regular file (or a
+    // link to one) is read; a write may also go to a character device (/dev/null).
+    const bool writes = mode[0] != 'r' || std::strchr (mode, '+') != nullptr;
+    FileInfo info {};
+    if (! StatOpenFile (file, info) || ! (IsRegular (info) || (writes && IsCharDevice (info))))
     {
         std::fclose (file);
         return nullptr;
     }
     return file;
+}
+
+bool SetFileLength (std::FILE* file, int64_t length)
+{
+    FileInfo info {};
+    if (file == nullptr || length < 0 || std::fflush (file) != 0 || ! StatOpenFile (file, info))
+        return false;
+    // Only a regular file has a length to set.
+    return ! IsRegular (info) || CutAt (file, length);
 }
 
 bool DeleteFileW (const wchar_t* path)

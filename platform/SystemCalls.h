@@ -9,11 +9,15 @@
 #include "platform/DocumentOpener.h"
 #include "platform/PositionedRead.h"
 
-/** Opens a file by a wide path with an fopen mode ("rb", "wb"); null on failure.
-    Folders are refused. */
+/** Opens a file by a wide path with an fopen mode ("rb", "wb", "r+b"); null on
+    failure. Never waits: anything but a regular file (or a link to one) is
+    refused, except that a mode that writes also takes a character device. */
 std::FILE* OpenFileW (const wchar_t* path, const char* mode);
 /** Opens a file by a JUCE path string; null on failure. */
 std::FILE* OpenFileW (const juce::String& path, const char* mode);
+/** Sets the length of a file open for writing, after flushing it (a device
+    has none to set); false on failure. */
+bool SetFileLength (std::FILE* file, int64_t length);
 /** Deletes a file; a missing file is no error. Returns true when the file is gone. */
 bool DeleteFileW (const wchar_t* path);
 /** Milliseconds since an arbitrary start, 32 bits, wrapping like a tick counter. */

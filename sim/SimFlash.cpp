@@ -1,6 +1,7 @@
 #include "sim/SimFlash.h"
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 bool SimFlash::allEqual (const uint8_t* data, size_t size)
 {
@@ -152,6 +153,10 @@ bool SimFlash::loadFrom (const juce::File& file)
     clear();
     if (! file.exists())
         return true;
+    // Anything but a regular file (a FIFO would wait for a writer) is no flash.
+    std::error_code error;
+    if (! std::filesystem::is_regular_file (std::filesystem::u8path (file.getFullPathName().toRawUTF8()), error))
+        return false;
     juce::FileInputStream in (file);
     if (! in.openedOk())
         return false;

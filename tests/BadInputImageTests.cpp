@@ -4,6 +4,7 @@
 // name another file). Non-ASCII names go through a whole update.
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include "tests/LonelyFifo.h"
 #include "tests/PanelTestSupport.h"
 
 namespace
@@ -97,7 +98,7 @@ TEST (BadInputImage, TheFullImageSizeIsExactAndSizesFrom2GiBOnAreRefused)
     }
 }
 
-TEST (BadInputImage, AFolderNamedLikeAnImageIsNoImage)
+TEST (BadInputImage, AFolderOrAFifoNamedLikeAnImageIsNoImageAndRefusedAtOnce)
 {
     PanelHarness h;
     h.AddModule();
@@ -107,10 +108,18 @@ TEST (BadInputImage, AFolderNamedLikeAnImageIsNoImage)
 
     const auto folder = h.folder.getChildFile ("folder.bin");
     ASSERT_TRUE (folder.createDirectory());
-    h.Choose (folder);
-    EXPECT_EQ (paneltest::TakeLog (panel), kNoFile);
-    EXPECT_EQ (g_nFileSize.load(), 0);
-    ProgramExpectingBox (h, "Error Code 23\n");
+    // A FIFO waits for a writer when it is opened: the window would wait with it.
+    LonelyFifo fifo (h.folder.getChildFile ("pipe.bin"));
+    ASSERT_TRUE (fifo.Made());
+    for (const auto& chosen : { folder, h.folder.getChildFile ("pipe.bin") })
+    {
+        SCOPED_TRACE (chosen.getFileName());
+        h.Choose (chosen);
+        EXPECT_EQ (paneltest::TakeLog (panel), kNoFile);
+        EXPECT_EQ (g_nFileSize.load(), 0);
+        ProgramExpectingBox (h, "Error Code 23\n");
+    }
+    EXPECT_FALSE (fifo.Rescued());
 }
 
 TEST (BadInputImage, AnImageWithoutReadPermissionIsNoImage)

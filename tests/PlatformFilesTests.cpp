@@ -10,6 +10,7 @@
 #include "platform/ProgramFolder.h"
 #include "platform/SystemCalls.h"
 #include "PlatformTestFolder.h"
+#include "LonelyFifo.h"
 
 using namespace storetest;
 
@@ -186,13 +187,42 @@ TEST (PlatformFiles, AnInstalledProgramReadsItsSharedFolderAndWritesInTheUsersFo
     SetProgramFolderForTests (juce::File());
 }
 
-TEST (PlatformFiles, OpenRefusesFoldersAndDeleteAcceptsMissingFiles)
+TEST (PlatformFiles, OpenTakesOnlyRegularFilesWithoutWaitingAndDeleteAcceptsMissingFiles)
 {
     TestFolder dir;
     const auto folder = dir.Child ("image.bin");
     folder.createDirectory();
-    EXPECT_EQ (OpenFileW (folder.getFullPathName(), "rb"), nullptr);
-    EXPECT_EQ (OpenFileW (folder.getFullPathName(), "wb"), nullptr);
+    LonelyFifo fifo (dir.Child ("pipe.bin"));
+    ASSERT_TRUE (fifo.Made());
+    const auto linked = dir.Child ("linked.bin");
+    ASSERT_TRUE (dir.WriteText ("target.bin", "data").createSymbolicLink (linked, true));
+
+    // A write may go to a character device; a read takes a regular file or a link to one.
+    struct Case { juce::String path; const char* mode; bool opens; };
+    const Case cases[] = {
+        { folder.getFullPathName(), "rb", false }, { folder.getFullPathName(), "wb", false },
+        { dir.Child ("pipe.bin").getFullPathName(), "rb", false }, { dir.Child ("pipe.bin").getFullPathName(), "wb", false },
+        { dir.Child ("pipe.bin").getFullPathName(), "r+b", false },
+        { "/dev/zero", "rb", false }, { "/dev/null", "wb", true }, { linked.getFullPathName(), "rb", true },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.path + " " + c.mode);
+        std::FILE* f = OpenFileW (c.path, c.mode);
+        EXPECT_EQ (f != nullptr, c.opens);
+        if (f != nullptr)
+            std::fclose (f);
+    }
+    EXPECT_FALSE (fifo.Rescued());
+
+    // A file written over in place keeps its bytes until its length is set.
+    std::FILE* over = OpenFileW (linked.getFullPathName(), "r+b");
+    ASSERT_NE (over, nullptr);
+    EXPECT_EQ (std::fputc ('D', over), 'D');
+    EXPECT_TRUE (SetFileLength (over, 2));
+    std::fclose (over);
+    EXPECT_EQ (linked.loadFileAsString(), "Da");
+
     EXPECT_FALSE (DeleteFileW (folder.getFullPathName().toWideCharPointer()));
     EXPECT_TRUE (folder.isDirectory());
 
