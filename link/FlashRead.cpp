@@ -43,6 +43,11 @@ void Communication::CloseReadFile()
 {
     if (m_hReadFile != nullptr)
     {
+        // A read that did not finish leaves only what it stored, as a new file
+        // would: nothing an earlier, longer read left stays behind it.
+        const long stored = std::ftell (m_hReadFile);
+        if (stored >= 0)
+            SetFileLength (m_hReadFile, stored);
         std::fclose (m_hReadFile);
         m_hReadFile = nullptr;
     }

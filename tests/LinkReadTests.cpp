@@ -147,6 +147,7 @@ TEST (LinkRead, EleventhTimeOutEndsTheReadAndClosesItsFile)
 {
     ReadRig rig;
     ASSERT_TRUE (rig.ReadyForFlash (kSmallFlash));
+    rig.Read (0, 0x2000);
     bool openAtBox = true;
     rig.onBox = [&] (const juce::String&) { openAtBox = rig.link->IsReadFileOpen(); };
     rig.module->dropNextReplies (SimCommand::ReadBlock, 11);
@@ -158,6 +159,7 @@ TEST (LinkRead, EleventhTimeOutEndsTheReadAndClosesItsFile)
     EXPECT_EQ (rig.module->receivedCount (SimCommand::ReadBlock), 11);
     EXPECT_FALSE (openAtBox);
     EXPECT_FALSE (rig.link->isTimerRunning());
+    EXPECT_EQ (rig.out.getSize(), 0);   // the earlier read's bytes are not passed off as this one's
 
     // The next read has a fresh allowance and a fresh file.
     from = rig.Read (0x1000, 0x1000);
