@@ -123,6 +123,9 @@ void JobSession::OnBox (juce::MessageBoxIconType icon, const juce::String& text)
 {
     if (m_nStatus >= 0)
         return;
+    // The log's text still gathering comes before the box's line.
+    if (m_pPanel != nullptr)
+        m_pPanel->GetLogText();
     if (icon == juce::MessageBoxIconType::WarningIcon)
     {
         // Two modules answer: the window warns and goes on with the first.

@@ -300,6 +300,7 @@ TEST (UpdateFlow, StrayEntriesBeforeTheDriverAreSkippedWithTheirReasonAndNeverSe
     EXPECT_EQ (CountBefore (*module, SimCommand::LoadDriver, SimCommand::EraseSector), 3);
     const auto sent = module->driver(), wanted = PanelHarness::Bytes (right);
     EXPECT_TRUE (sent.size() >= wanted.size() && std::equal (wanted.begin(), wanted.end(), sent.begin()));
+    h.panel->GetLogText();   // text still gathering goes to the recorder too
     const auto log = recorder.text;
     for (const auto& s : strays)
         EXPECT_TRUE (log.contains (s.logged)) << s.logged << "\nlog:\n" << log;
