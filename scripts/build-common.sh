@@ -9,6 +9,20 @@ KESTRAVA_JOBS=${KESTRAVA_JOBS:-2}
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}
 export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 
+# install_unless_skipped <script name> [arguments...]: the one option of the
+# build scripts, --skip-install; without it, missing Debian packages are installed.
+install_unless_skipped() {
+    local name=$1 skip=0 arg
+    shift
+    for arg in "$@"; do
+        case "$arg" in
+            --skip-install) skip=1 ;;
+            *) echo "$name: unknown option $arg" >&2; exit 2 ;;
+        esac
+    done
+    [ "$skip" -eq 1 ] || bash scripts/install-deps.sh
+}
+
 # configure_tree <build dir> [cmake options...]
 # Configures a build tree with Ninja; an existing tree keeps its generator.
 configure_tree() {

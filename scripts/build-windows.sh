@@ -14,14 +14,7 @@ cd "$(dirname "$0")/.."
 source scripts/build-common.sh
 source scripts/windows-deps.sh
 
-skip_install=0
-for arg in "$@"; do
-    case "$arg" in
-        --skip-install) skip_install=1 ;;
-        *) echo "build-windows: unknown option $arg" >&2; exit 2 ;;
-    esac
-done
-[ "$skip_install" -eq 1 ] || bash scripts/install-deps.sh
+install_unless_skipped build-windows "$@"
 
 toolchain=$PWD/packaging/windows-x64-mingw.cmake
 tree=build-windows

@@ -12,14 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/build-common.sh
 
-skip_install=0
-for arg in "$@"; do
-    case "$arg" in
-        --skip-install) skip_install=1 ;;
-        *) echo "package-deb: unknown option $arg" >&2; exit 2 ;;
-    esac
-done
-[ "$skip_install" -eq 1 ] || bash scripts/install-deps.sh
+install_unless_skipped package-deb "$@"
 
 configure_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 build_tree build Kestrava KestravaDemo kestrava-cli kestrava_demo_data MakeIcons
