@@ -9,10 +9,6 @@ JUCE_CREATE_APPLICATION_DEFINE (JUCEDemoApplication)
 
 int main (int argc, char* argv[])
 {
-    const int status = RunStartOptions (argc, argv, { kAppName, kAppVersion, &MakeSystemMidiPortSource });
-    if (status >= 0)
-        return status;
-    juce::JUCEApplicationBase::createInstance = &juce_CreateApplication;
-    return juce::JUCEApplicationBase::main (argc, (const char**) argv);
+    return RunProgram (argc, argv, { kAppName, kAppVersion, &MakeSystemMidiPortSource }, &juce_CreateApplication);
 }
 #endif

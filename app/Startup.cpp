@@ -87,3 +87,13 @@ int RunStartOptions (int argc, char** argv, const ProgramStart& program)
     std::fprintf (stderr, "%s: unknown option %s (see %s --help)\n", program.name, option, program.name);
     return 2;
 }
+
+int RunProgram (int argc, char** argv, const ProgramStart& program,
+                juce::JUCEApplicationBase::CreateInstanceFunction create)
+{
+    const int status = RunStartOptions (argc, argv, program);
+    if (status >= 0)
+        return status;
+    juce::JUCEApplicationBase::createInstance = create;
+    return juce::JUCEApplicationBase::main (argc, (const char**) argv);
+}

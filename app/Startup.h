@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <juce_events/juce_events.h>
 #include "link/MidiPorts.h"
 
 /** The program being started. */
@@ -22,3 +23,9 @@ int RunStartOptions (int argc, char** argv, const ProgramStart& program);
 
 /** Prints every port of `source`, one line each: direction, backend, identifier, name. */
 void PrintMidiPorts (MidiPortSource& source, std::FILE* out);
+
+/** The program's main: an option that needs no window is carried out (or the
+    missing display reported) and its status returned; otherwise the JUCE
+    application that `create` makes runs. */
+int RunProgram (int argc, char** argv, const ProgramStart& program,
+                juce::JUCEApplicationBase::CreateInstanceFunction create);

@@ -89,10 +89,6 @@ int main (int argc, char* argv[])
         std::shared_ptr<SimulatedModule> module;
         return std::shared_ptr<MidiPortSource> (MakeDemoBus (module));
     };
-    const int status = RunStartOptions (argc, argv, { "KestravaDemo", kAppVersion, ports });
-    if (status >= 0)
-        return status;
-    juce::JUCEApplicationBase::createInstance = &juce_CreateApplication;
-    return juce::JUCEApplicationBase::main (argc, (const char**) argv);
+    return RunProgram (argc, argv, { "KestravaDemo", kAppVersion, ports }, &juce_CreateApplication);
 }
 #endif

@@ -16,6 +16,7 @@
 #include "datagen/DemoImages.h"
 #include "datagen/DemoLogo.h"
 #include "datagen/HelpPdf.h"
+#include "datagen/WriteGenerated.h"
 #include <juce_gui_basics/juce_gui_basics.h>
 #include <iostream>
 
@@ -23,12 +24,7 @@ namespace
 {
 bool Write (const juce::File& file, const juce::MemoryBlock& data)
 {
-    if (data.isEmpty() || ! file.getParentDirectory().createDirectory() || ! file.replaceWithData (data.getData(), data.getSize()))
-    {
-        std::cerr << "MakeDemoData: cannot write " << file.getFullPathName() << "\n";
-        return false;
-    }
-    return true;
+    return WriteGenerated ("MakeDemoData", file, data);
 }
 
 bool WriteDrivers (const juce::File& folder)

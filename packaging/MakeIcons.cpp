@@ -3,6 +3,7 @@
 // writes <folder>/hicolor/<N>x<N>/apps/kestrava.png for the usual sizes and
 // <folder>/hicolor/scalable/apps/kestrava.svg, the same shapes as SVG.
 #include "demo/datagen/DemoLogo.h"
+#include "demo/datagen/WriteGenerated.h"
 #include <juce_gui_basics/juce_gui_basics.h>
 #include <iostream>
 
@@ -10,12 +11,7 @@ namespace
 {
     bool Write (const juce::File& file, const juce::MemoryBlock& data)
     {
-        if (data.isEmpty() || ! file.getParentDirectory().createDirectory() || ! file.replaceWithData (data.getData(), data.getSize()))
-        {
-            std::cerr << "MakeIcons: cannot write " << file.getFullPathName() << "\n";
-            return false;
-        }
-        return true;
+        return WriteGenerated ("MakeIcons", file, data);
     }
 }
 

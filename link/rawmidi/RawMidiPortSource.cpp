@@ -2,7 +2,6 @@
 #include <set>
 #include "link/JuceMidiPorts.h"
 #include "link/QueuedOutPort.h"
-#include "link/rawmidi/AlsaErrors.h"
 #include "link/rawmidi/AlsaRawMidi.h"
 #include "link/rawmidi/FdMidiPorts.h"
 
@@ -13,10 +12,9 @@ namespace
     class RawMidiPortSource : public MidiPortSource
     {
     public:
-        RawMidiPortSource() { InstallAlsaErrorHandler(); }
-
-        /** What alsa-lib reported since the last call (the sequencer it could not reach). */
-        juce::String takeNotice() override { return juce::String::fromUTF8 (TakeAlsaNotice().c_str()); }
+        /** What alsa-lib reported since the last call (the sequencer it could not reach);
+            the JUCE source routes alsa-lib's errors for both. */
+        juce::String takeNotice() override { return m_pSequencer->takeNotice(); }
 
         MidiPortList listPorts() override
         {
