@@ -82,6 +82,14 @@ namespace
         large[kLogBufferUnits - 1] = 0;
         return juce::String (large.data());
     }
+
+    /** The notification of one piece of log text, numbered in the order of the pieces. */
+    class LogNotify : public NotifyMessage
+    {
+    public:
+        explicit LogNotify (juce::uint64 number) : NotifyMessage (kLogAppendMessage, 0, 0), nNumber (number) {}
+        const juce::uint64 nNumber;   ///< the piece's number
+    };
 }
 
 void CLogger::SetEditor (CLogEditor* editor)
@@ -142,8 +150,8 @@ void CLogger::Clear()
 {
     if (auto* editor = m_pEditor.load())
     {
-        // Only what the pane shows goes: text gathered but not yet shown follows.
-        editor->clear();
+        // What was delivered before goes, shown or not; text still on its way follows.
+        editor->ClearTaken();
         editor->setFont (juce::Font (14.0f, juce::Font::plain));
     }
 }
@@ -173,26 +181,34 @@ CLogEditor::~CLogEditor()
 
 void CLogEditor::Append (const juce::String& text)
 {
+    juce::uint64 number;
     {
         std::lock_guard<std::mutex> l (m_PendingLock);
-        m_strPending += text;
+        number = ++m_nLastNumber;
+        m_Posted.push_back ({ number, text });
     }
-    if (! m_bFlushPosted.exchange (true))
-        postMessage (new NotifyMessage (kLogAppendMessage, 0, 0));
+    postMessage (new LogNotify (number));
 }
 
 void CLogEditor::FlushPending()
 {
-    juce::String text;
     {
         std::lock_guard<std::mutex> l (m_PendingLock);
-        std::swap (text, m_strPending);
-        m_bFlushPosted = false;
+        for (const auto& piece : m_Posted)
+            m_strTaken += piece.strText;
+        m_Posted.clear();
     }
+    InsertTaken();
+}
+
+void CLogEditor::InsertTaken()
+{
     stopTimer();
     m_nDeferredSince = 0;
-    if (text.isEmpty())
+    if (m_strTaken.isEmpty())
         return;
+    juce::String text;
+    std::swap (text, m_strTaken);
     setCaretPosition (getTotalNumChars());
     insertTextAtCaret (text);
     m_nLastAppend = juce::Time::getMillisecondCounter();
@@ -200,15 +216,36 @@ void CLogEditor::FlushPending()
         m_Mirror (text);
 }
 
+void CLogEditor::ClearTaken()
+{
+    stopTimer();
+    m_nDeferredSince = 0;
+    juce::String dropped;
+    std::swap (dropped, m_strTaken);
+    clear();
+    if (m_Mirror && dropped.isNotEmpty())
+        m_Mirror (dropped);
+}
+
 void CLogEditor::handleMessage (const juce::Message& message)
 {
-    const auto* notify = AsNotify (message);
-    if (notify == nullptr || notify->intParameter1 != kLogAppendMessage)
+    const auto* log = dynamic_cast<const LogNotify*> (&message);
+    if (log == nullptr)
         return;
+    {
+        // Pieces arrive in the order of their numbers; a notification that
+        // overtook an earlier one's brings that one's text along.
+        std::lock_guard<std::mutex> l (m_PendingLock);
+        while (! m_Posted.empty() && m_Posted.front().nNumber <= log->nNumber)
+        {
+            m_strTaken += m_Posted.front().strText;
+            m_Posted.pop_front();
+        }
+    }
 
     // Never at once: the notification this text came ahead of (a step that
     // finished, say) is handled first.
-    if (! isTimerRunning())
+    if (m_strTaken.isNotEmpty() && ! isTimerRunning())
     {
         const auto since = juce::Time::getMillisecondCounter() - m_nLastAppend;
         startTimer (since >= (juce::uint32) kMinAppendMs ? 1 : kMinAppendMs - (int) since);
@@ -228,5 +265,5 @@ void CLogEditor::timerCallback()
             return;
         }
     }
-    FlushPending();
+    InsertTaken();
 }

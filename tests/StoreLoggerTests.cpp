@@ -78,10 +78,12 @@ TEST (StoreLogger, TextFromAnotherThreadArrivesInOrder)
 TEST (StoreLogger, ClearEmptiesThePaneAndRestoresThePlainFont)
 {
     LogCapture c;
+    juce::String mirrored;
+    c.pane.SetMirror ([&] (const juce::String& t) { mirrored += t; });
     c.log.Print ("old\n");
     ASSERT_EQ (c.Text(), "old\n");
     c.pane.setFont (juce::Font (30.0f, juce::Font::bold));
-    // Text posted before the Clear but not shown yet appears after it.
+    // Text posted before the Clear but not delivered yet appears after it.
     c.log.Print ("posted before\n");
     c.log.Clear();
     EXPECT_TRUE (c.pane.isEmpty());
@@ -89,6 +91,32 @@ TEST (StoreLogger, ClearEmptiesThePaneAndRestoresThePlainFont)
     EXPECT_EQ (c.Text(), "posted before\nnew\n");
     EXPECT_FLOAT_EQ (c.pane.getFont().getHeight(), 14.0f);
     EXPECT_FALSE (c.pane.getFont().isBold());
+
+    // A workflow that starts on a finished step clears: the text delivered before
+    // that step's notification goes, though the pane held it back for the step.
+    struct Workflow : juce::MessageListener
+    {
+        CLogger* log = nullptr;
+        bool started = false;
+        void handleMessage (const juce::Message& m) override
+        {
+            if (auto* n = AsNotify (m))
+                n->Taken();
+            started = true;
+            log->Clear();
+            log->Print ("Sending flash driver...\n");
+        }
+    };
+    Workflow workflow;
+    workflow.log = &c.log;
+    c.pane.clear();
+    c.log.Print ("Check flash OK.\n");
+    workflow.postMessage (new NotifyMessage (kStepDoneMessage));
+    c.log.Print ("posted behind the step\n");
+    ASSERT_TRUE (RunLoopUntil ([&] { return workflow.started; }));
+    EXPECT_EQ (c.Text(), "posted behind the step\nSending flash driver...\n");
+    // What a Clear drops still reaches the mirror, in its place.
+    EXPECT_TRUE (mirrored.contains ("Check flash OK.\nposted behind the step\nSending flash driver...\n")) << mirrored;
 }
 
 TEST (StoreLogger, WithoutAPaneNothingHappensAndOtherMessagesAreIgnored)

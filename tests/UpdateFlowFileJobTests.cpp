@@ -79,7 +79,7 @@ TEST (UpdateFlowFileJob, LoaderModeModuleAndSmallFileGetTheFileWorkflowUpToTheEn
     for (auto& f : scratch)
         EXPECT_FALSE (f.exists()) << f.getFullPathName();
     const auto log = h.panel->GetLogText();
-    EXPECT_TRUE (EndsWithElapsedTime (log)) << log;
+    EXPECT_TRUE (IsJobLog (log)) << log;
     EXPECT_LE (ElapsedMs (log), (int64_t) wall);
     EXPECT_EQ (log.indexOf ("Compare FAIL"), -1);
     EXPECT_FALSE (h.panel->GetJobRunner().GetLink().isTimerRunning());

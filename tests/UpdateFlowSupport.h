@@ -223,10 +223,14 @@ inline std::string Diagnose (const PanelHarness& h, const SimulatedModule* m = n
     return s.toStdString();
 }
 
-/** Whether the log's last line is an elapsed time "hh:mm:ss.mmm". */
-inline bool EndsWithElapsedTime (const juce::String& log)
+/** Whether the log holds the last workflow's text alone, as its Clear left it: the
+    range check's note on the length (written as the workflow started, so after the
+    Clear), its first step's "Sending flash driver...\n", and at the end the elapsed
+    time "hh:mm:ss.mmm". */
+inline bool IsJobLog (const juce::String& log)
 {
-    if (! log.endsWithChar ('\n'))
+    if (! log.startsWith ("Program length is set to ") || ! log.endsWithChar ('\n')
+        || ! log.fromFirstOccurrenceOf ("\n", false, false).startsWith ("Sending flash driver...\n"))
         return false;
     const auto line = log.dropLastCharacters (1).fromLastOccurrenceOf ("\n", false, false);
     if (line.length() != 12)
