@@ -59,10 +59,9 @@ void MainComponent::OnProgramClicked()
     g_hFind = FindFirstEntry (g_szDriverSearch, &g_FindData);
     if (g_hFind == nullptr)
         return;
-    // The log starts afresh with the search, so that it keeps the entries the search passes over.
-    m_Logger.Clear();
     if (! SeekDriverEntry (false))
     {
+        // The log stays as it was, with the entries the search passed over.
         link.StopTimer();
         ShowErrorBox ("Error Code 21\n");
         DeliverStop();
@@ -70,6 +69,9 @@ void MainComponent::OnProgramClicked()
         g_hFind = nullptr;
         return;
     }
+    // The lines about the entries passed over are still on their way to the
+    // pane: they follow the Clear and open the new log.
+    m_Logger.Clear();
 
     if (g_nDeviceFamily == 1)
     {

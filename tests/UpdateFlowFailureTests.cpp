@@ -100,12 +100,14 @@ TEST (UpdateFlowFailure, ACloseAResetOrThePanelGoingDuringTheSwitchPauseEndItThe
     }
 }
 
-TEST (UpdateFlowFailure, DriverFolderWithOnlyDotNamesShowsErrorCode21AtOnce)
+TEST (UpdateFlowFailure, DriverFolderWithNothingToTryShowsErrorCode21AtOnceAndKeepsTheLog)
 {
     PanelHarness h;
     auto drivers = h.folder.getChildFile ("Drivers");
     ASSERT_TRUE (drivers.deleteRecursively() && drivers.createDirectory());
-    ASSERT_TRUE (h.folder.getChildFile ("QvDoc/Special.bin").copyFileTo (drivers.getChildFile (".hidden.bin")));
+    // Nothing the catalog counts (no ".bin" name), a driver under a dot name, a note.
+    ASSERT_TRUE (h.folder.getChildFile ("QvDoc/Special.bin").copyFileTo (drivers.getChildFile (".hidden")));
+    ASSERT_TRUE (drivers.getChildFile ("notes.txt").replaceWithText ("old drivers are elsewhere\n"));
     auto module = h.bus->addModule (ModuleConfig (SimMode::Loader));
     h.Start();
     ASSERT_TRUE (h.WaitConnected());
@@ -118,6 +120,10 @@ TEST (UpdateFlowFailure, DriverFolderWithOnlyDotNamesShowsErrorCode21AtOnce)
     EXPECT_EQ (g_hFind, nullptr);
     EXPECT_TRUE (BackToConnected (h));
     EXPECT_EQ (h.boxes.size(), 1u) << BoxTexts (h);
+    // The log keeps what start-up wrote, and says what the search passed over.
+    const auto log = h.panel->GetLogText();
+    EXPECT_TRUE (log.startsWith ("No flash driver found.")) << log;
+    EXPECT_TRUE (log.contains ("Skipped notes.txt: it holds no sector table.\n")) << log;
 }
 
 TEST (UpdateFlowFailure, MissingDataFilesOrNoUpdateForTheMcuStopTheModelUpdateBeforeAnythingIsWritten)
