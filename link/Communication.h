@@ -163,6 +163,7 @@ private:
     void OnReadTimeout();
     void CloseReadFile();
     bool FinishReadFile (bool written);
+    bool CloseReadFileAt (int64_t length);
     bool RefuseRead (const juce::String& why);
     bool EndCompare (int errorCode);
     int64_t FlashSize() const;
@@ -206,6 +207,7 @@ private:
     std::atomic<bool> m_bSending { false };
     std::atomic<bool> m_bFound { false };
     std::FILE* m_hReadFile = nullptr;
+    juce::String m_strReadPath;                // the path m_hReadFile was opened by
     int m_nBlockFill = 0;
     bool m_bBlockOverflow = false;
     int m_nReadRetries = 0;

@@ -41,16 +41,11 @@ namespace
 
 void Communication::CloseReadFile()
 {
+    // A read that did not finish leaves only what it stored, as a new file
+    // would: nothing an earlier, longer read left stays behind it. Bytes that
+    // cannot be flushed were not stored, and where they end cannot be told.
     if (m_hReadFile != nullptr)
-    {
-        // A read that did not finish leaves only what it stored, as a new file
-        // would: nothing an earlier, longer read left stays behind it.
-        const long stored = std::ftell (m_hReadFile);
-        if (stored >= 0)
-            SetFileLength (m_hReadFile, stored);
-        std::fclose (m_hReadFile);
-        m_hReadFile = nullptr;
-    }
+        CloseReadFileAt (std::fflush (m_hReadFile) == 0 ? (int64_t) std::ftell (m_hReadFile) : -1);
 }
 
 bool Communication::FinishReadFile (bool written)
@@ -58,10 +53,28 @@ bool Communication::FinishReadFile (bool written)
     // Every byte must have reached the file: a full disk shows here at the latest.
     // The file was written over from its start, not cut: what an earlier, longer
     // read left behind the end goes now.
-    bool ok = written && SetFileLength (m_hReadFile, m_nTransferLength);
+    if (! written)
+    {
+        CloseReadFile();
+        return false;
+    }
+    return CloseReadFileAt (m_nTransferLength);
+}
+
+bool Communication::CloseReadFileAt (int64_t length)
+{
+    // A file that cannot be made to hold exactly these bytes (-1: unknown) holds
+    // nothing anybody may take for what was read: it is removed. A device is left be.
+    const bool regular = IsRegularFile (m_hReadFile);
+    bool ok = length >= 0 && SetFileLength (m_hReadFile, length);
     ok = std::fclose (m_hReadFile) == 0 && ok;
     m_hReadFile = nullptr;
-    return ok;
+    if (ok || ! regular)
+        return ok;
+    const bool removed = DeleteFileW (m_strReadPath.toWideCharPointer());
+    Log ((m_strReadPath + (removed ? " could not be written: it was removed.\n"
+                                   : " could not be written, nor removed: it does not hold what was read.\n")).toRawUTF8());
+    return false;
 }
 
 bool Communication::RefuseRead (const juce::String& why)
@@ -86,6 +99,7 @@ bool Communication::ReadToFile (const juce::String& path, int page, int flashOff
         m_hReadFile = OpenFileW (path, "r+b");
         if (m_hReadFile == nullptr)
             m_hReadFile = OpenFileW (path, "wb");
+        m_strReadPath = path;
         if (m_hReadFile == nullptr)
         {
             SetPendingError (20);

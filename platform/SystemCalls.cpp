@@ -117,6 +117,12 @@ bool SetFileLength (std::FILE* file, int64_t length)
     return ! IsRegular (info) || CutAt (file, length);
 }
 
+bool IsRegularFile (std::FILE* file)
+{
+    FileInfo info {};
+    return file != nullptr && StatOpenFile (file, info) && IsRegular (info);
+}
+
 bool DeleteFileW (const wchar_t* path)
 {
     if (path == nullptr || path[0] == 0)

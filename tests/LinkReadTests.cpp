@@ -1,7 +1,9 @@
 // Reading the module's flash into a file (lengths, the flash end, time-out
 // and checksum retries with their limit), comparing files, and a whole
 // program, read-back and compare through the simulated module.
+#include <csignal>
 #include <future>
+#include <sys/resource.h>
 #include <gtest/gtest.h>
 #include "tests/LinkTestRig.h"
 
@@ -15,6 +17,33 @@ namespace
     {
         return std::vector<uint8_t> (v.begin() + (long) from, v.begin() + (long) (from + n));
     }
+
+    /** While it lives, files cannot grow beyond `limit` bytes, as on a disk that is
+        full there (0: no limit). A write beyond fails instead of ending the process. */
+    struct FileSizeLimit
+    {
+        explicit FileSizeLimit (rlim_t limit)
+        {
+            if (limit == 0)
+                return;
+            previous = std::signal (SIGXFSZ, SIG_IGN);
+            active = ::getrlimit (RLIMIT_FSIZE, &saved) == 0;
+            rlimit lower = saved;
+            lower.rlim_cur = limit;
+            active = active && ::setrlimit (RLIMIT_FSIZE, &lower) == 0;
+            EXPECT_TRUE (active);
+        }
+        ~FileSizeLimit()
+        {
+            if (active)
+                ::setrlimit (RLIMIT_FSIZE, &saved);
+            if (previous != SIG_ERR)
+                std::signal (SIGXFSZ, previous);
+        }
+        rlimit saved {};
+        bool active = false;
+        void (*previous) (int) = SIG_ERR;   // the handler before, once replaced
+    };
 
     struct ReadRig : Rig
     {
@@ -108,26 +137,59 @@ TEST (LinkRead, AReadFileThatCannotBeCreatedOrWrittenIsErrorCode20)
         GTEST_SKIP() << "no /dev/full here";
 
     // A block is stored after the next one is requested: that request is the last.
-    struct Case { const char* name; juce::File file; int length; bool failsAtOnce; int requests; };
+    // A regular file is written over an earlier, longer one, on a disk that fills
+    // at `limit` bytes (when the requests stop there depends on the C library's buffer).
+    struct Case { const char* name; juce::File file; int length; bool failsAtOnce; int requests; rlim_t limit; };
     const Case cases[] = {
-        { "cannot be created", rig.folder.getChildFile ("none/read.bin"), 0x1000, true, 0 },
-        { "disk full at a block", full, 0x3000, false, 2 },
-        { "disk full when the file is closed", full, 0x800, false, 1 },
+        { "cannot be created", rig.folder.getChildFile ("none/read.bin"), 0x1000, true, 0, 0 },
+        { "disk full at a block", full, 0x3000, false, 2, 0 },
+        { "disk full when the file is closed", full, 0x800, false, 1, 0 },
+        { "over a longer file, disk full at a block", rig.out, 0x3000, false, -1, 0x1800 },
+        { "over a longer file, disk full when the file is closed", rig.out, 0x1800, false, -1, 0x1400 },
     };
     for (const auto& c : cases)
     {
         SCOPED_TRACE (c.name);
+        const std::vector<uint8_t> earlier (0x4000, 0xEE);
+        if (c.limit != 0)
+        {
+            ASSERT_TRUE (c.file.replaceWithData (earlier.data(), earlier.size()));
+        }
         rig.module->clearRecords();
         bool failed = ! c.failsAtOnce;
-        const auto from = rig.RunStep ([&] { return rig.link->ReadToFile (c.file.getFullPathName(), 0, 0, c.length); }, &failed);
+        size_t from = 0;
+        {
+            const FileSizeLimit disk (c.limit);
+            from = rig.RunStep ([&] { return rig.link->ReadToFile (c.file.getFullPathName(), 0, 0, c.length); }, &failed);
+        }
         EXPECT_EQ (failed, c.failsAtOnce);
         EXPECT_EQ (rig.timeline.Boxes (from), juce::StringArray ("Error Code 20\n"));
         EXPECT_LT (rig.timeline.Find (kBoxEvent, -1, from), rig.timeline.Find (kStepStartMessage, 1, from));
         EXPECT_EQ (rig.timeline.Count (kStepDoneMessage, -1, from), 0);
         EXPECT_EQ (rig.timeline.FindLog ("Read finished.", from), -1);
-        EXPECT_EQ (rig.module->receivedCount (SimCommand::ReadBlock), c.requests);
+        if (c.requests >= 0)
+        {
+            EXPECT_EQ (rig.module->receivedCount (SimCommand::ReadBlock), c.requests);
+        }
         EXPECT_FALSE (rig.link->IsReadFileOpen());
         EXPECT_FALSE (rig.link->isTimerRunning());
+
+        // The file holds the bytes this read stored and nothing of the earlier one,
+        // or, where that could not be written, it is gone and the log says so.
+        if (c.limit == 0)
+            continue;
+        const auto log = rig.timeline.Log (from);
+        if (c.file.existsAsFile())
+        {
+            const auto kept = Rig::ReadFile (c.file);
+            EXPECT_LE (kept.size(), (size_t) c.length);
+            EXPECT_EQ (kept, Slice (rig.flash, 0, kept.size()));
+            EXPECT_FALSE (log.contains ("removed")) << log;
+        }
+        else
+        {
+            EXPECT_TRUE (log.contains ("read.bin could not be written: it was removed.\n")) << log;
+        }
     }
 }
 
