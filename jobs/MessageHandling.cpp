@@ -11,6 +11,7 @@ namespace
     const juce::Colour kSearchingColour (128, 0, 0);
     const juce::Colour kConnectedColour (0, 0, 255);
     constexpr uint32_t kSwitchPauseMs = 3600;   // from the restart command to the loader probe
+    constexpr int kSearchCycles = 90;           // unanswered probe cycles before the time-out box
     const char* const kTwoDevicesText = "Two or more devices, please confirm.    \n\xe5\xa4\x9a\xe4\xb8\xaa\xe8\xae\xbe\xe5\xa4\x87\xe8\xbf\x9e\xe6\x8e\xa5,\xe8\xaf\xb7\xe7\xa1\xae\xe8\xae\xa4!";
 }
 
@@ -48,12 +49,15 @@ void MainComponent::OnConnectionMessage (const NotifyMessage& m)
     switch (m.intParameter1)
     {
         case kNotFoundMessage:
-            g_nSearchTicks = (uint8_t) (g_nSearchTicks + 1);
+            // Counted up to the bound and no further: while the box waits for an
+            // open file dialog, the 8-bit count must not wrap round to zero.
+            if (g_nSearchTicks <= kSearchCycles)
+                g_nSearchTicks = (uint8_t) (g_nSearchTicks + 1);
             ShowStatus (m_bNoLogo ? "QVM Connecting..." : "Vorlenz module is connecting...", kSearchingColour);
             m_ProgramButton->setEnabled (false);
             // A box would open beneath an open file dialog: it waits for the
             // first unanswered cycle after the dialog.
-            if (g_nSearchTicks > 90 && ! m_bChoosingFile)
+            if (g_nSearchTicks > kSearchCycles && ! m_bChoosingFile)
             {
                 m_JobRunner.GetLink().StopTimer();
                 ShowErrorBox ("Time Out,Please Check Help.\n");

@@ -99,6 +99,15 @@ TEST (PanelConnection, NinetyUnansweredCyclesOnlyRepaintAndTheNinetyFirstTimesOu
     EXPECT_EQ (h.boxes.size(), 1u);
     Deliver (panel, kNotFoundMessage);
     EXPECT_EQ (CountBoxes (h, kTimeOut), 2);
+
+    // Under an open file dialog the count stops at its bound, however long the
+    // dialog stays: the first cycle after it times out.
+    SetFileChooserHook ([&] { for (int i = 0; i < 300; ++i) Deliver (panel, kNotFoundMessage); return juce::File(); });
+    panel.buttonClicked (panel.GetBrowseButton());
+    SetFileChooserHook (nullptr);
+    EXPECT_EQ (CountBoxes (h, kTimeOut), 2);
+    Deliver (panel, kNotFoundMessage);
+    EXPECT_EQ (CountBoxes (h, kTimeOut), 3);
 }
 
 TEST (PanelConnection, AConnectionInBetweenRestartsTheCount)
@@ -145,7 +154,7 @@ TEST (PanelConnection, TwoDevicesGiveTheWarningBoxWithItsTwoLinesAndChangeNothin
 
     // Never beneath an open file dialog: the warning waits for a later cycle.
     SetFileChooserHook ([&] { Deliver (panel, kTwoDevicesMessage); return juce::File(); });
-    panel.GetBrowseButton()->triggerClick();
+    panel.buttonClicked (panel.GetBrowseButton());
     SetFileChooserHook (nullptr);
     EXPECT_EQ (h.boxes.size(), 1u);
 }
