@@ -172,6 +172,9 @@ private:
     void RunPhaseMachine();
     void EndJob();
     void FailUpdateFlow();
+    /** Ends a switch into the loader that still waits for the module's application-mode
+        answer, as a failed start: the module stopped answering. */
+    void EndSwitchWithoutModule();
     void StopWithError (const char* text);
     bool BeginWorkflow (bool needsFile, const wchar_t* check1, const char* error1,
                         const wchar_t* check2, const char* error2,

@@ -49,6 +49,7 @@ void MainComponent::OnConnectionMessage (const NotifyMessage& m)
     switch (m.intParameter1)
     {
         case kNotFoundMessage:
+            EndSwitchWithoutModule();
             // Counted up to the bound and no further: while the box waits for an
             // open file dialog, the 8-bit count must not wrap round to zero.
             if (g_nSearchTicks <= kSearchCycles)
@@ -103,6 +104,21 @@ void MainComponent::OnConnectionMessage (const NotifyMessage& m)
         default:
             break;
     }
+}
+
+void MainComponent::EndSwitchWithoutModule()
+{
+    // "Program" asked for the switch into the loader at the module's next
+    // application-mode answer. A cycle without any answer ends that wait: the
+    // module that comes back, in whichever mode, is not switched by that old
+    // click, and until then the panel is free, as after any failed start.
+    uint8_t waiting = 1;
+    if (! g_nSwitchState.compare_exchange_strong (waiting, 0))
+        return;
+    m_Logger.Print ("The module stopped answering before it could be switched into its loader.\n");
+    FindCloseListing (g_hFind);
+    g_hFind = nullptr;
+    DeliverStop();
 }
 
 //==============================================================================

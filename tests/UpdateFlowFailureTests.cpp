@@ -100,6 +100,47 @@ TEST (UpdateFlowFailure, ACloseAResetOrThePanelGoingDuringTheSwitchPauseEndItThe
     }
 }
 
+TEST (UpdateFlowFailure, AModuleGoneBeforeItsApplicationAnswerEndsTheSwitchAtOnce)
+{
+    // Gone for good, back in application mode, back in its loader.
+    struct Case { const char* name; int returnAfterMs; SimMode mode; };
+    for (const Case c : { Case { "gone", -1, SimMode::Application }, Case { "back in application mode", 2000, SimMode::Application },
+                          Case { "back in its loader", 2000, SimMode::Loader } })
+    {
+        SCOPED_TRACE (c.name);
+        PanelHarness h;
+        auto module = h.AddModule (SimMode::Application);
+        h.Start();
+        ASSERT_TRUE (h.WaitConnected());
+        h.Choose (h.MakeImage ("image.bin", 0x40000));
+        module->vanishAtNext (SimCommand::ApplicationProbe, c.returnAfterMs, c.mode);
+        ASSERT_TRUE (Press (h));
+
+        // The first unanswered cycle ends the switch, not the search's time-out a minute later.
+        ASSERT_TRUE (RunLoopUntil ([] { return g_nSwitchState.load() == 0; }, 3000)) << Diagnose (h, module.get());
+        EXPECT_TRUE (FlowAtRest (h));
+        EXPECT_EQ (g_hFind, nullptr);
+        // A drop and "Browse..." choose files again.
+        const auto other = h.MakeImage ("other.bin", 0x20000);
+        h.panel->GetBrowseButton()->filesDropped ({ other.getFullPathName() }, 5, 5);
+        EXPECT_TRUE (RunLoopUntil ([&] { return g_nFileSize.load() == 0x20000; }, 3000));
+        if (c.returnAfterMs < 0)
+        {
+            h.Choose (h.MakeImage ("third.bin", 0x30000));
+            EXPECT_EQ (g_nFileSize.load(), 0x30000);
+            EXPECT_FALSE (h.panel->GetProgramButton()->isEnabled());
+        }
+        else
+        {
+            // The module that comes back is not switched by the old click; "Program" starts afresh.
+            ASSERT_TRUE (h.WaitConnected (10000));
+            EXPECT_EQ (module->receivedCount (SimCommand::Restart), 0);
+            EXPECT_TRUE (SecondUpdateCompletes (h, *module));
+        }
+        EXPECT_TRUE (h.boxes.size() <= 1 && ! h.HasBox ("Time Out,Please Check Help.\n")) << BoxTexts (h);
+    }
+}
+
 TEST (UpdateFlowFailure, DriverFolderWithNothingToTryShowsErrorCode21AtOnceAndKeepsTheLog)
 {
     PanelHarness h;
