@@ -10,7 +10,7 @@
 
 namespace
 {
-    constexpr int kNoOutDevice = -1;   // the "No out device" box, which posts nothing
+    constexpr int kNoOutDevice = -1;   // the "No out device" box; the step then stops as on any error
 }
 
 /** Carries an error found on the MIDI input thread to the message thread,
