@@ -66,6 +66,19 @@ std::FILE* OpenChosenImage (const juce::String& path)
     return f;
 }
 
+int CheckImageFile (const juce::String& path, int& bank)
+{
+    std::FILE* f = OpenChosenImage (path);
+    if (f == nullptr)
+        return 23;
+    const auto markers = ReadImageMarkers (f);
+    std::fclose (f);
+    if (markers.nCount == 0)
+        return 24;
+    bank = markers.nBank;
+    return 0;
+}
+
 bool IsUsableImageSize (int64_t size)
 {
     return size >= 0 && size <= std::numeric_limits<int>::max();

@@ -28,6 +28,12 @@ int64_t MeasureImageFile (const juce::String& path);
     measure it or its size cannot be used. */
 std::FILE* OpenChosenImage (const juce::String& path);
 
+/** What "Program" checks in the chosen image before anything is sent: 0 when it
+    opens and carries its marker (then `bank` is the place, as in ImageMarkers),
+    else the error code that stops the update: 23 when it cannot be opened (or its
+    size cannot be used), 24 when it has no "BD" marker. */
+int CheckImageFile (const juce::String& path, int& bank);
+
 /** Whether a measured size can be used: sizes are kept in 32 bits, so a file
     of 2 GiB or more cannot. */
 bool IsUsableImageSize (int64_t size);

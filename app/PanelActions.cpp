@@ -19,20 +19,13 @@ void MainComponent::buttonClicked (juce::Button* button)
 bool MainComponent::CheckChosenImage()
 {
     // A file that "Browse..." could not measure cannot be programmed either.
-    std::FILE* f = OpenChosenImage (m_FileLabel->getText());
-    if (f == nullptr)
+    int bank = 0;
+    if (const int error = CheckImageFile (m_FileLabel->getText(), bank))
     {
-        StopWithError ("Error Code 23\n");
+        StopWithError (error == 23 ? "Error Code 23\n" : "Error Code 24\n");
         return false;
     }
-    const auto markers = ReadImageMarkers (f);
-    std::fclose (f);
-    if (markers.nCount == 0)
-    {
-        StopWithError ("Error Code 24\n");
-        return false;
-    }
-    m_nImageBank = (uint8_t) markers.nBank;
+    m_nImageBank = (uint8_t) bank;
     return true;
 }
 

@@ -52,11 +52,12 @@ namespace
     const char* const kUpdateHelp =
         "Usage: kestrava-cli [OPTIONS] update IMAGE\n"
         "\n"
-        "The whole update that \"Program\" runs: the image's marker is checked, the\n"
-        "module is switched into its loader, the drivers of Drivers/ are tried until\n"
-        "one finds the flash, and the workflow that fits the module and the image\n"
-        "erases, programs, reads back and compares it. Succeeds (status 0) only when\n"
-        "the module holds the image; a failure exits with its error code.\n";
+        "The whole update that \"Program\" runs: the image's marker is checked (at\n"
+        "once, before a module is waited for), the module is switched into its\n"
+        "loader, the drivers of Drivers/ are tried until one finds the flash, and the\n"
+        "workflow that fits the module and the image erases, programs, reads back and\n"
+        "compares it. Succeeds (status 0) only when the module holds the image; a\n"
+        "failure exits with its error code.\n";
 
     const char* const kReadHelp =
         "Usage: kestrava-cli [OPTIONS] read [OUT] [--offset HEX] [--length HEX] [--page HEX]\n"

@@ -1,4 +1,5 @@
 #include "cli/JobSession.h"
+#include "app/ChosenImage.h"
 #include "app/Hooks.h"
 #include "cli/ExitStatus.h"
 #include "cli/Interrupt.h"
@@ -33,14 +34,14 @@ int JobSession::Run (const CliOptions& options)
     m_pPanel = std::make_unique<MainComponent>();
     m_pPanel->SetJobObserver (this);
 
-    if (Prepare (options))
+    if (Prepare (options) && m_nStatus < 0)
     {
         startTimer (kTickMs);
         juce::MessageManager::getInstance()->runDispatchLoop();
         stopTimer();
         m_pPanel->GetLogText();   // the text still gathering goes to the printer
     }
-    else
+    else if (m_nStatus < 0)
     {
         m_nStatus = CliExit::kUsage;
     }
@@ -89,6 +90,15 @@ bool JobSession::Prepare (const CliOptions& options)
     m_pPanel->SetFileName (m_Image.getFullPathName());
     m_pPanel->MeasureChosenFile();
     m_pPanel->SetJobPurpose (m_Purpose);
+
+    // What "Program" checks first, checked before anything waits for a module:
+    // an image that cannot be used ends the run at once, as its box would.
+    int bank = 0;
+    if (const int code = CheckImageFile (m_Image.getFullPathName(), bank))
+    {
+        m_Printer.Error (code, "Error Code " + juce::String (code));
+        m_nStatus = code;
+    }
     return true;
 }
 

@@ -154,9 +154,11 @@ TEST (CliProcess, AnUpdateIsSeenByVerifiesAndAReadInLaterRuns)
 TEST (CliProcess, FailuresExitWithTheirStatus)
 {
     CliFolder f;
+    // The image is checked before anything waits for a module: here none answers.
+    const juce::String noModule ("--port=no module by this name");
     const Expected cases[] = {
-        { "an image without its marker", { "update", f.Image ("plain.bin", 0x20000, false) }, 24, "Error Code 24" },
-        { "no such image", { "verify", f.folder.Child ("missing.bin").getFullPathName() }, 23, "Error Code 23" },
+        { "an image without its marker", { noModule, "update", f.Image ("plain.bin", 0x20000, false) }, 24, "Error Code 24" },
+        { "no such image", { noModule, "verify", f.folder.Child ("missing.bin").getFullPathName() }, 23, "Error Code 23" },
         { "an odd read offset", { "read", "out.bin", "--offset", "1001" }, 64, "must be even" },
         { "a command that does not exist", { "erase" }, 64, "no command named 'erase'" },
         { "update without an image", { "update" }, 64, "update takes one IMAGE" },
