@@ -34,6 +34,8 @@ public:
             const juce::File demo (KESTRAVA_BINARY_DIR "/demo");
             demo.getChildFile ("Drivers").copyDirectoryTo (folder.getChildFile ("Drivers"));
             demo.getChildFile ("QvDoc").copyDirectoryTo (folder.getChildFile ("QvDoc"));
+            // The shipped folder has no settings; a demo run by hand may have left its own.
+            folder.getChildFile ("QvDoc").getChildFile ("config.ini").deleteFile();
             demo.getChildFile ("Sample.bin").copyFileTo (folder.getChildFile ("Sample.bin"));
         }
         SetProgramFolderForTests (folder);
