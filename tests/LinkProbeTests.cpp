@@ -331,7 +331,7 @@ TEST (LinkProbe, AnUnreachableSequencerIsLoggedOnceAndNothingGoesToStandardError
     if (juce::File ("/dev/snd/seq").exists())
         GTEST_SKIP() << "this machine has a sequencer";
     Rig rig;
-    SetMidiPortSource (MakeSystemMidiPortSource());
+    SetMidiPortSource (MakeSystemMidiPortSource (true));   // other programs' ports: the sequencer is asked
     const auto errors = juce::File::createTempFile ("stderr");
     std::fflush (stderr);
     const int saved = ::dup (2);
