@@ -107,6 +107,26 @@ TEST (LinkProbe, LoaderBindsItsOwnPortPairAndSoundBlasterPortsStayClosed)
     EXPECT_EQ (other->receivedCount(), 0);
 }
 
+TEST (LinkProbe, TheSoundBlasterRuleReadsALinuxRawNameAsTheCardsAndThenThePortsOwn)
+{
+    struct Case { const char* name; const char* backend; bool skipped; };
+    const Case cases[] = {
+        { "Creative Sound Blaster MIDI Out", "winmm", true },
+        { "My Creative Sound Blaster MIDI Out", "winmm", false },
+        { "Creative Sound Blaster MIDI Out", "alsa-seq", true },
+        { "Some Program: Creative Sound Blaster MIDI Out", "alsa-seq", false },   // a name of its own, not a card's
+        // Raw names on Linux: "<card name>: <port name>" (the port's alone when it begins with the card's).
+        { "Creative Sound Blaster X-Fi: Creative Sound Blaster X-Fi MIDI 1", "rawmidi", true },
+        { "SB Live! 5.1 [SB0220]: CREATIVE SOUND BLASTER MIDI Out", "rawmidi", true },
+        // The names Creative's cards have under Linux's own drivers do not carry the words.
+        { "SB Live! 5.1 [SB0220]: EMU10K1 MPU-401 (UART)", "rawmidi", false },
+        { "SB Audigy 2 ZS [SB0350]: Audigy MPU-401 (UART)", "rawmidi", false },
+        { "Sound Blaster 16: SB16 MIDI", "rawmidi", false },
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ (IsSkippedSoundCardPort ({ c.name, "id", c.backend }), c.skipped) << c.name << " / " << c.backend;
+}
+
 TEST (LinkProbe, IdentityRepliesNamingNoOpenedOutputBindNothing)
 {
     Rig rig;

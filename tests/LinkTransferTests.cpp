@@ -1,11 +1,103 @@
 // Block transfers through the simulated module: driver uploads of one, two
 // and three blocks, a short last block on top of programmed flash, a transfer
-// ended early by the module's status, the reply watchdog, and a transfer with
-// no output to send on.
+// ended early by the module's status, the reply watchdog (also behind a slow
+// writer thread), the port failures the log tells of, and a transfer with no
+// output to send on.
+#include <condition_variable>
 #include <gtest/gtest.h>
+#include "link/QueuedOutPort.h"
 #include "tests/LinkTestRig.h"
 
 using namespace linktest;
+
+namespace
+{
+    /** Where the bus's outputs wait before they write, or fail, as the test says. */
+    struct Gate
+    {
+        std::mutex lock;
+        std::condition_variable changed;
+        bool open = true, fail = false;
+        std::atomic<int> told { 0 };                 // write ends the link has heard of
+        std::atomic<const MidiInPort*> input { nullptr };   // the last input opened
+        void Set (bool isOpen, bool failing = false)
+        {
+            { const std::lock_guard<std::mutex> l (lock); open = isOpen; fail = failing; }
+            changed.notify_all();
+        }
+    };
+
+    /** A bus output whose writes pass the gate (on the writer thread). */
+    class GatedOut : public MidiOutPort
+    {
+    public:
+        GatedOut (std::unique_ptr<MidiOutPort> p, std::shared_ptr<Gate> g) : port (std::move (p)), gate (std::move (g)) {}
+        void sendMessageNow (const juce::MidiMessage& m) override
+        {
+            {
+                std::unique_lock<std::mutex> l (gate->lock);
+                gate->changed.wait (l, [this] { return gate->open; });
+                failed = gate->fail;
+            }
+            if (! failed)
+                port->sendMessageNow (m);
+        }
+        void reset() override { port->reset(); }
+        bool hasFailed() const override { return failed; }
+
+    private:
+        std::unique_ptr<MidiOutPort> port;
+        std::shared_ptr<Gate> gate;
+        std::atomic<bool> failed { false };
+    };
+
+    /** The writer thread's output, counting the write ends its observer (the link) was told of. */
+    class CountedOut : public MidiOutPort, private MidiOutObserver
+    {
+    public:
+        CountedOut (std::unique_ptr<MidiOutPort> p, std::shared_ptr<Gate> g) : gate (std::move (g)), port (std::move (p)) {}
+        void sendMessageNow (const juce::MidiMessage& m) override { port->sendMessageNow (m); }
+        void reset() override { port->reset(); }
+        void setObserver (std::shared_ptr<MidiOutObserver> o) override
+        {
+            observer = std::move (o);
+            port->setObserver (std::shared_ptr<MidiOutObserver> (std::shared_ptr<MidiOutObserver>(), this));
+        }
+
+    private:
+        void written (bool ok) override { observer->written (ok); ++gate->told; }
+        void leftBehind() override { observer->leftBehind(); }
+        std::shared_ptr<Gate> gate;
+        std::shared_ptr<MidiOutObserver> observer;
+        std::unique_ptr<MidiOutPort> port;   // destroyed first: no call reaches this object afterwards
+    };
+
+    /** The bus's ports, each output behind the gate and a writer thread. */
+    class GatedSource : public MidiPortSource
+    {
+    public:
+        GatedSource (std::shared_ptr<VirtualMidiBus> b, std::shared_ptr<Gate> g) : bus (std::move (b)), gate (std::move (g)) {}
+        MidiPortList listPorts() override { return bus->listPorts(); }
+        std::unique_ptr<MidiInPort> openInput (const MidiPortInfo& p, MidiInHandler* h) override
+        {
+            auto in = bus->openInput (p, h);
+            gate->input = in.get();
+            return in;
+        }
+        std::unique_ptr<MidiOutPort> openOutput (const MidiPortInfo& p) override
+        {
+            auto out = bus->openOutput (p);
+            if (out == nullptr)
+                return nullptr;
+            auto queued = WithWriterThread (std::make_unique<GatedOut> (std::move (out), gate), std::chrono::milliseconds (20));
+            return std::make_unique<CountedOut> (std::move (queued), gate);
+        }
+
+    private:
+        std::shared_ptr<VirtualMidiBus> bus;
+        std::shared_ptr<Gate> gate;
+    };
+}
 
 TEST (LinkTransfer, DriverUploadSendsWholeBlocksAndEndsAtTheLastAcknowledgement)
 {
@@ -191,6 +283,75 @@ TEST (LinkTransfer, WatchdogRunsAtTheOperationsPeriodAndTimesOutAtTheNinthSilent
         EXPECT_EQ (module->receivedCount (SimCommand::WriteStart), c.silent == SimCommand::ProgramBlock ? 1 : 0);
         EXPECT_FALSE (rig.link->isTimerRunning());
     }
+}
+
+TEST (LinkTransfer, TheWatchdogCountsFromWhenABlockHasLeftNotFromWhenItWasQueued)
+{
+    Rig rig;
+    auto gate = std::make_shared<Gate>();
+    SetMidiPortSource (std::make_shared<GatedSource> (rig.bus, gate));
+    auto module = rig.AddModule();
+    ASSERT_TRUE (rig.ReadyForFlash());
+    module->dropNextReplies (SimCommand::ProgramBlock, 1);
+
+    // The write start and the block wait in the writer thread, as on a slow wire.
+    gate->Set (false);
+    const auto from = rig.Mark();
+    const int told = gate->told;
+    ASSERT_FALSE (rig.link->ProgramZeroBlock (0, 0, 0x10000, 0x800));
+    rig.link->StopTimer();
+    for (int tick = 1; tick <= 8; ++tick)
+        rig.link->timerCallback();
+
+    // Once both have left, the module has its whole allowance again.
+    gate->Set (true);
+    ASSERT_TRUE (RunLoopUntil ([&] { return gate->told == told + 2; }));
+    EXPECT_EQ (rig.link->GetIdleTicks(), 0);
+    for (int tick = 1; tick <= 8; ++tick)
+        rig.link->timerCallback();
+    EXPECT_TRUE (rig.timeline.Boxes (from).isEmpty());
+    rig.link->timerCallback();
+    EXPECT_EQ (rig.timeline.Boxes (from), juce::StringArray ("Error Code 7\n"));
+    ASSERT_TRUE (rig.WaitStepEnd (from));
+}
+
+TEST (LinkTransfer, AFailedWriteAWriterLeftBehindAndADroppedSysExAreLoggedOnceEach)
+{
+    Rig rig;
+    auto gate = std::make_shared<Gate>();
+    SetMidiPortSource (std::make_shared<GatedSource> (rig.bus, gate));
+    rig.AddModule();
+    ASSERT_TRUE (rig.ConnectForJob());
+    const juce::String port ("Sim Sound Module");
+
+    // Writes fail: said once for the port, however many fail.
+    auto from = rig.Mark();
+    gate->Set (true, true);
+    int told = gate->told;
+    rig.link->ProbeLoader();
+    rig.link->ProbeLoader();
+    rig.link->StopTimer();
+    ASSERT_TRUE (RunLoopUntil ([&] { return gate->told == told + 2; }));
+    ASSERT_TRUE (rig.WaitLog ("MIDI: a message could not be written to " + port, from));
+    PumpMessages();
+    EXPECT_EQ (rig.timeline.Log (from).indexOf ("could not be written"), rig.timeline.Log (from).lastIndexOf ("could not be written"));
+
+    // A write that does not end before the ports are scanned again: its thread is left behind.
+    from = rig.Mark();
+    gate->Set (false);
+    rig.link->ProbeLoader();
+    rig.link->StopTimer();
+    rig.link->FindDevices();
+    EXPECT_TRUE (rig.WaitLog ("MIDI: " + port + " was closed while a write to it was still under way", from));
+    gate->Set (true);
+    ASSERT_TRUE (RunLoopUntil ([] { return AbandonedWriters() == 0; }));
+
+    // SysEx an input dropped, by the input's name.
+    from = rig.Mark();
+    rig.link->handleDroppedSysEx (const_cast<MidiInPort*> (gate->input.load()), false);
+    rig.link->handleDroppedSysEx (nullptr, true);
+    EXPECT_TRUE (rig.WaitLog ("MIDI: a SysEx message from " + port + " was dropped: damaged", from));
+    EXPECT_TRUE (rig.WaitLog ("MIDI: a SysEx message from a MIDI input was dropped: longer", from));
 }
 
 TEST (LinkTransfer, TransferWithoutABoundOutputShowsNoOutDeviceAndStopsTheStep)
