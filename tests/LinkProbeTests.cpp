@@ -238,48 +238,6 @@ TEST (LinkProbe, SwitchIntoTheLoaderFindsTheModuleAgainOnOtherPorts)
     EXPECT_EQ (module->receivedCount (SimCommand::LoadDriver), 1);
 }
 
-TEST (LinkProbe, AModuleSlowToComeBackIntoItsLoaderIsFoundByTheScanOfALaterCycle)
-{
-    Rig rig;
-    SimModuleConfig c;
-    c.startMode = SimMode::Application;
-    c.restartAbsenceMs = -1;   // it comes back when the test says
-    auto module = rig.AddModule (c);
-    rig.link->Connect();
-    ASSERT_TRUE (rig.WaitFor (kConnectedMessage, 0));
-    g_nSwitchState = 1;
-    ASSERT_TRUE (rig.WaitFor (kModeSwitchMessage, 0));
-
-    // The restart, then what the panel does after its pause: the module is still away.
-    rig.link->RequestUpdateMode();
-    ASSERT_TRUE (RunLoopUntil ([&] { return ! module->isPresent(); }));
-    rig.link->ClosePorts();
-    rig.link->FindDevices();
-    rig.link->ProbeLoader();
-    rig.link->StopTimer();
-
-    // Every cycle without an answer scans the ports again and counts as unanswered.
-    const auto from = rig.Mark();
-    const int scans = rig.bus->outputOpenAttempts ("Sim Sound Module");
-    for (int tick = 1; tick <= 3; ++tick)
-    {
-        rig.link->timerCallback();
-        rig.link->StopTimer();
-    }
-    ASSERT_TRUE (rig.WaitFor (kNotFoundMessage, 0, 3, from));
-    EXPECT_EQ (g_nSwitchState.load(), 2);
-
-    // Back as a new device, after another port: the next cycle's scan finds it.
-    module->comeBack (SimMode::Loader, 1);
-    rig.link->timerCallback();
-    ASSERT_TRUE (rig.WaitFor (kModeSwitchMessage, 1, 1, from));
-    EXPECT_EQ (rig.bus->outputOpenAttempts ("Sim Sound Module"), scans + 1);   // absent for three scans
-    EXPECT_EQ (LoaderProbeIndex (*module), 1);
-    EXPECT_TRUE (rig.link->HasBoundPair());
-    EXPECT_EQ (g_nSwitchState.load(), 0);
-    EXPECT_EQ (rig.timeline.Count (kNotFoundMessage, -1, from), 4);
-}
-
 TEST (LinkProbe, FsFlagFollowsTheSeventhByteAndResetProbesTheLoaderFirst)
 {
     Rig rig;
