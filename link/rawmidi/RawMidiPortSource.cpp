@@ -55,7 +55,7 @@ namespace
             // Some program holds the raw input: the card's sequencer port shares it.
             const auto route = SequencerRoute (port);
             std::unique_ptr<MidiInPort> in;
-            if (! route.empty())
+            if (! route.empty() && SequencerPortReadable (route))
                 for (auto& p : m_pSequencer->listPorts().inputs)
                     if (p.identifier == juce::String (route))
                         in = m_pSequencer->openInput (p, handler);

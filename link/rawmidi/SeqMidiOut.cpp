@@ -167,6 +167,21 @@ std::unique_ptr<MidiOutPort> OpenSequencerOutput (const std::string& identifier,
     return std::make_unique<SeqMidiOut> (seq, own, client, port);
 }
 
+bool SequencerPortReadable (const std::string& identifier)
+{
+    int client = -1, port = -1;
+    if (! ParseSequencerIdentifier (identifier, client, port))
+        return false;
+    snd_seq_t* seq = nullptr;
+    if (snd_seq_open (&seq, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK) < 0 || seq == nullptr)
+        return false;
+    const int own = snd_seq_create_simple_port (seq, "Kestrava check", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
+                                                SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+    const bool readable = own >= 0 && snd_seq_connect_from (seq, own, client, port) == 0;
+    snd_seq_close (seq);   // the subscription ends with the client
+    return readable;
+}
+
 std::string CardSequencerPort (int card, int device, int subdevice)
 {
     std::vector<std::pair<int, int>> clients;

@@ -11,6 +11,11 @@
     reached, or when `name` is not empty and the port goes by another name. */
 std::unique_ptr<MidiOutPort> OpenSequencerOutput (const std::string& identifier, const std::string& name);
 
+/** Whether the sequencer port "client-port" can be read now: the kernel
+    opens a card's raw input for a subscriber, which fails while a program
+    holds that input directly (JUCE's inputs do not tell). */
+bool SequencerPortReadable (const std::string& identifier);
+
 /** The identifier "client-port" of a sequencer port. */
 std::string SequencerIdentifier (int client, int port);
 
