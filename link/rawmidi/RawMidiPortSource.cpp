@@ -124,7 +124,7 @@ namespace
             const juce::String held = holder.empty() ? juce::String ("held by another program")
                                                      : "held by " + juce::String::fromUTF8 (holder.c_str());
             const juce::String via = route.empty() ? juce::String ("not reachable")
-                                                   : "reached through the sequencer (port " + juce::String (route).replaceCharacter ('-', ':') + ")";
+                                                   : "reached through sequencer port " + juce::String (route).replaceCharacter ('-', ':');
             NoteRoute (port, input, held + ", " + via);
 
             const auto line = "MIDI: the " + juce::String (input ? "input" : "output") + " of " + port.name + " ("
