@@ -45,7 +45,8 @@ namespace
         }
         else
         {
-            source = MakeSystemMidiPortSource();
+            // Other programs' ports are probed only when the user names one.
+            source = MakeSystemMidiPortSource (options.portFilter.isNotEmpty());
         }
         if (options.portFilter.isNotEmpty())
             source = std::make_shared<PortFilter> (source, options.portFilter);

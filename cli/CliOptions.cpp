@@ -21,7 +21,8 @@ namespace
         "                          default: the folder the program is in; when\n"
         "                          installed, ../share/kestrava beside it, with\n"
         "                          config.ini in ~/.config/kestrava\n"
-        "  --port TEXT             probe only ports whose names contain TEXT (case ignored)\n"
+        "  --port TEXT             probe only ports whose names contain TEXT (case ignored);\n"
+        "                          on Linux also other programs' sequencer ports\n"
         "  --simulate              a simulated module instead of the MIDI ports\n"
         "  --simulate-flash FILE   keep the simulated module's flash in FILE across runs\n"
         "                          (implies --simulate)\n"
@@ -46,8 +47,11 @@ namespace
         "Lists every MIDI port, one per line: its name, whether it is an input, an\n"
         "output or both, and whether a module answered the probe through it and in\n"
         "which mode (loader or application). Probing takes about three seconds.\n"
-        "Ports that are never opened (a sound card's) say so. With --port, only the\n"
-        "ports whose names contain the text.\n";
+        "Ports that are never opened (a sound card's) say so, and so does a port\n"
+        "that another program holds: which program, and whether it is reached\n"
+        "through the sequencer instead. On Linux only the hardware's ports are\n"
+        "probed; other programs' ports only when --port names them. With --port,\n"
+        "only the ports whose names contain the text.\n";
 
     const char* const kUpdateHelp =
         "Usage: kestrava-cli [OPTIONS] update IMAGE\n"
