@@ -4,9 +4,11 @@
 #  1. kestrava-cli.exe, with the data folder beside it: an update of the
 #     simulated module (flash kept in a file), a verify and a read-back in later
 #     runs that agree with the image, and an image without its marker (24);
+#     Ctrl-C in the middle of an update ends it (130) within the exit bound;
 #  2. KestravaDemo.exe on a virtual display (Xvfb, no window manager): its
-#     450 x 185 window, found by title and size, and a screenshot that OCR
-#     (tesseract) reads as a connected module.
+#     450 x 185 window, found by title and size, a screenshot that OCR
+#     (tesseract) reads as a connected module, and its close button, after
+#     which the process ends within the exit bound.
 #
 #   check_windows_build.sh <folder with the .exe files> [folder for screenshots and logs]
 #
@@ -20,11 +22,13 @@ title_regex='^Kestrava\(V3\.00\)$'
 want_w=450
 want_h=185
 connect_wait=${KESTRAVA_WINE_CONNECT_WAIT:-60}   # seconds until OCR must read "connected"
+exit_bound_ms=${KESTRAVA_WINE_EXIT_BOUND_MS:-2000}   # from the close (or Ctrl-C) to the end of the process
 
 mkdir -p "$out"
 app=$(cd "$app" && pwd)
 work=$(mktemp -d)
 demo_pid=
+cli_pid=
 xvfb_pid=
 export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export LC_ALL=C.UTF-8   # file names and arguments as UTF-8, whatever the caller's locale
@@ -41,6 +45,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/../lib/display.sh"
 
 cleanup() {
     stop_pid "$demo_pid"
+    stop_pid "$cli_pid"
     timeout 30 wineserver -k >/dev/null 2>&1
     stop_pid "$xvfb_pid"
     rm -rf "$work"
@@ -49,6 +54,25 @@ trap cleanup EXIT
 trap 'exit 1' INT TERM
 
 win_path() { timeout 30 winepath -w "$1" 2>/dev/null; }
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+
+# ended_within <pid> <start ms> <what>: waits (bounded) for a process started
+# here to end; fails when it takes longer than the exit bound. Sets $status.
+ended_within() {
+    local pid=$1 start=$2 what=$3 took
+    for _ in $(seq 1 300); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    took=$(($(now_ms) - start))
+    if kill -0 "$pid" 2>/dev/null; then
+        fail "$what: the process still runs ${took} ms later"
+    fi
+    wait "$pid"
+    status=$?
+    [ "$took" -le "$exit_bound_ms" ] || fail "$what: the process ended only after ${took} ms (bound ${exit_bound_ms} ms)"
+    echo "$what: the process ended after ${took} ms"
+}
 
 for tool in wine wineserver winepath Xvfb xdotool import convert tesseract; do
     command -v "$tool" >/dev/null || fail "$tool is not installed (run scripts/install-deps.sh)"
@@ -110,6 +134,21 @@ status=$?
 [ "$status" -eq 24 ] || fail "an image without its marker exited with $status, not 24"
 echo "image without its marker: exit 24"
 
+# Ctrl-C while the update writes: the ports are closed and the program ends.
+(cd "$app" && exec wine kestrava-cli.exe --simulate update Sample.bin) >"$work/interrupt.log" 2>&1 </dev/null &
+cli_pid=$!
+for _ in $(seq 1 600); do
+    grep -q '^Updating' "$work/interrupt.log" 2>/dev/null && break
+    kill -0 "$cli_pid" 2>/dev/null || break
+    sleep 0.1
+done
+grep -q '^Updating' "$work/interrupt.log" || fail "the update to interrupt did not start writing"
+started_ms=$(now_ms)
+kill -INT "$cli_pid"
+ended_within "$cli_pid" "$started_ms" "Ctrl-C in kestrava-cli.exe"
+cli_pid=
+[ "$status" -eq 130 ] || fail "the interrupted update exited with $status, not 130"
+
 timeout 30 wine reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f >>"$work/reg.log" 2>&1
 restart_wine
 
@@ -153,5 +192,13 @@ while [ "$SECONDS" -lt "$deadline" ]; do
 done
 grep -qi 'module connected' <<<"$text" || fail "OCR of the window does not read \"module connected\": \"$text\""
 echo "OCR: $(grep -io '[a-z]* *module connected[^ ]*' <<<"$text" | head -n1)"
+
+# The close button, at the right end of the 26-pixel title bar: the program
+# closes its ports at the device link's next tick (700 ms at most) and ends.
+started_ms=$(now_ms)
+x xdotool mousemove --window "$win" $((want_w - 13)) 13 click 1
+ended_within "$demo_pid" "$started_ms" "the demo's close button"
+demo_pid=
+[ "$status" -eq 0 ] || fail "the demo ended with status $status after its close button"
 echo "PASS: the Windows build runs under Wine (screenshot: $shot)"
 exit 0
