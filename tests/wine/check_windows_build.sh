@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # shellcheck disable=SC2317  # the clean-up functions run from traps
-# Runs the Windows build under Wine, from the folder of the unpacked zip:
+# Checks the Windows build from the folder of the unpacked zip:
+#  0. each program's resources, read back with icoutils (no Wine needed): our
+#     icon in the usual sizes, and the version information (product Kestrava,
+#     version 3.0, the program's own description);
+# then runs it under Wine:
 #  1. kestrava-cli.exe, with the data folder beside it: an update of the
 #     simulated module (flash kept in a file), a verify and a read-back in later
 #     runs that agree with the image, and an image without its marker (24);
@@ -74,11 +78,41 @@ ended_within() {
     echo "$what: the process ended after ${took} ms"
 }
 
-for tool in wine wineserver winepath Xvfb xdotool import convert tesseract; do
+for tool in wine wineserver winepath Xvfb xdotool import convert tesseract wrestool icotool; do
     command -v "$tool" >/dev/null || fail "$tool is not installed (run scripts/install-deps.sh)"
 done
 for exe in kestrava-cli.exe KestravaDemo.exe Kestrava.exe; do
     [ -f "$app/$exe" ] || fail "no $exe in $app"
+done
+
+# ---- 0. Icon and version information of each program
+# version_value <raw version resource> <name>: the string after a name of the
+# StringFileInfo block (the resource's texts are UTF-16).
+version_value() { strings -e l -n 3 "$1" | sed -n "/^$2\$/{n;p;q}"; }
+for entry in "Kestrava.exe|Sound module flash programmer" \
+             "KestravaDemo.exe|Sound module flash programmer (demo)" \
+             "kestrava-cli.exe|Sound module flash programmer (command line)"; do
+    exe=${entry%%|*}
+    description=${entry#*|}
+    rm -f "$work/icon.ico" "$work/version.res"
+    wrestool -x -t 14 -o "$work/icon.ico" "$app/$exe" 2>/dev/null && [ -s "$work/icon.ico" ] \
+        || fail "$exe carries no icon"
+    sizes=$(icotool -l "$work/icon.ico" | sed -n 's/.*--width=\([0-9]*\) --height=\([0-9]*\) --bit-depth=32.*/\1x\2/p' | sort -n | tr '\n' ' ')
+    for size in 16x16 32x32 48x48 256x256; do
+        grep -qw "$size" <<<"$sizes" || fail "the icon of $exe has no 32-bit $size image (it has: $sizes)"
+    done
+    wrestool -x --raw -t 16 -o "$work/version.res" "$app/$exe" 2>/dev/null && [ -s "$work/version.res" ] \
+        || fail "$exe carries no version information"
+    for pair in "ProductName|Kestrava" "ProductVersion|3.0" "FileVersion|3.0" "FileDescription|$description" \
+                "OriginalFilename|$exe"; do
+        got=$(version_value "$work/version.res" "${pair%%|*}")
+        [ "$got" = "${pair#*|}" ] || fail "$exe: ${pair%%|*} is \"$got\", not \"${pair#*|}\""
+    done
+    # The fixed part: file and product version 3.0.0.0 (0xFEEF04BD starts it).
+    fixed=$(od -An -v -tx4 -w4 "$work/version.res" | tr -d ' ' | grep -A4 -x feef04bd | tr '\n' ' ')
+    [ "$fixed" = "feef04bd 00010000 00030000 00000000 00030000 " ] \
+        || fail "$exe: the fixed version information reads \"$fixed\", not version 3.0.0.0"
+    echo "$exe: icon ${sizes% }, version 3.0, \"$description\""
 done
 
 started=$SECONDS
