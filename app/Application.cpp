@@ -41,6 +41,7 @@ MainComponent* MainDemoWindow::GetPanel() const
 
 void JUCEDemoApplication::initialise (const juce::String&)
 {
+    m_pCloseHook = WindowCloseWithoutWait::MakeUnderWine();
     m_pLookAndFeel = std::make_unique<juce::LookAndFeel_V4> (juce::LookAndFeel_V4::getLightColourScheme());
     juce::LookAndFeel::setDefaultLookAndFeel (m_pLookAndFeel.get());
     m_pMainWindow = new MainDemoWindow();
@@ -57,6 +58,7 @@ void JUCEDemoApplication::shutdown()
     m_pMainWindow = nullptr;
     juce::LookAndFeel::setDefaultLookAndFeel (nullptr);
     m_pLookAndFeel.reset();
+    m_pCloseHook.reset();
 }
 
 const juce::String JUCEDemoApplication::getApplicationName()    { return kAppName; }

@@ -1,5 +1,6 @@
 #pragma once
 #include <juce_gui_basics/juce_gui_basics.h>
+#include "platform/WineWindowClose.h"
 
 class MainComponent;
 
@@ -46,4 +47,5 @@ private:
     MainDemoWindow* m_pMainWindow = nullptr;
     std::unique_ptr<juce::LookAndFeel_V4> m_pLookAndFeel;   // light scheme to match the white panel
     std::unique_ptr<juce::Timer> m_pRepaintTimer;           // only under Wine (platform/WineRepaints.h)
+    std::unique_ptr<WindowCloseWithoutWait> m_pCloseHook;   // only under Wine (platform/WineWindowClose.h)
 };

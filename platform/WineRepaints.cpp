@@ -6,23 +6,10 @@
 #include "platform/WineRepaints.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
-#if JUCE_WINDOWS
- #include <windows.h>
-#endif
+#include "platform/Wine.h"
 
 namespace
 {
-    bool RunningUnderWine()
-    {
-#if JUCE_WINDOWS
-        // Wine's ntdll exports this function; Windows' does not.
-        const HMODULE ntdll = ::GetModuleHandleW (L"ntdll.dll");
-        return ntdll != nullptr && ::GetProcAddress (ntdll, "wine_get_version") != nullptr;
-#else
-        return false;
-#endif
-    }
-
     class PendingRepaints : public juce::Timer
     {
         void timerCallback() override

@@ -5,8 +5,8 @@
 # data folder, the README and the licence into dist/Kestrava-windows-x64.zip.
 # Installs missing Debian packages first; libpng and libjpeg, which Debian
 # does not package for MinGW, are built from Debian's source packages once
-# (build-windows/deps/). The demo's data folder comes from the build
-# machine's MakeDemoData (built in build/).
+# (build-windows/deps/). The demo's data folder and the programs' icon come
+# from the build machine's MakeDemoData and MakeIcons (built in build/).
 #
 # Options: --skip-install   do not check the Debian packages
 set -euo pipefail
@@ -21,13 +21,14 @@ tree=build-windows
 deps=$PWD/$tree/deps
 build_windows_deps "$deps" "$toolchain"
 
-# The generator of the demo's data folder, for the build machine.
+# The generators of the demo's data folder and of the programs' icon, for the build machine.
 configure_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-build_tree build MakeDemoData
+build_tree build MakeDemoData MakeIcons
 
 configure_tree "$tree" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DKESTRAVA_WINDOWS_DEPS="$deps/prefix" \
     -DCMAKE_BUILD_TYPE=Release -DKESTRAVA_BUILD_TESTS=OFF -DKESTRAVA_BUILD_BENCH=OFF \
-    -DKESTRAVA_HOST_MAKEDEMODATA="$PWD/build/demo/MakeDemoData"
+    -DKESTRAVA_HOST_MAKEDEMODATA="$PWD/build/demo/MakeDemoData" \
+    -DKESTRAVA_HOST_MAKEICONS="$PWD/build/packaging/MakeIcons"
 build_tree "$tree" Kestrava KestravaDemo kestrava-cli kestrava_demo_data
 
 # The zip: one folder with the programs and the demo's data folder beside them.

@@ -22,8 +22,9 @@ packages=(
     # Windows build: MinGW-w64 (POSIX threads) and zlib for it; dpkg-dev
     # unpacks the libpng and libjpeg source packages; zip packs the programs
     g++-mingw-w64-x86-64-posix libz-mingw-w64-dev dpkg-dev zip unzip
-    # Windows checks: Wine runs the programs, tesseract reads a screenshot
-    wine wine64 tesseract-ocr tesseract-ocr-eng
+    # Windows checks: Wine runs the programs, tesseract reads a screenshot,
+    # icoutils reads the programs' icon and version information back
+    wine wine64 tesseract-ocr tesseract-ocr-eng icoutils
     # Debian package check: the desktop entries and the metainfo are validated
     desktop-file-utils appstream
 )

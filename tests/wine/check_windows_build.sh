@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
 # shellcheck disable=SC2317  # the clean-up functions run from traps
-# Runs the Windows build under Wine, from the folder of the unpacked zip:
+# Checks the Windows build from the folder of the unpacked zip:
+#  0. each program's resources, read back with icoutils (no Wine needed): our
+#     icon in the usual sizes, and the version information (product Kestrava,
+#     version 3.0, the program's own description);
+# then runs it under Wine:
 #  1. kestrava-cli.exe, with the data folder beside it: an update of the
 #     simulated module (flash kept in a file), a verify and a read-back in later
 #     runs that agree with the image, and an image without its marker (24);
+#     Ctrl-C in the middle of an update ends it (130) within the exit bound;
 #  2. KestravaDemo.exe on a virtual display (Xvfb, no window manager): its
-#     450 x 185 window, found by title and size, and a screenshot that OCR
-#     (tesseract) reads as a connected module.
+#     450 x 185 window, found by title and size, a screenshot that OCR
+#     (tesseract) reads as a connected module, and its close button, after
+#     which the process ends within the exit bound.
 #
 #   check_windows_build.sh <folder with the .exe files> [folder for screenshots and logs]
 #
@@ -20,11 +26,13 @@ title_regex='^Kestrava\(V3\.00\)$'
 want_w=450
 want_h=185
 connect_wait=${KESTRAVA_WINE_CONNECT_WAIT:-60}   # seconds until OCR must read "connected"
+exit_bound_ms=${KESTRAVA_WINE_EXIT_BOUND_MS:-2000}   # from the close (or Ctrl-C) to the end of the process
 
 mkdir -p "$out"
 app=$(cd "$app" && pwd)
 work=$(mktemp -d)
 demo_pid=
+cli_pid=
 xvfb_pid=
 export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export LC_ALL=C.UTF-8   # file names and arguments as UTF-8, whatever the caller's locale
@@ -41,6 +49,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/../lib/display.sh"
 
 cleanup() {
     stop_pid "$demo_pid"
+    stop_pid "$cli_pid"
     timeout 30 wineserver -k >/dev/null 2>&1
     stop_pid "$xvfb_pid"
     rm -rf "$work"
@@ -49,12 +58,61 @@ trap cleanup EXIT
 trap 'exit 1' INT TERM
 
 win_path() { timeout 30 winepath -w "$1" 2>/dev/null; }
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
-for tool in wine wineserver winepath Xvfb xdotool import convert tesseract; do
+# ended_within <pid> <start ms> <what>: waits (bounded) for a process started
+# here to end; fails when it takes longer than the exit bound. Sets $status.
+ended_within() {
+    local pid=$1 start=$2 what=$3 took
+    for _ in $(seq 1 300); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    took=$(($(now_ms) - start))
+    if kill -0 "$pid" 2>/dev/null; then
+        fail "$what: the process still runs ${took} ms later"
+    fi
+    wait "$pid"
+    status=$?
+    [ "$took" -le "$exit_bound_ms" ] || fail "$what: the process ended only after ${took} ms (bound ${exit_bound_ms} ms)"
+    echo "$what: the process ended after ${took} ms"
+}
+
+for tool in wine wineserver winepath Xvfb xdotool import convert tesseract wrestool icotool; do
     command -v "$tool" >/dev/null || fail "$tool is not installed (run scripts/install-deps.sh)"
 done
 for exe in kestrava-cli.exe KestravaDemo.exe Kestrava.exe; do
     [ -f "$app/$exe" ] || fail "no $exe in $app"
+done
+
+# ---- 0. Icon and version information of each program
+# version_value <raw version resource> <name>: the string after a name of the
+# StringFileInfo block (the resource's texts are UTF-16).
+version_value() { strings -e l -n 3 "$1" | sed -n "/^$2\$/{n;p;q}"; }
+for entry in "Kestrava.exe|Sound module flash programmer" \
+             "KestravaDemo.exe|Sound module flash programmer (demo)" \
+             "kestrava-cli.exe|Sound module flash programmer (command line)"; do
+    exe=${entry%%|*}
+    description=${entry#*|}
+    rm -f "$work/icon.ico" "$work/version.res"
+    wrestool -x -t 14 -o "$work/icon.ico" "$app/$exe" 2>/dev/null && [ -s "$work/icon.ico" ] \
+        || fail "$exe carries no icon"
+    sizes=$(icotool -l "$work/icon.ico" | sed -n 's/.*--width=\([0-9]*\) --height=\([0-9]*\) --bit-depth=32.*/\1x\2/p' | sort -n | tr '\n' ' ')
+    for size in 16x16 32x32 48x48 256x256; do
+        grep -qw "$size" <<<"$sizes" || fail "the icon of $exe has no 32-bit $size image (it has: $sizes)"
+    done
+    wrestool -x --raw -t 16 -o "$work/version.res" "$app/$exe" 2>/dev/null && [ -s "$work/version.res" ] \
+        || fail "$exe carries no version information"
+    for pair in "ProductName|Kestrava" "ProductVersion|3.0" "FileVersion|3.0" "FileDescription|$description" \
+                "OriginalFilename|$exe"; do
+        got=$(version_value "$work/version.res" "${pair%%|*}")
+        [ "$got" = "${pair#*|}" ] || fail "$exe: ${pair%%|*} is \"$got\", not \"${pair#*|}\""
+    done
+    # The fixed part: file and product version 3.0.0.0 (0xFEEF04BD starts it).
+    fixed=$(od -An -v -tx4 -w4 "$work/version.res" | tr -d ' ' | grep -A4 -x feef04bd | tr '\n' ' ')
+    [ "$fixed" = "feef04bd 00010000 00030000 00000000 00030000 " ] \
+        || fail "$exe: the fixed version information reads \"$fixed\", not version 3.0.0.0"
+    echo "$exe: icon ${sizes% }, version 3.0, \"$description\""
 done
 
 started=$SECONDS
@@ -110,6 +168,21 @@ status=$?
 [ "$status" -eq 24 ] || fail "an image without its marker exited with $status, not 24"
 echo "image without its marker: exit 24"
 
+# Ctrl-C while the update writes: the ports are closed and the program ends.
+(cd "$app" && exec wine kestrava-cli.exe --simulate update Sample.bin) >"$work/interrupt.log" 2>&1 </dev/null &
+cli_pid=$!
+for _ in $(seq 1 600); do
+    grep -q '^Updating' "$work/interrupt.log" 2>/dev/null && break
+    kill -0 "$cli_pid" 2>/dev/null || break
+    sleep 0.1
+done
+grep -q '^Updating' "$work/interrupt.log" || fail "the update to interrupt did not start writing"
+started_ms=$(now_ms)
+kill -INT "$cli_pid"
+ended_within "$cli_pid" "$started_ms" "Ctrl-C in kestrava-cli.exe"
+cli_pid=
+[ "$status" -eq 130 ] || fail "the interrupted update exited with $status, not 130"
+
 timeout 30 wine reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f >>"$work/reg.log" 2>&1
 restart_wine
 
@@ -153,5 +226,13 @@ while [ "$SECONDS" -lt "$deadline" ]; do
 done
 grep -qi 'module connected' <<<"$text" || fail "OCR of the window does not read \"module connected\": \"$text\""
 echo "OCR: $(grep -io '[a-z]* *module connected[^ ]*' <<<"$text" | head -n1)"
+
+# The close button, at the right end of the 26-pixel title bar: the program
+# closes its ports at the device link's next tick (700 ms at most) and ends.
+started_ms=$(now_ms)
+x xdotool mousemove --window "$win" $((want_w - 13)) 13 click 1
+ended_within "$demo_pid" "$started_ms" "the demo's close button"
+demo_pid=
+[ "$status" -eq 0 ] || fail "the demo ended with status $status after its close button"
 echo "PASS: the Windows build runs under Wine (screenshot: $shot)"
 exit 0
