@@ -10,7 +10,11 @@ TEST (UpdateFlowFileJob, LoaderModeModuleAndSmallFileGetTheFileWorkflowUpToTheEn
     PanelHarness h;
     // A name beginning with '.' is never tried: this one would stop the search with an upload error.
     h.folder.getChildFile ("Drivers/.junk").replaceWithText ("not a driver");
-    auto module = h.bus->addModule (ModuleConfig (SimMode::Loader));
+    // Sectors that take a while to erase: the job runs for several turns of the
+    // loop with its bar moving, so the scratch files below are planted mid-job.
+    auto config = ModuleConfig (SimMode::Loader);
+    config.latencies.erase = std::chrono::milliseconds (40);
+    auto module = h.bus->addModule (config);
     // Old contents everywhere: what is programmed must have been erased first, and what lies beyond stays.
     module->preloadFlash (0, std::vector<uint8_t> (0x80000, 0x00));
     h.Start();
