@@ -219,9 +219,11 @@ for i in "${!shares[@]}"; do
     share_list+=${share_list:+,}${shares[i]}
 done
 
+# smap=off: under TCG an iretq to user mode reads its frame as a supervisor
+# access, which SMAP refuses; Wine returns from its exception handling that way.
 status=0
 timeout --kill-after=10 "$limit" qemu-system-x86_64 \
-    -accel tcg,thread=multi -cpu max -smp "$cpus" -m "${memory}M" \
+    -accel tcg,thread=multi -cpu max,smap=off -smp "$cpus" -m "${memory}M" \
     -nodefaults -no-user-config -nographic -no-reboot \
     -chardev stdio,id=console,signal=off -serial chardev:console \
     -bios qboot.rom \
