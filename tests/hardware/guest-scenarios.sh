@@ -300,7 +300,15 @@ wine_update_through_winmm() {
     start=$(now)
     timeout 60 wine cmd /c exit >/dev/null 2>&1
     echo "Wine started (wine cmd /c exit) in $(since "$start") s" >>"$dir/notes.txt"
-    (cd "$windows" && timeout -k 5 600 wine kestrava-cli.exe update Sample.bin 2>&1 </dev/null | tr -d '\r' | stamp) >"$dir/update.log"
+    # What the sequencer shows a minute and a half into the update (for a failure's report).
+    (
+        sleep 90
+        { aconnect -l; cat "/proc/asound/card$(kv_host_card 0)/midi0"; } >"$dir/sequencer-at-90s.txt" 2>&1
+    ) &
+    helpers+=($!)
+    # A folder of the guest's own: a program on the 9p share dies as Wine loads it (stack overflow).
+    cp -r "$windows" "$work/windows"
+    (cd "$work/windows" && timeout -k 5 180 wine kestrava-cli.exe update Sample.bin 2>&1 </dev/null | tr -d '\r' | stamp) >"$dir/update.log"
     status=${PIPESTATUS[0]}
     timeout 30 wineserver -k 2>/dev/null
     [ "$status" -eq 0 ] && completed "$dir/update.log" || why "kestrava-cli.exe update exited with $status: $(tail -n1 "$dir/update.log" | cut -d' ' -f2-)"
