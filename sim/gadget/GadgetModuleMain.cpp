@@ -178,7 +178,8 @@ int main (int argc, char** argv)
         if (bridge.IsOpen() && ! present)
         {
             bridge.Close();
-            gadget.Unplug();
+            if (! gadget.Unplug())
+                Say ("cannot unplug the gadget from %s", gadget.Udc().c_str());
             awaySince = std::chrono::steady_clock::now();
             heldAway = unplug == Unplug::Armed;
             if (heldAway)

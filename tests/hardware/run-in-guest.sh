@@ -179,7 +179,13 @@ flock "$lock"
 if pkgver=$(kernel_package); then
     read -r pkg ver <<<"$pkgver"
     kdir="$cache/kernel-$pkg-$ver"
-    [ -f "$kdir/release" ] || prepare_kernel "$kdir" "$pkg" "$ver"
+    if [ ! -f "$kdir/release" ]; then
+        prepare_kernel "$kdir" "$pkg" "$ver"
+        # Older kernels go (a guest that runs has its kernel and initramfs in memory).
+        for old in "$cache"/kernel-*; do
+            [ "$old" = "$kdir" ] || rm -rf "$old"
+        done
+    fi
 else
     # No package lists: the newest kernel already in the cache will do.
     kdir=$(ls -d "$cache"/kernel-*/ 2>/dev/null | tail -n1)
