@@ -35,8 +35,8 @@ rm -rf "$out"
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 
-# The Windows programs, unpacked here; Wine's prefix is made here too (in
-# the guest it would take minutes under TCG) and kept beside the build.
+# The Windows programs, unpacked here; Wine's prefix is made here too, where
+# it takes seconds (the guest's CPU is emulated), and kept beside the build.
 windows=
 if [[ ",$groups," == *,programs,* ]] && [ -f "$zip" ]; then
     unzip -q "$zip" -d "$out/windows" && windows=$out/windows/Kestrava
