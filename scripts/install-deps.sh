@@ -27,6 +27,9 @@ packages=(
     wine wine64 tesseract-ocr tesseract-ocr-eng icoutils
     # Debian package check: the desktop entries and the metainfo are validated
     desktop-file-utils appstream
+    # Real MIDI hardware: a Linux guest under QEMU with USB-MIDI cards
+    # (tests/hardware/; the guest's kernel is downloaded by apt-get, not installed)
+    qemu-system-x86 busybox-static kmod alsa-utils xz-utils
 )
 
 is_installed() {

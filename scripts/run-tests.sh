@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Kestrava and runs every test: the whole suite in build/, the Windows
-# build under Wine and the Debian package (both in dist/), then the suite again
+# build under Wine and the Debian package (both in dist/), the programs on a
+# real Linux MIDI stack (a USB-MIDI card in a QEMU guest), then the suite again
 # under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer in
 # build-asan/ (clang; the fuzz targets are built in the same tree and each
 # runs for a short while), and the tests of the MIDI input thread, the bus and
@@ -143,6 +144,33 @@ if bash scripts/package-deb.sh --skip-install; then
     fi
 else
     failed_stages+=("Debian package")
+fi
+
+# ---- 4b. Real MIDI hardware ------------------------------------------------------
+# A Linux guest under QEMU with a USB-MIDI card (dummy_hcd and a gadget's MIDI
+# function, snd-usb-audio on the host side): kestrava-cli, Kestrava's window
+# and the Windows build under Wine on the card, the simulated module on its
+# device side (tests/hardware/). Skipped only where QEMU cannot run at all.
+# qemu_runs: QEMU starts here with its TCG accelerator (and quits at once).
+qemu_runs() {
+    command -v qemu-system-x86_64 >/dev/null \
+        && echo quit | timeout 30 qemu-system-x86_64 -machine none -accel tcg -nodefaults -display none -monitor stdio >/dev/null 2>&1
+}
+if ! qemu_runs; then
+    stage "real MIDI hardware (QEMU guest): QEMU cannot run here, skipped"
+else
+    stage "real MIDI hardware (QEMU guest)"
+    log="$logs/hardware.log"
+    if ! timeout 2400 bash tests/hardware/check_hardware.sh build build/hardware-artifacts 2>&1 | tee "$log"; then
+        failed_stages+=("real MIDI hardware (QEMU guest)")
+    fi
+    # Its closing line: "N passed, N failed".
+    line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$log" | tail -n1 || true)
+    if [ -n "$line" ]; then
+        total_passed=$((total_passed + ${line%% passed*}))
+        line=${line#*, }
+        total_failed=$((total_failed + ${line%% failed}))
+    fi
 fi
 
 # ---- 5. AddressSanitizer + UndefinedBehaviorSanitizer ------------------------

@@ -7,6 +7,7 @@
 #if defined(KESTRAVA_RAWMIDI)
 #include <cmath>
 #include <csignal>
+#include <fcntl.h>
 #include <unistd.h>
 #include <gtest/gtest.h>
 #include "link/QueuedOutPort.h"
@@ -303,6 +304,18 @@ TEST (LinkFdPorts, ADeviceThatNeverDrainsHoldsNeitherTheCallerNorTheClose)
     ASSERT_TRUE (RunLoopUntil ([] { return AbandonedWriters() == 0; }, 60000));
     ASSERT_TRUE (atDevice.WaitFor (1));
     EXPECT_EQ (atDevice.got[0], BytesOf (SysEx (4689, 0)));
+}
+
+TEST (LinkFdPorts, ABoundedWriteGivesUpOnADeviceThatNeverDrains)
+{
+    int pipeFds[2];
+    ASSERT_EQ (::pipe2 (pipeFds, O_NONBLOCK), 0);
+    const auto small = BytesOf (SysEx (16, 1));
+    const auto large = BytesOf (SysEx (1 << 17, 2));   // more than the pipe holds
+    EXPECT_TRUE (WriteWhole (pipeFds[1], small.data(), small.size(), 0));
+    EXPECT_FALSE (WriteWhole (pipeFds[1], large.data(), large.size(), 50));
+    ::close (pipeFds[0]);
+    ::close (pipeFds[1]);
 }
 
 TEST (UpdateFlowRawMidi, WholeUpdateOverAByteStreamAtUsbFullSpeed)

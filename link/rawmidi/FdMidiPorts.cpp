@@ -1,14 +1,16 @@
 #include "link/rawmidi/FdMidiPorts.h"
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
 #include <thread>
 #include <unistd.h>
 
-bool WriteWhole (int fd, const uint8_t* bytes, size_t size)
+bool WriteWhole (int fd, const uint8_t* bytes, size_t size, int boundMs)
 {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (boundMs);
     while (size > 0)
     {
         const auto n = ::write (fd, bytes, size);
@@ -22,8 +24,16 @@ bool WriteWhole (int fd, const uint8_t* bytes, size_t size)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
         {
+            int wait = -1;
+            if (boundMs >= 0)
+            {
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds> (deadline - std::chrono::steady_clock::now());
+                if (left.count() <= 0)
+                    return false;
+                wait = (int) left.count();
+            }
             pollfd p { fd, POLLOUT, 0 };
-            if (::poll (&p, 1, -1) < 0 && errno != EINTR)
+            if (::poll (&p, 1, wait) < 0 && errno != EINTR)
                 return false;
             if ((p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 && (p.revents & POLLOUT) == 0)
                 return false;

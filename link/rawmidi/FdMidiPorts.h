@@ -11,8 +11,9 @@
 using FdCloser = std::function<void()>;
 
 /** Writes all `size` bytes: continues short writes, waits in poll while a
-    non-blocking descriptor is full; false when the device fails. */
-bool WriteWhole (int fd, const uint8_t* bytes, size_t size);
+    non-blocking descriptor is full, for at most `boundMs` in all (-1: no
+    bound); false when the device fails or the bound has passed. */
+bool WriteWhole (int fd, const uint8_t* bytes, size_t size, int boundMs = -1);
 
 /** An output on a descriptor. Each send blocks until the whole message is
     with the device: that is the flow control (put it behind WithWriterThread). */

@@ -1,0 +1,343 @@
+#!/usr/bin/env bash
+# shellcheck disable=SC2317  # the clean-up functions run from traps
+# The scenarios of check_hardware.sh, run inside the guest of run-in-guest.sh
+# with one USB-MIDI card: kestrava-cli (or Kestrava, or the Windows build
+# under Wine) on the card's host side, the simulated module
+# (kestrava-gadget-module) on its device side.
+#
+#   guest-scenarios.sh cli|programs <build dir> <artifact dir> [windows program folder]
+#
+# Every scenario prints one line, "PASS" or "FAIL", its name, its time and
+# what failed, and appends it to <artifact dir>/results.txt; its logs go to a
+# folder of its own there. Update rates go to <artifact dir>/rates.txt.
+set -uo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+group=${1:?usage: guest-scenarios.sh cli|programs <build dir> <artifact dir> [windows folder]}
+build=$(cd "${2:?no build dir}" && pwd)
+out=${3:?no artifact dir}
+windows=${4:-}
+source "$here/guest-lib.sh"
+source "$here/../lib/display.sh"
+
+cli=$build/kestrava-cli
+data=$build/demo
+image=$data/Sample.bin
+image_size=$(stat -c %s "$image")
+module_pid=
+module_log=
+helpers=()       # other processes a scenario started, ended with it
+dir=
+reason=
+xvfb_pid=
+work=$(mktemp -d)
+
+fail() { echo "FAIL: $*" >&2; exit 1; }   # display.sh's start_xvfb stops the group with it
+
+# ---- Helpers -------------------------------------------------------------------
+# why <text>: the reason a check failed (the first one counts); always false.
+why() { [ -n "$reason" ] || reason=$*; return 1; }
+
+now() { echo "$EPOCHREALTIME"; }
+since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f", b - a }'; }
+
+# start_module [options...]: the simulated module on card 0, on a freshly
+# enumerated gadget (nothing left over from the last scenario), its flash in
+# the scenario's folder.
+start_module() {
+    stop_module
+    kv_unplug 0 2>/dev/null
+    kv_plug 0 || return 1
+    kv_wait_host_card 0 20 || { why "the card did not come back after plugging in"; return 1; }
+    module_log=$dir/module.log
+    "$build/kestrava-gadget-module" --gadget "$kv_gadgets/kv0" --flash "$dir/module.flash" "$@" >>"$module_log" 2>&1 &
+    module_pid=$!
+    kv_wait 15 grep -q ready "$module_log" || { why "the module program did not start"; return 1; }
+}
+
+stop_module() {
+    [ -n "$module_pid" ] || return 0
+    kill -TERM "$module_pid" 2>/dev/null
+    wait "$module_pid" 2>/dev/null
+    module_pid=
+}
+
+stop_helpers() {
+    local pid
+    for pid in "${helpers[@]}"; do stop_pid "$pid"; done
+    helpers=()
+}
+
+# stamp: each line of the input with the seconds since the epoch before it.
+stamp() {
+    local line
+    while IFS= read -r line; do printf '%s %s\n' "$EPOCHREALTIME" "$line"; done
+}
+
+# run_cli <log name> <time limit> [env...] -- <arguments...>: kestrava-cli,
+# its output stamped into the scenario's folder; its exit status.
+run_cli() {
+    local name=$1 limit=$2 envs=()
+    shift 2
+    while [ "$1" != "--" ]; do envs+=("$1"); shift; done
+    shift
+    env "${envs[@]}" timeout -k 5 "$limit" "$cli" --data "$data" "$@" 2>&1 </dev/null | stamp >"$dir/$name.log"
+    return "${PIPESTATUS[0]}"
+}
+
+# completed <log>: the update or verify ended with the completion text.
+completed() { grep -q ' It is Completed,Please Restart Device$' "$1"; }
+
+# record_rate <log> <label>: the update's rate, from its first to its last
+# progress line, into rates.txt and the log.
+record_rate() {
+    local line
+    line=$(awk -v label="$2" '
+        function bytes(v, u) { return v * (u == "MiB" ? 1048576 : u == "KiB" ? 1024 : 1) }
+        $2 == "update:" && $3 ~ /%$/ {
+            gsub(/[()]/, "")
+            b = bytes($4, $5)
+            if (first == "") { first = $1; fb = b }
+            last = $1; lb = b
+        }
+        END {
+            if (first != "" && last > first)
+                printf "%s: %.1f KiB/s (%.0f KiB in %.1f s)", label, (lb - fb) / 1024 / (last - first), (lb - fb) / 1024, last - first
+        }' "$1")
+    [ -n "$line" ] && echo "$line" | tee -a "$out/rates.txt" >>"$dir/notes.txt"
+}
+
+# flash_holds_image: the module's flash file (written when it stopped; every
+# byte inverted, so that erased flash is a hole) begins with the image.
+flash_holds_image() {
+    python3 - "$dir/module.flash" "$image" <<'EOF' || why "the module's flash does not hold the image"
+import sys
+flash = open(sys.argv[1], 'rb').read()
+image = open(sys.argv[2], 'rb').read()
+flash = flash[:len(image)].ljust(len(image), b'\0').translate(bytes(range(255, -1, -1)))
+sys.exit(0 if flash == image else 1)
+EOF
+}
+
+# update_completes <log name> [env...]: an update from application mode
+# completes and the module holds the image afterwards.
+update_completes() {
+    local name=$1 status
+    shift
+    run_cli "$name" "${update_limit:-240}" "$@" -- update "$image"
+    status=$?
+    [ "$status" -eq 0 ] || why "update exited with $status: $(tail -n1 "$dir/$name.log" | cut -d' ' -f2-)"
+    completed "$dir/$name.log" || why "update did not say it completed"
+    grep -q 'unplugged: restarting' "$module_log" && grep -q 'plugged in after' "$module_log" \
+        || why "the module did not re-enumerate"
+    [ -z "$reason" ]
+}
+
+# run_scenario <name> <function>: runs one scenario and reports it.
+run_scenario() {
+    local name=$1 fn=$2 start result line
+    dir=$out/$fn
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    reason=
+    start=$(now)
+    "$fn" && [ -z "$reason" ] && result=PASS || result=FAIL
+    stop_helpers
+    stop_module
+    [ "$result" = FAIL ] || [ ! -s "$dir/module.flash" ] || flash_check_after || result=FAIL
+    dmesg >"$dir/dmesg.txt" 2>&1
+    line=$(printf '%s  %-58s %6s s' "$result" "$name" "$(since "$start")")
+    [ "$result" = PASS ] || line+="  ($reason; logs in $dir)"
+    echo "$line" | tee -a "$out/results.txt"
+    [ ! -s "$dir/notes.txt" ] || sed 's/^/      /' "$dir/notes.txt"
+}
+
+# A scenario that set flash_check=1 also wants the flash file checked once the module has stopped.
+flash_check=0
+flash_check_after() {
+    [ "$flash_check" -eq 1 ] || return 0
+    flash_check=0
+    flash_holds_image
+}
+
+# ---- The scenarios: kestrava-cli on the card -----------------------------------
+ports_answer() {
+    start_module || return 1
+    run_cli ports 60 -- ports || why "ports exited with $?"
+    grep -q "$(kv_product 0).*answers in application mode" "$dir/ports.log" \
+        || why "ports does not show the card's module answering: $(cut -d' ' -f2- "$dir/ports.log" | tr '\n' '|')"
+}
+
+update_verify_read() {
+    start_module || return 1
+    flash_check=1
+    update_completes update || return 1
+    record_rate "$dir/update.log" "update over raw MIDI"
+    run_cli verify 240 -- verify "$image" || why "verify exited with $?"
+    run_cli read 240 -- read "$dir/back.bin" --offset 0 --length "$(printf '%x' "$image_size")" \
+        || why "read exited with $?"
+    cmp -s "$dir/back.bin" "$image" || why "read gave back other bytes than the image"
+}
+
+aseqdump_client() { aconnect -o 2>/dev/null | sed -n "s/^client \([0-9]*\): 'aseqdump'.*/\1/p" | head -n1 | grep .; }
+
+# A desktop's MIDI bridge in small: aseqdump subscribed to the card's
+# sequencer port, subscribed again whenever the card comes back, so that
+# snd-seq-midi holds the card's raw input the whole time.
+update_with_port_held() {
+    start_module || return 1
+    flash_check=1
+    local client
+    client=$(kv_seq_client 0) || { why "the card has no sequencer client"; return 1; }
+    stdbuf -oL aseqdump -p "$client:0" >"$dir/aseqdump.log" 2>&1 &
+    helpers+=($!)
+    kv_wait 10 aseqdump_client || { why "aseqdump did not start"; return 1; }
+    (
+        while sleep 0.3; do
+            c=$(kv_seq_client 0) && d=$(aseqdump_client) && aconnect "$c:0" "$d:0" 2>/dev/null
+        done
+    ) &
+    helpers+=($!)
+    cat "/proc/asound/card$(kv_host_card 0)/midi0" >"$dir/port-held.txt"
+    update_completes update || return 1
+    record_rate "$dir/update.log" "update with the raw input held by aseqdump"
+}
+
+update_through_sequencer() {
+    start_module || return 1
+    flash_check=1
+    update_completes update KESTRAVA_MIDI_BACKEND=sequencer || return 1
+    record_rate "$dir/update.log" "update through the ALSA sequencer"
+}
+
+update_module_away_6s() {
+    start_module --away-ms 6000 || return 1
+    flash_check=1
+    update_limit=120 update_completes update || return 1
+    grep 'plugged in after' "$module_log" | head -n1 | sed 's/^\[[ 0-9.]*\] /module /' >>"$dir/notes.txt"
+}
+
+module_ready_again() { [ "$(grep -c 'ready on' "$module_log")" -ge 2 ]; }
+
+# Unplugged for good at the 41st program block: the update ends with its
+# error code within the watchdog's bound (9 ticks of 500 ms, and a moment to
+# end the program); plugged in again, a second update completes.
+unplugged_mid_programming() {
+    start_module --unplug-after-blocks 40 || return 1
+    local gone_at= status bound=8.0
+    (
+        until grep -q 'unplugged for good' "$module_log"; do sleep 0.05; done
+        now >"$dir/unplugged-at"
+    ) &
+    helpers+=($!)
+    run_cli update 240 -- update "$image"
+    status=$?
+    [ -s "$dir/unplugged-at" ] || { why "the module was never unplugged (update exited with $status)"; return 1; }
+    gone_at=$(cat "$dir/unplugged-at")
+    local ended
+    ended=$(tail -n1 "$dir/update.log" | cut -d' ' -f1)
+    local took
+    took=$(awk -v a="$gone_at" -v b="${ended:-$gone_at}" 'BEGIN { printf "%.1f", b - a }')
+    echo "unplugged: update exited with $status, last output $took s after the unplug: $(tail -n1 "$dir/update.log" | cut -d' ' -f2-)" >>"$dir/notes.txt"
+    [ "$status" -ge 2 ] && [ "$status" -le 26 ] || why "update exited with $status, not with an error code"
+    awk -v t="$took" -v b="$bound" 'BEGIN { exit !(t <= b) }' || why "the update ended $took s after the unplug (bound $bound s)"
+    kill -USR1 "$module_pid"
+    kv_wait 20 module_ready_again || { why "the module did not come back"; return 1; }
+    kv_wait_host_card 0 20 || { why "the card did not come back"; return 1; }
+    flash_check=1
+    run_cli update-again 240 -- update "$image"
+    status=$?
+    [ "$status" -eq 0 ] && completed "$dir/update-again.log" || why "the second update exited with $status"
+}
+
+# ---- Kestrava's window and the Windows build ----------------------------------
+window_shows_connected() {
+    command -v tesseract >/dev/null || { why "tesseract is not installed"; return 1; }
+    start_xvfb
+    helpers+=("$xvfb_pid")
+    start_module || return 1
+    local home start win= text= deadline
+    home=$(mktemp -d)
+    start=$(now)
+    HOME=$home "$build/Kestrava" >"$dir/kestrava.log" 2>&1 </dev/null &
+    helpers+=($!)
+    deadline=$((SECONDS + 60))
+    while [ -z "$win" ] && [ "$SECONDS" -lt "$deadline" ]; do
+        sleep 0.5
+        win=$(x xdotool search --onlyvisible --name '^Kestrava\(V3\.00\)$' 2>/dev/null | head -n1)
+    done
+    [ -n "$win" ] || { why "no Kestrava window within 60 s"; return 1; }
+    echo "window shown $(since "$start") s after the start" >>"$dir/notes.txt"
+    # The status line, read from the screen (each reading takes seconds under TCG).
+    deadline=$((SECONDS + 90))
+    while [ "$SECONDS" -lt "$deadline" ]; do
+        x import -window "$win" "$dir/window.png" 2>>"$dir/import.log" || { sleep 1; continue; }
+        x convert "$dir/window.png" -colorspace Gray -resize 300% "$work/ocr.png"
+        text=$(timeout 60 tesseract "$work/ocr.png" stdout 2>/dev/null | tr '\n' ' ')
+        grep -qi 'connected' <<<"$text" && break
+    done
+    echo "read $(since "$start") s after the start: $text" >>"$dir/notes.txt"
+    grep -qi 'connected' <<<"$text" || why "the screenshot does not read \"connected\""
+}
+
+# kestrava-cli.exe through WinMM: Wine reaches the card through the ALSA
+# sequencer, whose kernel buffer must take a whole 4689-byte SysEx.
+wine_update_through_winmm() {
+    [ -n "$windows" ] && [ -f "$windows/kestrava-cli.exe" ] || { why "no Windows build (dist/Kestrava-windows-x64.zip)"; return 1; }
+    echo 16384 >/sys/module/snd_seq_midi/parameters/output_buffer_size
+    start_module || return 1
+    flash_check=1
+    # The prefix check_hardware.sh made (writes stay in the guest), or one made here.
+    export WINEPREFIX=${KESTRAVA_WINE_PREFIX:-$work/wine-prefix} WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    local start status
+    start=$(now)
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        timeout 600 wineboot -i >"$dir/wineboot.log" 2>&1 || { why "wineboot could not make a prefix"; return 1; }
+        timeout 60 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >>"$dir/wineboot.log" 2>&1
+        timeout 60 wineserver -k
+        echo "Wine prefix made in the guest in $(since "$start") s" >>"$dir/notes.txt"
+    fi
+    start=$(now)
+    timeout 60 wine cmd /c exit >/dev/null 2>&1
+    echo "Wine started (wine cmd /c exit) in $(since "$start") s" >>"$dir/notes.txt"
+    # What the sequencer shows a minute and a half into the update (for a failure's report).
+    (
+        sleep 90
+        { aconnect -l; cat "/proc/asound/card$(kv_host_card 0)/midi0"; } >"$dir/sequencer-at-90s.txt" 2>&1
+    ) &
+    helpers+=($!)
+    # A folder of the guest's own: a program on the 9p share dies as Wine loads it (stack overflow).
+    cp -r "$windows" "$work/windows"
+    (cd "$work/windows" && timeout -k 5 180 wine kestrava-cli.exe update Sample.bin 2>&1 </dev/null | tr -d '\r' | stamp) >"$dir/update.log"
+    status=${PIPESTATUS[0]}
+    timeout 30 wineserver -k 2>/dev/null
+    [ "$status" -eq 0 ] && completed "$dir/update.log" || why "kestrava-cli.exe update exited with $status: $(tail -n1 "$dir/update.log" | cut -d' ' -f2-)"
+    record_rate "$dir/update.log" "update under Wine through WinMM"
+    [ -z "$reason" ]
+}
+
+cleanup() {
+    stop_helpers
+    stop_module
+    stop_pid "$xvfb_pid"
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+mkdir -p "$out"
+case "$group" in
+    cli)
+        run_scenario "ports lists the card and the module answers" ports_answer
+        run_scenario "update from application mode, then verify and read" update_verify_read
+        run_scenario "update while aseqdump holds the card's port" update_with_port_held
+        run_scenario "update through KESTRAVA_MIDI_BACKEND=sequencer" update_through_sequencer
+        run_scenario "update with the module away 6 s on its restart" update_module_away_6s
+        run_scenario "module unplugged mid-programming, then again" unplugged_mid_programming
+        ;;
+    programs)
+        run_scenario "Kestrava under Xvfb shows the module connected" window_shows_connected
+        run_scenario "kestrava-cli.exe update under Wine through WinMM" wine_update_through_winmm
+        ;;
+    *) echo "guest-scenarios: unknown group $group" >&2; exit 2 ;;
+esac
+! grep -q '^FAIL' "$out/results.txt"
