@@ -17,15 +17,18 @@ GadgetBridge::~GadgetBridge()
 bool GadgetBridge::Open (const std::string& devicePort)
 {
     Close();
-    std::string name;
+    std::string inputName, outputName;
     for (const auto& port : ListAlsaRawMidiPorts())
         if (port.identifier == devicePort)
-            name = port.name;
+        {
+            inputName = port.inputName;
+            outputName = port.outputName;
+        }
     const auto busPorts = m_Bus.listPorts();
-    if (name.empty() || busPorts.inputs.empty() || busPorts.outputs.empty())
+    if (inputName.empty() || outputName.empty() || busPorts.inputs.empty() || busPorts.outputs.empty())
         return false;
 
-    auto out = OpenAlsaRawMidi (devicePort, name, false);
+    auto out = OpenAlsaRawMidi (devicePort, outputName, false);
     if (out.fd < 0)
         return false;
     // Non-blocking again, so that a write waits no longer than its bound.
@@ -37,7 +40,7 @@ bool GadgetBridge::Open (const std::string& devicePort)
     }
     m_pBusOut = m_Bus.openOutput (busPorts.outputs.front());
     m_pBusIn = m_Bus.openInput (busPorts.inputs.front(), this);
-    auto in = OpenAlsaRawMidi (devicePort, name, true);
+    auto in = OpenAlsaRawMidi (devicePort, inputName, true);
     if (in.fd >= 0)
         m_pRawIn = std::make_unique<FdMidiInPort> (in.fd, this, in.close);
     if (m_pBusOut == nullptr || m_pBusIn == nullptr || m_pRawIn == nullptr)
