@@ -29,6 +29,21 @@ namespace
 
         if (options.dataFolder != juce::File())
             SetDataFolder (options.dataFolder);
+        // The read-back copies are this process's own: another kestrava-cli
+        // beside it (one per module) must never compare what this one read.
+        const auto scratch = CreateOwnTemporaryFolder ("kestrava-cli");
+        if (scratch != juce::File())
+            SetScratchFolder (scratch);
+        const struct ScratchRemoval
+        {
+            juce::File folder;
+            ~ScratchRemoval()
+            {
+                SetScratchFolder ({});
+                if (folder != juce::File())
+                    folder.deleteRecursively();
+            }
+        } removal { scratch };
 
         std::unique_ptr<SimulatedRig> rig;
         std::shared_ptr<MidiPortSource> source;

@@ -24,6 +24,15 @@ juce::String GetProgramFolderPath();
     empty File goes back to the executable's folder. */
 void SetDataFolder (const juce::File& folder);
 
+/** Puts the scratch files in `folder` instead, whatever the rule below says
+    (kestrava-cli: processes side by side must not share them); an empty File
+    goes back to the rule. */
+void SetScratchFolder (const juce::File& folder);
+
+/** A new empty folder under the system's temporary folder that no other
+    process can have taken (created in one step); an empty File on failure. */
+juce::File CreateOwnTemporaryFolder (const juce::String& prefix);
+
 /** Points the program folder at another folder (tests): SetDataFolder. */
 void SetProgramFolderForTests (const juce::File& folder);
 
