@@ -20,6 +20,10 @@ void InstallInterruptHandler()
 {
     std::signal (SIGINT, OnInterrupt);
     std::signal (SIGTERM, OnInterrupt);
+#if defined(SIGBREAK)
+    // Windows: how kestrava-cli --all asks the processes it started to stop.
+    std::signal (SIGBREAK, OnInterrupt);
+#endif
 }
 
 bool WasInterrupted()
