@@ -3,7 +3,7 @@
 // button does (the device link's timer closes the ports and quits); a second
 // one ends the process at once.
 
-/** Catches SIGINT and SIGTERM (and SIGBREAK where there is one). */
+/** Catches SIGINT and SIGTERM (and SIGBREAK where there is one); ignores SIGPIPE. */
 void InstallInterruptHandler();
 /** Whether an interrupt arrived. */
 bool WasInterrupted();
