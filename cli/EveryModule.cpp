@@ -237,9 +237,9 @@ namespace
         EventPrinter& printer;
         bool useBoard = false;
         EventPrinter::Style lineStyle = EventPrinter::Style::Lines;
+        juce::WaitableEvent wake;             // the reading threads signal it: it outlives them
         std::vector<ModuleRun> runs;
         std::unique_ptr<ModuleBoard> board;
-        juce::WaitableEvent wake;
         int ended = 0;
     };
 }
