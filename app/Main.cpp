@@ -9,6 +9,8 @@ JUCE_CREATE_APPLICATION_DEFINE (JUCEDemoApplication)
 
 int main (int argc, char* argv[])
 {
-    return RunProgram (argc, argv, { kAppName, kAppVersion, &MakeSystemMidiPortSource }, &juce_CreateApplication);
+    // --list-midi shows every port, other programs' too.
+    return RunProgram (argc, argv, { kAppName, kAppVersion, [] { return MakeSystemMidiPortSource (true); } },
+                       &juce_CreateApplication);
 }
 #endif

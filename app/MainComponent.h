@@ -152,6 +152,8 @@ private:
     void BuildWidgets();
     void BuildDataPaths();
     void ShowStatus (const juce::String& text, juce::Colour colour);
+    /** The status line of a connected module, with its FS flag; the search count starts again. */
+    void ShowConnected (bool fs);
     void DeliverStop();
     void OnProgramClicked();
     void OnBrowseClicked();

@@ -61,7 +61,8 @@ namespace
         }
         else
         {
-            source = MakeSystemMidiPortSource();
+            // Other programs' ports are probed only when the user names one.
+            source = MakeSystemMidiPortSource (! options.ports.isEmpty());
         }
         int status;
         if (options.command != "ports" && RunsEveryModule (options))

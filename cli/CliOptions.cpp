@@ -25,7 +25,8 @@ namespace
         "                          config.ini in ~/.config/kestrava\n"
         "  --port TEXT             probe only the port whose identifier is TEXT (hw:2,0,0,\n"
         "                          as \"ports\" lists it), or else the ports whose names\n"
-        "                          contain TEXT (case ignored); given more than once,\n"
+        "                          contain TEXT (case ignored); on Linux also other\n"
+        "                          programs' sequencer ports; given more than once,\n"
         "                          update or verify every module behind those ports\n"
         "  --all                   update or verify every module that answers, each in a\n"
         "                          process of its own, at the same time\n"
@@ -58,11 +59,14 @@ namespace
         "Lists every MIDI port, one per line: its name, whether it is an input, an\n"
         "output or both, and whether a module answered the probe through it and in\n"
         "which mode (loader or application). Probing takes about three seconds.\n"
-        "Ports that are never opened (a sound card's) say so. With --port, only the\n"
-        "ports it selects (given more than once: those any of them selects). Every\n"
-        "port is probed at once, so --all changes nothing here. Ports of the same\n"
-        "name (identical cards) show their identifiers, which --port takes to name\n"
-        "one of them; --json always gives it.\n";
+        "Ports that are never opened (a sound card's) say so, and so does a port\n"
+        "that another program holds: which program, and whether it is reached\n"
+        "through the sequencer instead. On Linux only the hardware's ports are\n"
+        "probed; other programs' ports only when --port names them. With --port,\n"
+        "only the ports it selects (given more than once: those any of them\n"
+        "selects). Every port is probed at once, so --all changes nothing here.\n"
+        "Ports of the same name (identical cards) show their identifiers, which\n"
+        "--port takes to name one of them; --json always gives it.\n";
 
     const char* const kUpdateHelp =
         "Usage: kestrava-cli [OPTIONS] update IMAGE\n"

@@ -21,6 +21,8 @@ public:
     std::unique_ptr<MidiOutPort> openOutput (const MidiPortInfo& port) override;
     /** The inner source's notice. */
     juce::String takeNotice() override { return m_pInner->takeNotice(); }
+    /** The inner source's route. */
+    juce::String describeRoute (const MidiPortInfo& port, bool input) override { return m_pInner->describeRoute (port, input); }
 
 private:
     std::vector<MidiPortInfo> Keep (const std::vector<MidiPortInfo>& ports) const;

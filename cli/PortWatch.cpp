@@ -23,6 +23,10 @@ public:
         watch.NoteIncoming (port, message);
         handler->handleIncomingMidiMessage (source, message);
     }
+    void handleDroppedSysEx (MidiInPort* source, bool oversized) override
+    {
+        handler->handleDroppedSysEx (source, oversized);
+    }
 
 private:
     PortWatch& watch;
@@ -41,6 +45,8 @@ public:
         port->sendMessageNow (message);
     }
     void reset() override { port->reset(); }
+    bool hasFailed() const override { return port->hasFailed(); }
+    void setObserver (std::shared_ptr<MidiOutObserver> observer) override { port->setObserver (std::move (observer)); }
 
 private:
     PortWatch& watch;
@@ -88,21 +94,26 @@ std::unique_ptr<MidiInPort> PortWatch::openInput (const MidiPortInfo& info, Midi
         relay = m_Relays.back().get();
     }
     auto port = m_pInner->openInput (info, relay);
-    if (port != nullptr)
-    {
-        const std::lock_guard<std::mutex> l (m_Lock);
-        Entry (info).opened = true;
-    }
+    Opened (info, true, port != nullptr);
     return port;
+}
+
+void PortWatch::Opened (const MidiPortInfo& info, bool input, bool opened)
+{
+    const auto route = m_pInner->describeRoute (info, input);
+    const std::lock_guard<std::mutex> l (m_Lock);
+    auto& entry = Entry (info);
+    entry.opened = entry.opened || opened;
+    if (route.isNotEmpty())
+        entry.route = (input ? "input " : "output ") + route;
 }
 
 std::unique_ptr<MidiOutPort> PortWatch::openOutput (const MidiPortInfo& info)
 {
     auto port = m_pInner->openOutput (info);
+    Opened (info, false, port != nullptr);
     if (port == nullptr)
         return nullptr;
-    const std::lock_guard<std::mutex> l (m_Lock);
-    Entry (info).opened = true;
     return std::make_unique<WatchedOutput> (*this, std::move (port));
 }
 

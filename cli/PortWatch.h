@@ -22,6 +22,7 @@ public:
         bool opened = false;      ///< the link opened it (sound cards are never opened)
         juce::String answer;      ///< "loader", "application" or empty: no identity reply came through it
         bool fs = false;          ///< a loader reply's FS flag
+        juce::String route;       ///< how a busy direction was reached instead, and who holds it; empty: as listed
     };
 
     /** A module's identity reply. */
@@ -44,6 +45,8 @@ public:
     std::unique_ptr<MidiOutPort> openOutput (const MidiPortInfo& port) override;
     /** The inner source's notice. */
     juce::String takeNotice() override { return m_pInner->takeNotice(); }
+    /** The inner source's route. */
+    juce::String describeRoute (const MidiPortInfo& port, bool input) override { return m_pInner->describeRoute (port, input); }
 
     /** Milliseconds since both the loader and the application probe have gone out; -1 before. */
     int64_t MsSinceBothProbes() const;
@@ -60,6 +63,7 @@ private:
 
     Port& Entry (const MidiPortInfo& port);
     void Listed (const std::vector<MidiPortInfo>& ports, bool inputs);
+    void Opened (const MidiPortInfo& port, bool input, bool opened);
     void NoteIncoming (const MidiPortInfo& input, const juce::MidiMessage& message);
     void NoteProbe (const juce::MidiMessage& message);
 

@@ -36,11 +36,12 @@ namespace
 
     juce::String Describe (const PortWatch::Port& p)
     {
+        const auto route = p.route.isEmpty() ? juce::String() : " (" + p.route + ")";
         if (! p.opened)
-            return "not opened";
+            return "not opened" + route;
         if (p.answer.isEmpty())
-            return "no answer";
-        return "answers in " + p.answer + " mode" + (p.answer == "loader" ? (p.fs ? " (FS)" : " (HS)") : "");
+            return "no answer" + route;
+        return "answers in " + p.answer + " mode" + (p.answer == "loader" ? (p.fs ? " (FS)" : " (HS)") : "") + route;
     }
 }
 
@@ -90,6 +91,8 @@ int RunPortsCommand (EventPrinter& printer, std::shared_ptr<MidiPortSource> sour
         f.set ("input", p.input);
         f.set ("output", p.output);
         f.set ("opened", p.opened);
+        if (p.route.isNotEmpty())
+            f.set ("route", p.route);
         f.set ("answer", p.answer.isEmpty() ? juce::var() : juce::var (p.answer));
         if (p.answer == "loader")
             f.set ("fs", p.fs);

@@ -70,11 +70,7 @@ void MainComponent::OnConnectionMessage (const NotifyMessage& m)
             break;
 
         case kConnectedMessage:
-            g_nSearchTicks = 0;
-            if (m_bNoLogo)
-                ShowStatus (juce::String ("QVM Connected.") + (m.intParameter2 != 0 ? "(FS)" : "(HS)"), kConnectedColour);
-            else
-                ShowStatus ("Vorlenz module connected.", kConnectedColour);
+            ShowConnected (m.intParameter2 != 0);
             m_ProgramButton->setEnabled (true);
             if (m_pObserver != nullptr)
                 m_pObserver->OnConnected (m.intParameter2 != 0);
@@ -121,6 +117,15 @@ void MainComponent::EndSwitchWithoutModule()
     FindCloseListing (g_hFind);
     g_hFind = nullptr;
     DeliverStop();
+}
+
+void MainComponent::ShowConnected (bool fs)
+{
+    g_nSearchTicks = 0;
+    if (m_bNoLogo)
+        ShowStatus (juce::String ("QVM Connected.") + (fs ? "(FS)" : "(HS)"), kConnectedColour);
+    else
+        ShowStatus ("Vorlenz module connected.", kConnectedColour);
 }
 
 //==============================================================================
@@ -253,6 +258,8 @@ void MainComponent::OnModeSwitch (int argument)
     auto& link = m_JobRunner.GetLink();
     if (argument == 1)
     {
+        // A module slow to come back was searched for meanwhile: it is here again.
+        ShowConnected (link.IsFS());
         link.ClosePorts();
         TryDriverEntry();
         return;

@@ -388,7 +388,14 @@ void Communication::timerCallback()
         return;
     if (g_nSwitchState == 2)
     {
+        // The module restarting into its loader is not back yet. It may come
+        // back as new ports (a USB device enumerates again): scan at every
+        // cycle. Each unanswered cycle counts towards the search's time-out,
+        // which ends a wait for a module that never comes back.
         stopTimer();
+        Post (kNotFoundMessage, 0);
+        ClosePorts();
+        FindDevices();
         ProbeLoader();
         return;
     }

@@ -89,6 +89,8 @@ public:
     //==== MIDI input and timer ===============================================
     /** The receive parser (MIDI input thread). */
     void handleIncomingMidiMessage (MidiInPort* source, const juce::MidiMessage& message) override;
+    /** A damaged or oversized SysEx an input dropped: one line in the log (MIDI input thread). */
+    void handleDroppedSysEx (MidiInPort* source, bool oversized) override;
     /** Probe cycle, quit path and reply watchdog (message thread). */
     void timerCallback() override;
 
@@ -109,6 +111,8 @@ public:
     bool HasBoundPair() const;
     /** Number of opened (non-null) input and output entries. */
     int CountOpenPorts() const;
+    /** Watchdog ticks since the last reply, command or block that has left. */
+    int GetIdleTicks() const { return m_nIdleTicks.load(); }
     /** Failed compares in a row. */
     int GetCompareRetries() const { return m_nCompareRetries.load(); }
     /** Byte of the written file where the last compare found its first difference; -1 for none. */
@@ -123,6 +127,7 @@ private:
     using OutPtr = std::shared_ptr<MidiOutPort>;
 
     class ErrorRelay;
+    class OutputNotes;
 
     // notifications and errors
     void Post (int code, int argument = 0, int third = 0);
@@ -186,6 +191,7 @@ private:
     bool m_bArrays = false;                    // the discovery arrays exist
     std::vector<InPtr> m_RetiredInputs;        // bound ports replaced on the MIDI thread, released later
     std::vector<OutPtr> m_RetiredOutputs;
+    std::vector<std::pair<const MidiInPort*, juce::String>> m_InputNames;   // the last scan's inputs, for the log
 
     mutable std::mutex m_OpLock;               // guards the operation state below
     std::vector<_STR_SECTOR> m_pSectors;

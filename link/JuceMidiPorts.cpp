@@ -1,12 +1,23 @@
 #include "link/JuceMidiPorts.h"
 #include <juce_audio_devices/juce_audio_devices.h>
+#include <mutex>
 #include "link/QueuedOutPort.h"
 #if defined(KESTRAVA_RAWMIDI)
  #include "link/rawmidi/AlsaErrors.h"
+ #include "link/rawmidi/SeqMidiOut.h"
 #endif
 
 namespace
 {
+   #if ! defined(KESTRAVA_RAWMIDI)
+    // JUCE keeps its open outputs in a list without a lock (WinMM's handles):
+    // a writer left behind destroys its output on its own thread, so opening
+    // and destroying outputs take turns. Opening waits a bounded time: a
+    // destruction that hangs in the driver costs the port one scan, not the window.
+    std::timed_mutex outputsLock;
+    constexpr std::chrono::milliseconds kOpenWait { 1000 };
+   #endif
+
     /** Forwards JUCE's input callback to the link's handler. */
     class JuceInPort : public MidiInPort, private juce::MidiInputCallback
     {
@@ -32,16 +43,23 @@ namespace
         std::unique_ptr<juce::MidiInput> input;
     };
 
+   #if ! defined(KESTRAVA_RAWMIDI)
     class JuceOutPort : public MidiOutPort
     {
     public:
         explicit JuceOutPort (std::unique_ptr<juce::MidiOutput> o) : output (std::move (o)) {}
+        ~JuceOutPort() override
+        {
+            const std::lock_guard<std::timed_mutex> l (outputsLock);
+            output.reset();
+        }
         void sendMessageNow (const juce::MidiMessage& m) override { output->sendMessageNow (m); }
         void reset() override { output->clearAllPendingMessages(); }
 
     private:
         std::unique_ptr<juce::MidiOutput> output;
     };
+   #endif
 
     std::vector<MidiPortInfo> Listed (const juce::Array<juce::MidiDeviceInfo>& devices)
     {
@@ -74,12 +92,22 @@ namespace
 
         std::unique_ptr<MidiOutPort> openOutput (const MidiPortInfo& info) override
         {
+           #if defined(KESTRAVA_RAWMIDI)
+            // JUCE sends a SysEx as one event, which the kernel cuts at its
+            // buffer's size on the way to a card: the program's own output paces it.
+            return WithWriterThread (OpenSequencerOutput (info.identifier.toStdString(), info.name.toStdString()));
+           #else
+            std::unique_lock<std::timed_mutex> l (outputsLock, kOpenWait);
+            if (! l.owns_lock())
+                return nullptr;
             auto out = juce::MidiOutput::openDevice (info.identifier);
             if (out == nullptr || out->getName() != info.name)
                 return nullptr;
+            l.unlock();
             // Some drivers keep the caller until a long message is out (WinMM's
             // midiOutLongMsg has no time-out): the writer thread waits instead.
             return WithWriterThread (std::make_unique<JuceOutPort> (std::move (out)));
+           #endif
         }
     };
 }

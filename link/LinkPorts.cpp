@@ -7,13 +7,33 @@
 namespace
 {
     constexpr int kIndexedOutputs = 128;   // the loader probe names its output in one 7-bit byte
-
-    bool IsSkippedDevice (const juce::String& name)
-    {
-        static const juce::String skipped ("Creative Sound Blaster");
-        return name.substring (0, skipped.length()).equalsIgnoreCase (skipped);
-    }
 }
+
+/** Hears how the messages of one output end: a block that has left restarts
+    the watchdog's count; a failed write and a writer left behind are logged. */
+class Communication::OutputNotes : public MidiOutObserver
+{
+public:
+    OutputNotes (Communication& l, juce::String n) : link (l), name (std::move (n)) {}
+
+    void written (bool ok) override
+    {
+        if (ok)
+            link.m_nIdleTicks = 0;
+        else if (! failureTold.exchange (true))
+            link.Log (("MIDI: a message could not be written to " + name + "; nothing more goes out on it until the ports are scanned again\n").toRawUTF8());
+    }
+
+    void leftBehind() override
+    {
+        link.Log (("MIDI: " + name + " was closed while a write to it was still under way; the write is left to end on its own\n").toRawUTF8());
+    }
+
+private:
+    Communication& link;
+    const juce::String name;
+    std::atomic<bool> failureTold { false };
+};
 
 void Communication::Connect()
 {
@@ -77,7 +97,7 @@ void Communication::FindDevices()
     for (size_t i = 0; i < ports.inputs.size(); ++i)
     {
         const auto& port = ports.inputs[i];
-        if (IsSkippedDevice (port.name))
+        if (IsSkippedSoundCardPort (port))
             continue;
         if (auto first = source.openInput (port, this))
         {
@@ -94,12 +114,22 @@ void Communication::FindDevices()
     for (size_t i = 0; i < ports.outputs.size(); ++i)
     {
         const auto& port = ports.outputs[i];
-        if (IsSkippedDevice (port.name))
+        if (IsSkippedSoundCardPort (port))
             continue;
         outputs[i] = source.openOutput (port);
+        if (outputs[i] != nullptr)
+            outputs[i]->setObserver (std::make_shared<OutputNotes> (*this, port.name));
     }
+    // Said once the ports are open: the source tells which ones were busy.
+    const auto opening = source.takeNotice();
+    if (opening.isNotEmpty())
+        Log ((opening.trimEnd() + "\n").toRawUTF8());
 
     std::lock_guard<std::mutex> l (m_PortLock);
+    m_InputNames.clear();
+    for (size_t i = 0; i < inputs.size(); ++i)
+        if (inputs[i] != nullptr)
+            m_InputNames.emplace_back (inputs[i].get(), ports.inputs[i].name);
     m_ppInputs = std::move (inputs);
     m_ppOutputs = std::move (outputs);
     m_bArrays = true;
@@ -261,6 +291,19 @@ void Communication::OnApplicationIdentity()
     {
         Post (kConnectedMessage, m_bFS ? 1 : 0);
     }
+}
+
+void Communication::handleDroppedSysEx (MidiInPort* source, bool oversized)
+{
+    juce::String name ("a MIDI input");
+    {
+        std::lock_guard<std::mutex> l (m_PortLock);
+        for (auto& [port, portName] : m_InputNames)
+            if (port == source)
+                name = portName;
+    }
+    Log (("MIDI: a SysEx message from " + name + " was dropped: "
+          + (oversized ? "longer than an input keeps" : "damaged, cut short by a status byte") + "\n").toRawUTF8());
 }
 
 bool Communication::HasBoundPair() const

@@ -11,6 +11,23 @@ namespace
     std::shared_ptr<MidiPortSource> chosenSource;
 }
 
+namespace
+{
+    bool BeginsWithSkippedName (const juce::String& name)
+    {
+        static const juce::String skipped ("Creative Sound Blaster");
+        return name.substring (0, skipped.length()).equalsIgnoreCase (skipped);
+    }
+}
+
+bool IsSkippedSoundCardPort (const MidiPortInfo& port)
+{
+    if (BeginsWithSkippedName (port.name))
+        return true;
+    const int colon = port.name.indexOf (": ");
+    return port.backend == "rawmidi" && colon >= 0 && BeginsWithSkippedName (port.name.substring (colon + 2));
+}
+
 juce::StringArray NamesOf (const std::vector<MidiPortInfo>& ports)
 {
     juce::StringArray names;
@@ -19,12 +36,13 @@ juce::StringArray NamesOf (const std::vector<MidiPortInfo>& ports)
     return names;
 }
 
-std::shared_ptr<MidiPortSource> MakeSystemMidiPortSource()
+std::shared_ptr<MidiPortSource> MakeSystemMidiPortSource (bool withOtherPrograms)
 {
 #if defined(KESTRAVA_RAWMIDI)
     if (! juce::SystemStats::getEnvironmentVariable ("KESTRAVA_MIDI_BACKEND", {}).equalsIgnoreCase ("sequencer"))
-        return MakeRawMidiPortSource();
+        return MakeRawMidiPortSource (withOtherPrograms);
 #endif
+    juce::ignoreUnused (withOtherPrograms);
     return MakeJuceMidiPortSource();
 }
 
@@ -38,6 +56,6 @@ MidiPortSource& GetMidiPortSource()
 {
     std::lock_guard<std::mutex> l (sourceLock);
     if (chosenSource == nullptr)
-        chosenSource = MakeSystemMidiPortSource();
+        chosenSource = MakeSystemMidiPortSource (false);
     return *chosenSource;
 }

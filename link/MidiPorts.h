@@ -15,6 +15,8 @@ public:
     virtual ~MidiInHandler() = default;
     /** One complete incoming message from the given port. */
     virtual void handleIncomingMidiMessage (MidiInPort* source, const juce::MidiMessage& message) = 0;
+    /** A SysEx message from the port was dropped: cut short by a status byte, or longer than the bound. */
+    virtual void handleDroppedSysEx (MidiInPort* /*source*/, bool /*oversized*/) {}
 };
 
 /** An opened MIDI input. */
@@ -28,6 +30,18 @@ public:
     virtual void stop() = 0;
 };
 
+/** Hears how an output's messages end; called on the output's writer thread
+    (leftBehind on the closing thread), never after the output is destroyed. */
+class MidiOutObserver
+{
+public:
+    virtual ~MidiOutObserver() = default;
+    /** A message has been written whole to the device (true), or could not be written (false). */
+    virtual void written (bool ok) = 0;
+    /** The output was closed while a write was still under way; it ends on its own. */
+    virtual void leftBehind() = 0;
+};
+
 /** An opened MIDI output. */
 class MidiOutPort
 {
@@ -37,6 +51,10 @@ public:
     virtual void sendMessageNow (const juce::MidiMessage&) = 0;
     /** Drops what has not gone out yet; called before the output is closed. */
     virtual void reset() = 0;
+    /** Whether a write failed (the device is gone); a port that cannot tell says false. */
+    virtual bool hasFailed() const { return false; }
+    /** Who hears of each message's end; outputs that send at once tell nobody. */
+    virtual void setObserver (std::shared_ptr<MidiOutObserver>) {}
 };
 
 /** One port as a source lists it. */
@@ -67,15 +85,25 @@ public:
     virtual std::unique_ptr<MidiOutPort> openOutput (const MidiPortInfo& port) = 0;
     /** A problem of the MIDI system worth one line in the log, handed out once; empty for none. */
     virtual juce::String takeNotice() { return {}; }
+    /** How an opened port is reached when not as listed (a busy raw port
+        through the sequencer, and who holds it); empty when as listed. */
+    virtual juce::String describeRoute (const MidiPortInfo& /*port*/, bool /*input*/) { return {}; }
 };
+
+/** A sound card's own MIDI port, which the link never opens: its name begins
+    with "Creative Sound Blaster" (case ignored). A raw port's name is the
+    card's name, then ": " and the device's own name: either may begin so. */
+bool IsSkippedSoundCardPort (const MidiPortInfo& port);
 
 /** The names of a listing's ports, in order. */
 juce::StringArray NamesOf (const std::vector<MidiPortInfo>& ports);
 
 /** Chooses the port source, once, before the panel is built. */
 void SetMidiPortSource (std::shared_ptr<MidiPortSource> source);
-/** The chosen source: the computer's own ports (MakeSystemMidiPortSource) unless another was set. */
+/** The chosen source: the computer's own hardware ports (MakeSystemMidiPortSource) unless another was set. */
 MidiPortSource& GetMidiPortSource();
 /** The computer's ports as this platform reaches them best: raw MIDI for the
-    hardware on Linux (unless KESTRAVA_MIDI_BACKEND=sequencer), JUCE's ports elsewhere. */
-std::shared_ptr<MidiPortSource> MakeSystemMidiPortSource();
+    hardware on Linux (unless KESTRAVA_MIDI_BACKEND=sequencer), JUCE's ports
+    elsewhere. On Linux the raw source lists other programs' sequencer ports
+    only when `withOtherPrograms` (a port named by the user, the whole list). */
+std::shared_ptr<MidiPortSource> MakeSystemMidiPortSource (bool withOtherPrograms);

@@ -18,6 +18,8 @@ namespace
         std::condition_variable wake;       // work, a reset or the close
         std::condition_variable finished;   // the thread is about to end
         std::deque<juce::MidiMessage> queue;
+        std::shared_ptr<MidiOutObserver> observer;   // told of each write's end; dropped when left behind
+        std::atomic<bool> failed { false };
         bool resetAsked = false;
         bool closing = false;
         bool done = false;
@@ -44,7 +46,12 @@ namespace
             s->queue.pop_front();
             l.unlock();
             s->port->sendMessageNow (message);   // may block for as long as the device takes
+            const bool ok = ! s->port->hasFailed();
+            s->failed = ! ok;
             l.lock();
+            // Told under the lock: a close that leaves the thread behind takes the observer first.
+            if (s->observer != nullptr)
+                s->observer->written (ok);
         }
         l.unlock();
         s->port.reset();   // the device is closed here too: closing may wait for it as well
@@ -81,8 +88,11 @@ namespace
                 shared->queue.clear();
                 shared->leftBehind = true;
                 ++abandoned;
+                auto observer = std::move (shared->observer);
                 l.unlock();
                 writer.detach();
+                if (observer != nullptr)
+                    observer->leftBehind();
                 return;
             }
             l.unlock();
@@ -98,6 +108,14 @@ namespace
                 shared->queue.push_back (message);
             }
             shared->wake.notify_one();
+        }
+
+        bool hasFailed() const override { return shared->failed; }
+
+        void setObserver (std::shared_ptr<MidiOutObserver> observer) override
+        {
+            const std::lock_guard<std::mutex> l (shared->lock);
+            shared->observer = std::move (observer);
         }
 
         void reset() override

@@ -38,6 +38,12 @@ void SimulatedModule::setFsFlag (int fsFlag)
     m_config.fsFlag = fsFlag;
 }
 
+void SimulatedModule::setRestartAbsence (int milliseconds)
+{
+    const std::lock_guard<std::mutex> guard (m_lock);
+    m_config.restartAbsenceMs = milliseconds;
+}
+
 void SimulatedModule::setReadChunking (int groupsPerChunk, bool announceChunks)
 {
     const std::lock_guard<std::mutex> guard (m_lock);

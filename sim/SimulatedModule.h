@@ -32,6 +32,8 @@ public:
     void setLatencies (const SimLatencies& latencies);
     /** Replaces the FS flag byte of the loader identity (-1: absent). */
     void setFsFlag (int fsFlag);
+    /** How long it stays away after the restart command (-1: for good). */
+    void setRestartAbsence (int milliseconds);
     /** Replaces the read chunking (8-byte groups per chunk, 0: one chunk; m = 1 or Continue). */
     void setReadChunking (int groupsPerChunk, bool announceChunks);
 

@@ -2,12 +2,18 @@
 // USB-MIDI interface at the other end of a socket: messages cross whole
 // whatever the reads and writes cut them into, a device that never drains
 // holds neither the caller nor the close, and a whole update runs through it.
+// Also what the backend reads from the kernel (its listing, the information
+// files of busy ports) and the paced SysEx of the sequencer route.
 #if defined(KESTRAVA_RAWMIDI)
+#include <cmath>
 #include <csignal>
 #include <unistd.h>
 #include <gtest/gtest.h>
 #include "link/QueuedOutPort.h"
 #include "link/rawmidi/FdMidiPorts.h"
+#include "link/rawmidi/PacedSysEx.h"
+#include "link/rawmidi/RawMidiPortSource.h"
+#include "link/rawmidi/RawMidiProc.h"
 #include "sim/StreamMidiInterface.h"
 #include "tests/SimTestHost.h"
 #include "tests/UpdateFlowSupport.h"
@@ -34,6 +40,8 @@ namespace
     struct Received : MidiInHandler
     {
         void handleIncomingMidiMessage (MidiInPort*, const juce::MidiMessage& m) override { Take (m); }
+        void handleDroppedSysEx (MidiInPort*, bool oversized) override { ++(oversized ? oversizedDrops : damagedDrops); }
+        std::atomic<int> damagedDrops { 0 }, oversizedDrops { 0 };
         std::mutex lock;
         std::condition_variable more;
         Messages got;
@@ -112,10 +120,167 @@ TEST (LinkFdPorts, MessagesCrossAUsbMidiInterfaceWholeBothWays)
             EXPECT_EQ (atDevice.got[i], BytesOf (messages[i])) << i;
             EXPECT_EQ (atHost.got[i], BytesOf (messages[i])) << i;
         }
-        EXPECT_FALSE (out.Failed());
+        EXPECT_FALSE (out.hasFailed());
         EXPECT_EQ (device.BadSysEx(), 0u);
         EXPECT_EQ (in.DamagedSysEx() + in.OversizedSysEx(), 0u);
         in.stop();
+    }
+}
+
+TEST (LinkFdPorts, EachSysExTheInputDropsIsToldToItsHandler)
+{
+    int p[2];
+    ASSERT_EQ (::pipe (p), 0);
+    Received handler;
+    FdMidiInPort in (p[0], &handler, Closer (p[0]), 16);
+    in.start();
+    const Bytes bytes { 0xF0, 0x00, 0x20, 0x54, 0x90, 0x3C, 0x40,                        // damaged: a note cuts it
+                        0xF0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 0xF7,  // oversized for a bound of 16
+                        0xF0, 0x00, 0x20, 0x54, 0x7D, 0x00, 0x00, 0xF7 };                  // whole
+    ASSERT_EQ (::write (p[1], bytes.data(), bytes.size()), (ssize_t) bytes.size());
+    ASSERT_TRUE (handler.WaitFor (2));   // the note and the whole SysEx
+    EXPECT_EQ (handler.damagedDrops.load(), 1);
+    EXPECT_EQ (handler.oversizedDrops.load(), 1);
+    in.stop();
+    ::close (p[1]);
+}
+
+TEST (LinkFdPorts, TheKernelsInformationFileTellsWhoHoldsASubstreamAndTheRoomLeft)
+{
+    // As /proc/asound/card1/midi0 reads while aseqdump holds the input and an output is open.
+    const std::string text = "UM-ONE\n\n"
+                             "Output 0\n  Tx bytes     : 9378\n  Owner PID    : 311\n  Mode         : native\n"
+                             "  Buffer size  : 4096\n  Avail        : 3072\n"
+                             "Output 1\n  Tx bytes     : 0\n"
+                             "Input 0\n  Rx bytes     : 18\n  Owner PID    : 4242\n  Buffer size  : 4096\n"
+                             "  Avail        : 0\n  Overruns     : 0\n";
+    struct Case { bool output; int sub; bool present; bool opened; int pid; long size; long avail; };
+    for (const Case c : { Case { true, 0, true, true, 311, 4096, 3072 }, Case { true, 1, true, false, -1, -1, -1 },
+                          Case { false, 0, true, true, 4242, 4096, 0 }, Case { false, 1, false, false, -1, -1, -1 } })
+    {
+        SCOPED_TRACE ((c.output ? "Output " : "Input ") + std::to_string (c.sub));
+        const auto info = ParseRawMidiProc (text, c.output, c.sub);
+        ASSERT_EQ (info.has_value(), c.present);
+        if (! c.present)
+            continue;
+        EXPECT_EQ (info->opened, c.opened);
+        EXPECT_EQ (info->ownerPid, c.pid);
+        EXPECT_EQ (info->bufferSize, c.size);
+        EXPECT_EQ (info->avail, c.avail);
+    }
+
+    const auto input = *ParseRawMidiProc (text, false, 0);
+    EXPECT_EQ (DescribeHolder (input, ParseProcessName ("aseqdump\n")), "aseqdump (PID 4242)");
+    EXPECT_EQ (DescribeHolder (input, ""), "PID 4242");   // the holder has ended meanwhile
+    EXPECT_EQ (DescribeHolder (RawMidiSubstreamInfo {}, "aseqdump"), "");
+
+    int card = -1, device = -1, sub = -1;
+    EXPECT_TRUE (ParseRawIdentifier ("hw:1,0,2", card, device, sub));
+    EXPECT_EQ (card * 100 + device * 10 + sub, 102);
+    for (const char* other : { "20-0", "hw:1,0", "hw:1,0,0x", "" })
+        EXPECT_FALSE (ParseRawIdentifier (other, card, device, sub)) << other;
+}
+
+TEST (LinkFdPorts, TheListingKeepsEachDirectionsNameAndOtherProgramsPortsOnlyWhenAsked)
+{
+    EXPECT_EQ (RawMidiPortName ("UM-ONE", "UM-ONE MIDI 1"), "UM-ONE MIDI 1");
+    EXPECT_EQ (RawMidiPortName ("Gadget", "f_midi"), "Gadget: f_midi");
+    EXPECT_EQ (RawMidiPortName ("Gadget", ""), "Gadget");
+
+    // A USB-MIDI device whose jack strings differ per direction, and an output-only port.
+    const auto raw = JoinRawMidiStreams ({ { "hw:1,0,0", "Synth: Synth MIDI In", 1, true },
+                                           { "hw:1,0,0", "Synth: Synth MIDI Out", 1, false },
+                                           { "hw:1,0,1", "Synth: Synth Thru", 1, false } });
+    ASSERT_EQ (raw.size(), 2u);
+    EXPECT_EQ (raw[0].inputName, "Synth: Synth MIDI In");
+    EXPECT_EQ (raw[0].outputName, "Synth: Synth MIDI Out");
+    EXPECT_EQ (raw[1].inputName, "");
+
+    // The sequencer shows the card (client 20) and two programs.
+    MidiPortList sequencer;
+    sequencer.inputs = { { "Synth MIDI 1", "20-0", "alsa-seq" }, { "aseqdump", "128-0", "alsa-seq" } };
+    sequencer.outputs = { { "Synth MIDI 1", "20-0", "alsa-seq" }, { "DAW out", "129-0", "alsa-seq" } };
+    struct Case { bool others; std::vector<juce::String> inputs, outputs; };
+    for (const Case& c : { Case { false, { "Synth: Synth MIDI In" }, { "Synth: Synth MIDI Out", "Synth: Synth Thru" } },
+                          Case { true, { "Synth: Synth MIDI In", "aseqdump" },
+                                 { "Synth: Synth MIDI Out", "Synth: Synth Thru", "DAW out" } } })
+    {
+        SCOPED_TRACE (c.others);
+        const auto list = ComposeLinuxPorts (raw, { { 20, 1 } }, sequencer, c.others);
+        EXPECT_EQ (NamesOf (list.inputs), juce::StringArray (c.inputs.data(), (int) c.inputs.size()));
+        EXPECT_EQ (NamesOf (list.outputs), juce::StringArray (c.outputs.data(), (int) c.outputs.size()));
+        EXPECT_EQ (list.outputs[0].identifier, "hw:1,0,0");
+        EXPECT_EQ (list.outputs[0].backend, "rawmidi");
+    }
+}
+
+TEST (LinkFdPorts, PacedSysExLeavesInEventsThatEachFitTheCardsRoom)
+{
+    // A card's output buffer that drains at a wire's rate on a clock of the test's own.
+    struct Card
+    {
+        long capacity = 4096, bytesPerSecond = 0;
+        bool readable = true, isCard = true;
+        double queued = 0;
+        SysExPacing::Clock::time_point clock {};
+        Bytes wire;
+        std::vector<size_t> events;
+        bool overrun = false;
+
+        SysExPacing Pacing()
+        {
+            SysExPacing p;
+            if (isCard)
+                p.room = [this] { return readable ? capacity - (long) std::ceil (queued) : -1L; };
+            p.capacity = readable ? capacity : -1;
+            p.send = [this] (const uint8_t* b, size_t n)
+            {
+                if ((double) n > (double) capacity - queued)
+                    overrun = true;   // the kernel drops what does not fit
+                else
+                    wire.insert (wire.end(), b, b + n);
+                queued += (double) n;
+                events.push_back (n);
+                return true;
+            };
+            p.sleep = [this] (std::chrono::microseconds us)
+            {
+                clock += us;
+                queued = std::max (0.0, queued - (double) us.count() * (double) bytesPerSecond / 1e6);
+            };
+            p.now = [this] { return clock; };
+            return p;
+        }
+    };
+
+    const auto block = SysEx (4689, 5);
+    const Bytes sent = BytesOf (block);
+    struct Case { const char* name; long capacity, rate; bool readable, isCard, ok; size_t largest; double leastSeconds; };
+    const Case cases[] = {
+        { "USB card, default buffer", 4096, 300000, true, true, true, 512, 0.0 },
+        { "31,250-baud wire, buffer made small", 300, 3125, true, true, true, 300, 1.0 },
+        { "buffer cannot be read: the wire's rate is assumed", 4096, 3125, false, true, true, 512, 0.18 },
+        { "a program's port: nothing to wait for", 1 << 20, 0, true, false, true, 512, 0.0 },
+        { "a card that takes nothing more", 4096, 0, true, true, false, 512, 5.0 },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        Card card;
+        card.capacity = c.capacity;
+        card.bytesPerSecond = c.rate;
+        card.readable = c.readable;
+        card.isCard = c.isCard;
+        card.queued = c.ok ? 0 : 4000;   // the stuck card is nearly full already
+        EXPECT_EQ (SendPaced (sent.data(), sent.size(), card.Pacing()), c.ok);
+        EXPECT_FALSE (card.overrun);
+        for (auto n : card.events)
+            EXPECT_LE (n, c.largest);
+        EXPECT_GE (std::chrono::duration<double> (card.clock - SysExPacing::Clock::time_point {}).count(), c.leastSeconds);
+        if (c.ok)
+        {
+            EXPECT_EQ (card.wire, sent);   // the first event starts with F0, the last ends with F7
+        }
     }
 }
 

@@ -107,6 +107,26 @@ TEST (LinkProbe, LoaderBindsItsOwnPortPairAndSoundBlasterPortsStayClosed)
     EXPECT_EQ (other->receivedCount(), 0);
 }
 
+TEST (LinkProbe, TheSoundBlasterRuleReadsALinuxRawNameAsTheCardsAndThenThePortsOwn)
+{
+    struct Case { const char* name; const char* backend; bool skipped; };
+    const Case cases[] = {
+        { "Creative Sound Blaster MIDI Out", "winmm", true },
+        { "My Creative Sound Blaster MIDI Out", "winmm", false },
+        { "Creative Sound Blaster MIDI Out", "alsa-seq", true },
+        { "Some Program: Creative Sound Blaster MIDI Out", "alsa-seq", false },   // a name of its own, not a card's
+        // Raw names on Linux: "<card name>: <port name>" (the port's alone when it begins with the card's).
+        { "Creative Sound Blaster X-Fi: Creative Sound Blaster X-Fi MIDI 1", "rawmidi", true },
+        { "SB Live! 5.1 [SB0220]: CREATIVE SOUND BLASTER MIDI Out", "rawmidi", true },
+        // The names Creative's cards have under Linux's own drivers do not carry the words.
+        { "SB Live! 5.1 [SB0220]: EMU10K1 MPU-401 (UART)", "rawmidi", false },
+        { "SB Audigy 2 ZS [SB0350]: Audigy MPU-401 (UART)", "rawmidi", false },
+        { "Sound Blaster 16: SB16 MIDI", "rawmidi", false },
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ (IsSkippedSoundCardPort ({ c.name, "id", c.backend }), c.skipped) << c.name << " / " << c.backend;
+}
+
 TEST (LinkProbe, IdentityRepliesNamingNoOpenedOutputBindNothing)
 {
     Rig rig;
@@ -208,6 +228,7 @@ TEST (LinkProbe, SwitchIntoTheLoaderFindsTheModuleAgainOnOtherPorts)
     ASSERT_TRUE (rig.WaitFor (kModeSwitchMessage, 1, 1, from));
     EXPECT_EQ (g_nSwitchState.load(), 0);
     EXPECT_EQ (rig.timeline.Count (kConnectedMessage, -1, from), 0);
+    EXPECT_EQ (rig.timeline.Count (kNotFoundMessage, -1, from), 0);   // back at the first probe: nothing else happens
     EXPECT_EQ (LoaderProbeIndex (*module), newIndex);
     ASSERT_TRUE (rig.link->HasBoundPair());
 
@@ -331,7 +352,7 @@ TEST (LinkProbe, AnUnreachableSequencerIsLoggedOnceAndNothingGoesToStandardError
     if (juce::File ("/dev/snd/seq").exists())
         GTEST_SKIP() << "this machine has a sequencer";
     Rig rig;
-    SetMidiPortSource (MakeSystemMidiPortSource());
+    SetMidiPortSource (MakeSystemMidiPortSource (true));   // other programs' ports: the sequencer is asked
     const auto errors = juce::File::createTempFile ("stderr");
     std::fflush (stderr);
     const int saved = ::dup (2);

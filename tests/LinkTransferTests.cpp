@@ -1,11 +1,80 @@
 // Block transfers through the simulated module: driver uploads of one, two
 // and three blocks, a short last block on top of programmed flash, a transfer
-// ended early by the module's status, the reply watchdog, and a transfer with
-// no output to send on.
+// ended early by the module's status, the reply watchdog (also behind a slow
+// writer thread), the port failures the log tells of, and a transfer with no
+// output to send on.
+#include <condition_variable>
 #include <gtest/gtest.h>
+#include "link/QueuedOutPort.h"
 #include "tests/LinkTestRig.h"
 
 using namespace linktest;
+
+namespace
+{
+    /** Where the bus's outputs wait before they write a block (larger than a
+        command), or fail every write, as the test says. */
+    struct Gate
+    {
+        std::mutex lock;
+        std::condition_variable changed;
+        bool open = true, fail = false;
+        std::atomic<const MidiInPort*> input { nullptr };   // the last input opened
+        void Set (bool isOpen, bool failing = false)
+        {
+            { const std::lock_guard<std::mutex> l (lock); open = isOpen; fail = failing; }
+            changed.notify_all();
+        }
+    };
+
+    /** A bus output behind the gate (on its writer thread). */
+    class GatedOut : public MidiOutPort
+    {
+    public:
+        GatedOut (std::unique_ptr<MidiOutPort> p, std::shared_ptr<Gate> g) : port (std::move (p)), gate (std::move (g)) {}
+        void sendMessageNow (const juce::MidiMessage& m) override
+        {
+            {
+                std::unique_lock<std::mutex> l (gate->lock);
+                gate->changed.wait (l, [&] { return gate->open || m.getRawDataSize() < 100; });
+                failed = gate->fail;
+            }
+            if (! failed)
+                port->sendMessageNow (m);
+        }
+        void reset() override { port->reset(); }
+        bool hasFailed() const override { return failed; }
+
+    private:
+        std::unique_ptr<MidiOutPort> port;
+        std::shared_ptr<Gate> gate;
+        std::atomic<bool> failed { false };
+    };
+
+    /** The bus's ports, each output behind the gate and a writer thread. */
+    class GatedSource : public MidiPortSource
+    {
+    public:
+        GatedSource (std::shared_ptr<VirtualMidiBus> b, std::shared_ptr<Gate> g) : bus (std::move (b)), gate (std::move (g)) {}
+        MidiPortList listPorts() override { return bus->listPorts(); }
+        std::unique_ptr<MidiInPort> openInput (const MidiPortInfo& p, MidiInHandler* h) override
+        {
+            auto in = bus->openInput (p, h);
+            gate->input = in.get();
+            return in;
+        }
+        std::unique_ptr<MidiOutPort> openOutput (const MidiPortInfo& p) override
+        {
+            auto out = bus->openOutput (p);
+            return out == nullptr ? nullptr
+                                  : WithWriterThread (std::make_unique<GatedOut> (std::move (out), gate), std::chrono::milliseconds (20));
+        }
+
+    private:
+        std::shared_ptr<VirtualMidiBus> bus;
+        std::shared_ptr<Gate> gate;
+    };
+}
 
 TEST (LinkTransfer, DriverUploadSendsWholeBlocksAndEndsAtTheLastAcknowledgement)
 {
@@ -191,6 +260,68 @@ TEST (LinkTransfer, WatchdogRunsAtTheOperationsPeriodAndTimesOutAtTheNinthSilent
         EXPECT_EQ (module->receivedCount (SimCommand::WriteStart), c.silent == SimCommand::ProgramBlock ? 1 : 0);
         EXPECT_FALSE (rig.link->isTimerRunning());
     }
+}
+
+TEST (LinkTransfer, TheWatchdogCountsFromWhenABlockHasLeftNotFromWhenItWasQueued)
+{
+    Rig rig;
+    auto gate = std::make_shared<Gate>();
+    SetMidiPortSource (std::make_shared<GatedSource> (rig.bus, gate));
+    auto module = rig.AddModule();
+    ASSERT_TRUE (rig.ReadyForFlash());
+    module->dropNextReplies (SimCommand::ProgramBlock, 1);
+
+    // The block waits in the writer thread, as on a slow wire.
+    gate->Set (false);
+    const auto from = rig.Mark();
+    ASSERT_FALSE (rig.link->ProgramZeroBlock (0, 0, 0x10000, 0x800));
+    rig.link->StopTimer();
+    for (int tick = 1; tick <= 8; ++tick)
+        rig.link->timerCallback();
+
+    // Once it has left, the module has its whole allowance again.
+    gate->Set (true);
+    ASSERT_TRUE (RunLoopUntil ([&] { return rig.link->GetIdleTicks() == 0; }));
+    for (int tick = 1; tick <= 8; ++tick)
+        rig.link->timerCallback();
+    EXPECT_TRUE (rig.timeline.Boxes (from).isEmpty());
+    rig.link->timerCallback();
+    EXPECT_EQ (rig.timeline.Boxes (from), juce::StringArray ("Error Code 7\n"));
+    ASSERT_TRUE (rig.WaitStepEnd (from));
+}
+
+TEST (LinkTransfer, AFailedWriteAWriterLeftBehindAndADroppedSysExAreLogged)
+{
+    Rig rig;
+    auto gate = std::make_shared<Gate>();
+    SetMidiPortSource (std::make_shared<GatedSource> (rig.bus, gate));
+    rig.AddModule();
+    ASSERT_TRUE (rig.ConnectForJob());
+    const juce::String port ("Sim Sound Module");
+
+    // Writes fail: said for the port.
+    auto from = rig.Mark();
+    gate->Set (true, true);
+    rig.link->ProbeLoader();
+    rig.link->StopTimer();
+    EXPECT_TRUE (rig.WaitLog ("MIDI: a message could not be written to " + port, from));
+
+    // A block that does not leave before the ports are scanned again: its thread is left behind.
+    from = rig.Mark();
+    gate->Set (false);
+    rig.link->SendDriver (rig.MakeDriver (kUniform64).getFullPathName().toWideCharPointer());
+    rig.link->StopTimer();
+    rig.link->FindDevices();
+    EXPECT_TRUE (rig.WaitLog ("MIDI: " + port + " was closed while a write to it was still under way", from));
+    gate->Set (true);
+    ASSERT_TRUE (RunLoopUntil ([] { return AbandonedWriters() == 0; }));
+
+    // SysEx an input dropped, by the input's name.
+    from = rig.Mark();
+    rig.link->handleDroppedSysEx (const_cast<MidiInPort*> (gate->input.load()), false);
+    rig.link->handleDroppedSysEx (nullptr, true);
+    EXPECT_TRUE (rig.WaitLog ("MIDI: a SysEx message from " + port + " was dropped: damaged", from));
+    EXPECT_TRUE (rig.WaitLog ("MIDI: a SysEx message from a MIDI input was dropped: longer", from));
 }
 
 TEST (LinkTransfer, TransferWithoutABoundOutputShowsNoOutDeviceAndStopsTheStep)

@@ -40,11 +40,13 @@ namespace
         return r;
     }
 
-    /** Runs the update of an application-mode module from "Program" to the completion box. */
-    void RunApplicationModeUpdate (bool bothMarkers)
+    /** Runs the update of an application-mode module from "Program" to the completion box;
+        the module is away for `absenceMs` when it restarts into its loader. */
+    void RunApplicationModeUpdate (bool bothMarkers, int absenceMs)
     {
         PanelHarness h;
         auto module = h.AddModule (SimMode::Application);
+        module->setRestartAbsence (absenceMs);
         module->preloadFlash (0, std::vector<uint8_t> (0x100000, 0x00));
         h.Start();
         ASSERT_TRUE (h.WaitConnected());
@@ -61,10 +63,16 @@ namespace
         const auto other = h.MakeImage ("other.bin", 0x20000);
         int pauseTurns = 0, timerTurns = 0, dialogs = 0;
         SetFileChooserHook ([&] { ++dialogs; return other; });
+        bool searchedAfterPause = false;
         const auto duringPause = [&]
         {
             if (! h.panel->IsSwitchPausing())
+            {
+                // Still away once the pause is over: searched for, shown as connecting.
+                searchedAfterPause = searchedAfterPause
+                                     || (g_nSwitchState == 2 && h.panel->GetStatusText().contains ("connecting"));
                 return;
+            }
             timerTurns += h.panel->GetJobRunner().GetLink().isTimerRunning() ? 1 : 0;
             if (++pauseTurns == 1)
             {
@@ -85,6 +93,8 @@ namespace
         EXPECT_EQ (h.boxes[0].text, kCompleted);
         EXPECT_EQ (h.quits.load(), 1);
         EXPECT_EQ (h.panel->GetImageBank(), bothMarkers ? 1 : 0);
+        EXPECT_EQ (searchedAfterPause, absenceMs > 4500);
+        EXPECT_EQ (h.panel->GetStatusText(), "Vorlenz module connected.");
 
         // The switch: the restart command went out, and the loader came back behind a new port.
         EXPECT_EQ (module->receivedCount (SimCommand::Restart), 1);
@@ -115,12 +125,13 @@ namespace
 
 TEST (UpdateFlow, ApplicationModeModuleGetsTheQvm410UpdateWithTheMarkerPieceLast)
 {
-    RunApplicationModeUpdate (false);
+    RunApplicationModeUpdate (false, 200);
 }
 
-TEST (UpdateFlow, ImageWithBothMarkersWritesThePieceBelow0x40000Last)
+TEST (UpdateFlow, ImageWithBothMarkersWritesThePieceBelow0x40000LastFromAModuleSlowToComeBack)
 {
-    RunApplicationModeUpdate (true);
+    // Back two probe cycles after the pause, as new ports.
+    RunApplicationModeUpdate (true, 5200);
 }
 
 TEST (UpdateFlow, LoaderModeModuleWithAQvm428DriverGetsTheQvm428Update)

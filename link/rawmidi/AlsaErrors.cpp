@@ -1,6 +1,8 @@
 #include "link/rawmidi/AlsaErrors.h"
 #include <alsa/asoundlib.h>
+#include <cerrno>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstdio>
 #include <mutex>
 #include <set>
@@ -20,6 +22,9 @@ namespace
         va_end (args);
 
         const std::string where = std::string (file != nullptr ? file : "") + ":" + (function != nullptr ? function : "");
+        // A busy raw port is told of by the port source, with the program that holds it.
+        if (std::abs (err) == EBUSY && where.find ("rawmidi") != std::string::npos)
+            return;
         const bool sequencer = where.find ("seq") != std::string::npos;
         const std::lock_guard<std::mutex> l (lock);
         if (! reported.insert (sequencer ? std::string ("sequencer") : where).second)

@@ -1,5 +1,7 @@
 #include "link/rawmidi/AlsaRawMidi.h"
 #include <alsa/asoundlib.h>
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <poll.h>
 
@@ -15,17 +17,13 @@ namespace
         return s;
     }
 
-    /** The card's name, then the port's (the subdevice's, else the device's) unless it begins with the card's. */
-    std::string PortName (const std::string& card, const snd_rawmidi_info_t* info)
+    /** The name of one direction: the subdevice's, else the device's. */
+    std::string StreamName (const std::string& card, const snd_rawmidi_info_t* info)
     {
         std::string port = snd_rawmidi_info_get_subdevice_name (info);
         if (port.empty())
             port = snd_rawmidi_info_get_name (info);
-        if (port.empty())
-            return card;
-        if (port.compare (0, card.size(), card) == 0)
-            return port;
-        return card + ": " + port;
+        return RawMidiPortName (card, port);
     }
 
     std::string Identifier (int card, int device, int subdevice)
@@ -33,7 +31,7 @@ namespace
         return "hw:" + std::to_string (card) + "," + std::to_string (device) + "," + std::to_string (subdevice);
     }
 
-    void ListDevice (snd_ctl_t* ctl, int card, const std::string& cardName, int device, std::vector<AlsaRawMidiPort>& out)
+    void ListDevice (snd_ctl_t* ctl, int card, const std::string& cardName, int device, std::vector<AlsaRawMidiStream>& out)
     {
         snd_rawmidi_info_t* info;
         snd_rawmidi_info_alloca (&info);
@@ -48,27 +46,39 @@ namespace
             for (unsigned sub = 0; sub < count; ++sub)
             {
                 snd_rawmidi_info_set_subdevice (info, sub);
-                if (snd_ctl_rawmidi_info (ctl, info) < 0)
-                    continue;
-                const auto id = Identifier (card, device, (int) sub);
-                AlsaRawMidiPort* port = nullptr;
-                for (auto& p : out)
-                    if (p.identifier == id)
-                        port = &p;
-                if (port == nullptr)
-                {
-                    out.push_back ({ id, PortName (cardName, info), card });
-                    port = &out.back();
-                }
-                (stream == SND_RAWMIDI_STREAM_INPUT ? port->input : port->output) = true;
+                if (snd_ctl_rawmidi_info (ctl, info) == 0)
+                    out.push_back ({ Identifier (card, device, (int) sub), StreamName (cardName, info), card,
+                                     stream == SND_RAWMIDI_STREAM_INPUT });
             }
         }
     }
 }
 
-std::vector<AlsaRawMidiPort> ListAlsaRawMidiPorts()
+std::string RawMidiPortName (const std::string& card, const std::string& port)
+{
+    if (port.empty())
+        return card;
+    if (port.compare (0, card.size(), card) == 0)
+        return port;
+    return card + ": " + port;
+}
+
+std::vector<AlsaRawMidiPort> JoinRawMidiStreams (const std::vector<AlsaRawMidiStream>& streams)
 {
     std::vector<AlsaRawMidiPort> ports;
+    for (auto& s : streams)
+    {
+        auto it = std::find_if (ports.begin(), ports.end(), [&] (const AlsaRawMidiPort& p) { return p.identifier == s.identifier; });
+        if (it == ports.end())
+            it = ports.insert (ports.end(), AlsaRawMidiPort { s.identifier, {}, {}, s.card });
+        (s.input ? it->inputName : it->outputName) = s.name;
+    }
+    return ports;
+}
+
+std::vector<AlsaRawMidiPort> ListAlsaRawMidiPorts()
+{
+    std::vector<AlsaRawMidiStream> streams;
     int card = -1;
     while (snd_card_next (&card) == 0 && card >= 0)
     {
@@ -78,10 +88,10 @@ std::vector<AlsaRawMidiPort> ListAlsaRawMidiPorts()
         const auto cardName = CardName (card);
         int device = -1;
         while (snd_ctl_rawmidi_next_device (ctl, &device) == 0 && device >= 0)
-            ListDevice (ctl, card, cardName, device, ports);
+            ListDevice (ctl, card, cardName, device, streams);
         snd_ctl_close (ctl);
     }
-    return ports;
+    return JoinRawMidiStreams (streams);
 }
 
 AlsaRawMidiOpened OpenAlsaRawMidi (const std::string& identifier, const std::string& name, bool input, size_t bufferBytes)
@@ -90,7 +100,11 @@ AlsaRawMidiOpened OpenAlsaRawMidi (const std::string& identifier, const std::str
     const int err = input ? snd_rawmidi_open (&handle, nullptr, identifier.c_str(), SND_RAWMIDI_NONBLOCK)
                           : snd_rawmidi_open (nullptr, &handle, identifier.c_str(), SND_RAWMIDI_NONBLOCK);
     if (err < 0 || handle == nullptr)
-        return {};
+    {
+        AlsaRawMidiOpened failed;
+        failed.error = err < 0 ? err : -ENODEV;
+        return failed;
+    }
     AlsaRawMidiOpened opened;
     opened.close = [handle] { snd_rawmidi_close (handle); };
 
@@ -100,11 +114,13 @@ AlsaRawMidiOpened OpenAlsaRawMidi (const std::string& identifier, const std::str
     pollfd p {};
     if (snd_rawmidi_type (handle) != SND_RAWMIDI_TYPE_HW
         || snd_rawmidi_info (handle, info) < 0
-        || PortName (CardName (snd_rawmidi_info_get_card (info)), info) != name
+        || StreamName (CardName (snd_rawmidi_info_get_card (info)), info) != name
         || snd_rawmidi_poll_descriptors (handle, &p, 1) != 1)
     {
         opened.close();
-        return {};
+        AlsaRawMidiOpened other;
+        other.error = -ENODEV;   // not the port that was listed
+        return other;
     }
 
     snd_rawmidi_params_t* params;

@@ -10,11 +10,25 @@
 struct AlsaRawMidiPort
 {
     std::string identifier;   ///< "hw:C,D,S"
-    std::string name;         ///< the card's name and the port's, as a user knows them
+    std::string inputName;    ///< the input's name, as a user knows it ("<card name>: <port name>"); empty: no input
+    std::string outputName;   ///< the output's name; empty: no output (the kernel may name the two apart)
     int card = -1;            ///< the card's number
-    bool input = false;       ///< it can be read
-    bool output = false;      ///< it can be written
 };
+
+/** One direction of a subdevice as the card describes it. */
+struct AlsaRawMidiStream
+{
+    std::string identifier;   ///< "hw:C,D,S"
+    std::string name;         ///< the direction's own name
+    int card = -1;            ///< the card's number
+    bool input = false;       ///< the input direction (else the output)
+};
+
+/** The streams joined into ports by identifier, in the order first seen; each direction keeps its own name. */
+std::vector<AlsaRawMidiPort> JoinRawMidiStreams (const std::vector<AlsaRawMidiStream>& streams);
+
+/** The name of a port: the card's name, then the port's own unless it begins with the card's. */
+std::string RawMidiPortName (const std::string& card, const std::string& port);
 
 /** Every raw MIDI port of every card, in card, device and subdevice order. */
 std::vector<AlsaRawMidiPort> ListAlsaRawMidiPorts();
@@ -23,6 +37,7 @@ std::vector<AlsaRawMidiPort> ListAlsaRawMidiPorts();
 struct AlsaRawMidiOpened
 {
     int fd = -1;                        ///< read or write here; -1: not opened
+    int error = 0;                      ///< why it was not opened (a negative errno; -EBUSY: some program holds it)
     std::function<void()> close;        ///< closes the port (after the last use of fd)
 };
 

@@ -80,6 +80,7 @@ struct FdMidiInPort::Reader
         uint8_t buffer[4096];
         const MidiStreamAssembler::Emit emit = [&] (const uint8_t* bytes, int size)
         {
+            ReportDropped (port);   // a drop is told before the messages that came after it
             if (! stopping)
                 handler->handleIncomingMidiMessage (port, juce::MidiMessage (bytes, size, 0.0));
         };
@@ -98,7 +99,10 @@ struct FdMidiInPort::Reader
             {
                 const auto n = ::read (fd, buffer, sizeof (buffer));
                 if (n > 0)
+                {
                     assembler.Feed (buffer, (size_t) n, emit);
+                    ReportDropped (port);
+                }
                 else if (n == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK))
                     break;   // the device is gone: nothing more will come
             }
@@ -109,11 +113,25 @@ struct FdMidiInPort::Reader
         }
     }
 
+    /** Tells the handler of each SysEx the assembler dropped since the last look. */
+    void ReportDropped (MidiInPort* port)
+    {
+        for (const bool oversized : { false, true })
+        {
+            auto& seen = oversized ? oversizedSeen : damagedSeen;
+            const auto now = oversized ? assembler.OversizedSysEx() : assembler.DamagedSysEx();
+            for (; seen < now; ++seen)
+                if (! stopping)
+                    handler->handleDroppedSysEx (port, oversized);
+        }
+    }
+
     const int fd;
     MidiInHandler* const handler;
     FdCloser closer;
     MidiStreamAssembler assembler;
     int wake[2] { -1, -1 };
+    uint64_t damagedSeen = 0, oversizedSeen = 0;   // reader thread only
     std::atomic<bool> stopping { false };
     std::mutex lock;                  // guards the thread object
     std::thread thread;

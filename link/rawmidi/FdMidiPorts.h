@@ -27,7 +27,7 @@ public:
     /** Nothing to drop: a message half on the wire must still end. */
     void reset() override {}
     /** Whether a write failed (the device is gone). */
-    bool Failed() const { return m_bFailed; }
+    bool hasFailed() const override { return m_bFailed; }
 
 private:
     const int m_nFd;
