@@ -32,7 +32,7 @@ namespace
             SetDataFolder (options.dataFolder);
         // The read-back copies are this process's own: another kestrava-cli
         // beside it (one per module) must never compare what this one read.
-        const auto scratch = CreateOwnTemporaryFolder ("kestrava-cli");
+        const auto scratch = CreateOwnFolder (GetScratchFolderByRule(), "kestrava-cli");
         if (scratch != juce::File())
             SetScratchFolder (scratch);
         const struct ScratchRemoval

@@ -80,9 +80,19 @@ void SetScratchFolder (const juce::File& folder)
     g_scratchFolder = folder;
 }
 
-juce::File CreateOwnTemporaryFolder (const juce::String& prefix)
+juce::File GetScratchFolderByRule()
 {
-    const auto base = juce::File::getSpecialLocation (juce::File::tempDirectory);
+    {
+        const std::lock_guard<std::mutex> lock (g_programFolderLock);
+        if (g_programFolderOverride.isNotEmpty())
+            return juce::File (g_programFolderOverride);
+    }
+    // Where a scratch file at the top of the program folder lies.
+    return juce::File (DataFilePathFor (ExecutableFolder(), "flashpgm.rom", DataFileKind::Scratch)).getParentDirectory();
+}
+
+juce::File CreateOwnFolder (const juce::File& parent, const juce::String& prefix)
+{
 #if JUCE_WINDOWS
     const auto process = (juce::int64) ::GetCurrentProcessId();
 #else
@@ -90,7 +100,7 @@ juce::File CreateOwnTemporaryFolder (const juce::String& prefix)
 #endif
     for (int attempt = 0; attempt < 100; ++attempt)
     {
-        const auto folder = base.getChildFile (prefix + "-" + juce::String (process) + "-" + juce::String (attempt));
+        const auto folder = parent.getChildFile (prefix + "-" + juce::String (process) + "-" + juce::String (attempt));
         // Creating fails when the folder exists: whoever creates it owns it.
 #if JUCE_WINDOWS
         if (::CreateDirectoryW (folder.getFullPathName().toWideCharPointer(), nullptr))

@@ -29,9 +29,12 @@ void SetDataFolder (const juce::File& folder);
     goes back to the rule. */
 void SetScratchFolder (const juce::File& folder);
 
-/** A new empty folder under the system's temporary folder that no other
-    process can have taken (created in one step); an empty File on failure. */
-juce::File CreateOwnTemporaryFolder (const juce::String& prefix);
+/** The folder the scratch files go to by the rule below (created when needed). */
+juce::File GetScratchFolderByRule();
+
+/** A new empty folder in `parent`, named from `prefix` and this process, that
+    no other process can have taken (created in one step); an empty File on failure. */
+juce::File CreateOwnFolder (const juce::File& parent, const juce::String& prefix);
 
 /** Points the program folder at another folder (tests): SetDataFolder. */
 void SetProgramFolderForTests (const juce::File& folder);
