@@ -177,9 +177,11 @@ private:
     /** Ends a switch into the loader that still waits for the module's application-mode
         answer, as a failed start: the module stopped answering. */
     void EndSwitchWithoutModule();
-    void StopWithError (const char* text);
-    bool BeginWorkflow (bool needsFile, const wchar_t* check1, const char* error1,
-                        const wchar_t* check2, const char* error2,
+    void StopWithError (int code);
+    /** Reports the error to the observer and opens its box "Error Code N". */
+    void ShowErrorCode (int code);
+    bool BeginWorkflow (bool needsFile, const wchar_t* check1, int error1,
+                        const wchar_t* check2, int error2,
                         _STR_FLASH_INFO& flash, wchar_t* file, int& end);
     void FinishWorkflow (bool storeLastSave);
     void AddVerifyGroup (const wchar_t* driver, const wchar_t* file, int page, int w, int n);
@@ -192,6 +194,7 @@ private:
     FlowPhase CurrentFlowPhase() const;
     void ReportPhase();
     void ReportProgress (const char* activity, int64_t done);
+    void ReportOutcome (const JobOutcome& outcome);
     void ShowReadProgress (int64_t stepDone);
     void StopVerifyAtDifference();
     int QueuedReadBytes() const;

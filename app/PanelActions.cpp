@@ -22,7 +22,7 @@ bool MainComponent::CheckChosenImage()
     int bank = 0;
     if (const int error = CheckImageFile (m_FileLabel->getText(), bank))
     {
-        StopWithError (error == 23 ? "Error Code 23\n" : "Error Code 24\n");
+        StopWithError (error);
         return false;
     }
     m_nImageBank = (uint8_t) bank;
@@ -56,7 +56,7 @@ void MainComponent::OnProgramClicked()
     {
         // The log stays as it was, with the entries the search passed over.
         link.StopTimer();
-        ShowErrorBox ("Error Code 21\n");
+        ShowErrorCode (21);
         DeliverStop();
         FindCloseListing (g_hFind);
         g_hFind = nullptr;

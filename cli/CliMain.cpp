@@ -4,6 +4,7 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 #include "cli/CliOptions.h"
 #include "cli/EventPrinter.h"
+#include "cli/EveryModule.h"
 #include "cli/ExitStatus.h"
 #include "cli/Interrupt.h"
 #include "cli/JobSession.h"
@@ -29,12 +30,27 @@ namespace
 
         if (options.dataFolder != juce::File())
             SetDataFolder (options.dataFolder);
+        // The read-back copies are this process's own: another kestrava-cli
+        // beside it (one per module) must never compare what this one read.
+        const auto scratch = CreateOwnFolder (GetScratchFolderByRule(), "kestrava-cli");
+        if (scratch != juce::File())
+            SetScratchFolder (scratch);
+        const struct ScratchRemoval
+        {
+            juce::File folder;
+            ~ScratchRemoval()
+            {
+                SetScratchFolder ({});
+                if (folder != juce::File())
+                    folder.deleteRecursively();
+            }
+        } removal { scratch };
 
         std::unique_ptr<SimulatedRig> rig;
         std::shared_ptr<MidiPortSource> source;
         if (options.simulate)
         {
-            rig = std::make_unique<SimulatedRig> (options.simulatedFlash);
+            rig = std::make_unique<SimulatedRig> (options.simulatedFlash, options.simulatedModules, options.simulatedUnplug);
             if (! rig->FlashLoaded())
             {
                 std::fprintf (stderr, "kestrava-cli: cannot read the simulated flash %s\n",
@@ -46,22 +62,29 @@ namespace
         else
         {
             // Other programs' ports are probed only when the user names one.
-            source = MakeSystemMidiPortSource (options.portFilter.isNotEmpty());
+            source = MakeSystemMidiPortSource (! options.ports.isEmpty());
         }
-        if (options.portFilter.isNotEmpty())
-            source = std::make_shared<PortFilter> (source, options.portFilter);
-
-        EventPrinter printer (EventPrinter::StyleFor (options.json), options.quiet, options.verbose);
         int status;
-        if (options.command == "ports")
+        if (options.command != "ports" && RunsEveryModule (options))
         {
-            status = RunPortsCommand (printer, source);
+            // A process per module: this one probes and watches them.
+            status = RunEveryModule (options, source);
         }
         else
         {
-            SetMidiPortSource (source);
-            status = JobSession (printer).Run (options);
-            SetMidiPortSource (nullptr);
+            if (! options.ports.isEmpty())
+                source = std::make_shared<PortFilter> (source, options.ports);
+            EventPrinter printer (EventPrinter::StyleFor (options.json), options.quiet, options.verbose);
+            if (options.command == "ports")
+            {
+                status = RunPortsCommand (printer, source);
+            }
+            else
+            {
+                SetMidiPortSource (source);
+                status = JobSession (printer).Run (options);
+                SetMidiPortSource (nullptr);
+            }
         }
 
         source.reset();

@@ -11,9 +11,11 @@ namespace
         "Commands:\n"
         "  ports                   list the MIDI ports and which of them answer the probe\n"
         "  update IMAGE            the whole update \"Program\" runs; succeeds only when\n"
-        "                          the module holds the image\n"
+        "                          the module holds the image; with --all, every module\n"
+        "                          that answers, at the same time\n"
         "  read [OUT]              copy a range of the module's flash into a file\n"
-        "  verify IMAGE            read back the image's ranges and compare, writing nothing\n"
+        "  verify IMAGE            read back the image's ranges and compare, writing\n"
+        "                          nothing; with --all, on every module that answers\n"
         "  help [COMMAND]          this text, or a command's\n"
         "\n"
         "Options:\n"
@@ -21,23 +23,33 @@ namespace
         "                          default: the folder the program is in; when\n"
         "                          installed, ../share/kestrava beside it, with\n"
         "                          config.ini in ~/.config/kestrava\n"
-        "  --port TEXT             probe only ports whose names contain TEXT (case ignored);\n"
-        "                          on Linux also other programs' sequencer ports\n"
+        "  --port TEXT             probe only the port whose identifier is TEXT (hw:2,0,0,\n"
+        "                          as \"ports\" lists it), or else the ports whose names\n"
+        "                          contain TEXT (case ignored); on Linux also other\n"
+        "                          programs' sequencer ports; given more than once,\n"
+        "                          update or verify every module behind those ports\n"
+        "  --all                   update or verify every module that answers, each in a\n"
+        "                          process of its own, at the same time\n"
         "  --simulate              a simulated module instead of the MIDI ports\n"
         "  --simulate-flash FILE   keep the simulated module's flash in FILE across runs\n"
-        "                          (implies --simulate)\n"
+        "                          (implies --simulate); module N from 2 on in FILE-N\n"
+        "  --simulate-modules N    N simulated modules, alike but for their ports'\n"
+        "                          identifiers (implies --simulate)\n"
+        "  --simulate-unplug N     simulated module N is unplugged for good after 64 KiB\n"
+        "                          of programming (implies --simulate)\n"
         "  --json                  one JSON object per line for every event\n"
         "  -q, --quiet             print nothing but errors\n"
         "  -v, --verbose           also print the log's text\n"
         "  -h, --help              help for the command\n"
         "  --version               the program's version\n"
         "\n"
-        "Exit status:\n"
+        "Exit status (with --all: 0 when every module holds the image, else the\n"
+        "status of the first module that failed):\n"
         "  0      done\n"
         "  1      verify: the module's flash differs from the image\n"
         "  2-26   the program's error code: \"Error Code N\" exits with N\n"
         "  64     usage error\n"
-        "  69     no module answered before the search timed out\n"
+        "  69     no module answered before the search timed out (--all: the probe)\n"
         "  70     failed without an error code; the reason is printed\n"
         "  130    interrupted (Ctrl-C); the ports were closed\n";
 
@@ -51,7 +63,10 @@ namespace
         "that another program holds: which program, and whether it is reached\n"
         "through the sequencer instead. On Linux only the hardware's ports are\n"
         "probed; other programs' ports only when --port names them. With --port,\n"
-        "only the ports whose names contain the text.\n";
+        "only the ports it selects (given more than once: those any of them\n"
+        "selects). Every port is probed at once, so --all changes nothing here.\n"
+        "Ports of the same name (identical cards) show their identifiers, which\n"
+        "--port takes to name one of them; --json always gives it.\n";
 
     const char* const kUpdateHelp =
         "Usage: kestrava-cli [OPTIONS] update IMAGE\n"
@@ -61,7 +76,16 @@ namespace
         "loader, the drivers of Drivers/ are tried until one finds the flash, and the\n"
         "workflow that fits the module and the image erases, programs, reads back and\n"
         "compares it. Succeeds (status 0) only when the module holds the image; a\n"
-        "failure exits with its error code.\n";
+        "failure exits with its error code.\n"
+        "\n"
+        "With --all (or --port more than once) every port is probed, or those --port\n"
+        "selects, and every module that answers is updated at the same time, each by\n"
+        "a kestrava-cli of its own. A port two modules would share is refused before\n"
+        "anything is sent. On a terminal one line per module shows its port, phase,\n"
+        "percentage, rate and time left; piped or with --json every event carries\n"
+        "its port. A summary follows: port, result, error code and time of each\n"
+        "module. A module that fails never stops the others; the exit status is 0\n"
+        "only when every module holds the image, else that of the first to fail.\n";
 
     const char* const kReadHelp =
         "Usage: kestrava-cli [OPTIONS] read [OUT] [--offset HEX] [--length HEX] [--page HEX]\n"
@@ -88,12 +112,15 @@ namespace
         "module and the image, but instead of writing it reads back every range that\n"
         "workflow would write and compares it with the image. Writes nothing. Exits 0\n"
         "when the module holds the image, 1 when it does not, and says where the first\n"
-        "difference is (a byte offset in the image).\n";
+        "difference is (a byte offset in the image). --all verifies every module that\n"
+        "answers at the same time, as update --all updates them.\n";
 
     const char* const kHelpHelp =
         "Usage: kestrava-cli help [COMMAND]\n"
         "\n"
         "The overview, or the help for one command.\n";
+
+    constexpr int kMaxSimulatedModules = 16;
 
     bool IsCommand (const juce::String& s)
     {
@@ -127,6 +154,11 @@ namespace
             return "no command named '" + o.arguments[0] + "'";
         if (o.command != "read" && (o.offset || o.length || o.page))
             return "--offset, --length and --page are for read";
+        if (RunsEveryModule (o) && o.command != "update" && o.command != "verify" && o.command != "ports")
+            return o.all ? "--all is for update, verify and ports" : "--port more than once is for update, verify and ports";
+        if (o.simulatedUnplug > o.simulatedModules)
+            return "--simulate-unplug names module " + juce::String (o.simulatedUnplug) + " of "
+                   + juce::String (o.simulatedModules);
         if (o.quiet && o.verbose)
             return "--quiet and --verbose exclude each other";
         return {};
@@ -192,8 +224,10 @@ ParsedCommandLine ParseCommandLine (const juce::StringArray& args)
         else if (arg == "-v" || arg == "--verbose")    ok = flag (o.verbose);
         else if (arg == "--json")                      ok = flag (o.json);
         else if (arg == "--simulate")                  ok = flag (o.simulate);
+        else if (arg == "--all")                       ok = flag (o.all);
         else if (arg == "--version")                   ok = flag (o.version);
         else if (arg == "--data" || arg == "--port" || arg == "--simulate-flash"
+                 || arg == "--simulate-modules" || arg == "--simulate-unplug"
                  || arg == "--offset" || arg == "--length" || arg == "--page")
         {
             const auto v = takeValue();
@@ -202,10 +236,19 @@ ParsedCommandLine ParseCommandLine (const juce::StringArray& args)
             if (arg == "--data")
                 o.dataFolder = juce::File::getCurrentWorkingDirectory().getChildFile (*v);
             else if (arg == "--port")
-                o.portFilter = *v;
+                o.ports.add (*v);
             else if (arg == "--simulate-flash")
             {
                 o.simulatedFlash = juce::File::getCurrentWorkingDirectory().getChildFile (*v);
+                o.simulate = true;
+            }
+            else if (arg == "--simulate-modules" || arg == "--simulate-unplug")
+            {
+                const int n = v->containsOnly ("0123456789") && v->length() <= 3 ? v->getIntValue() : -1;
+                const bool modules = arg == "--simulate-modules";
+                if (n < 1 || n > kMaxSimulatedModules)
+                    return fail (arg + " takes a number from 1 to " + juce::String (kMaxSimulatedModules) + ", not '" + *v + "'");
+                (modules ? o.simulatedModules : o.simulatedUnplug) = n;
                 o.simulate = true;
             }
             else

@@ -10,9 +10,12 @@ struct CliOptions
     juce::String command;              ///< "ports", "update", "read", "verify" or "help"
     juce::StringArray arguments;       ///< the command's own arguments, in order
     juce::File dataFolder;             ///< --data; none: the folder beside the program
-    juce::String portFilter;           ///< --port: only ports whose names contain it
-    bool simulate = false;             ///< --simulate (also set by --simulate-flash)
+    juce::StringArray ports;           ///< every --port: only the ports each selects (see PortFilter)
+    bool all = false;                  ///< --all: every module that answers, one process each
+    bool simulate = false;             ///< --simulate (also set by the other --simulate options)
     juce::File simulatedFlash;         ///< --simulate-flash: the simulated flash's file
+    int simulatedModules = 1;          ///< --simulate-modules: demo modules on the simulated bus
+    int simulatedUnplug = 0;           ///< --simulate-unplug: this module (from 1) is unplugged while programming
     bool json = false;                 ///< --json
     bool quiet = false;                ///< --quiet
     bool verbose = false;              ///< --verbose
@@ -29,6 +32,9 @@ struct ParsedCommandLine
     CliOptions options;     ///< valid when `error` is empty
     juce::String error;     ///< a usage error, one line
 };
+
+/** Whether the options ask for one process per module: --all, or --port more than once. */
+inline bool RunsEveryModule (const CliOptions& o) { return o.all || o.ports.size() > 1; }
 
 /** Parses the arguments that follow the program's name. */
 ParsedCommandLine ParseCommandLine (const juce::StringArray& args);

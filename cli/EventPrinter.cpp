@@ -11,23 +11,6 @@
 
 namespace
 {
-    double NowMs() { return juce::Time::getMillisecondCounterHiRes(); }
-
-    void Write (std::FILE* f, const juce::String& text)
-    {
-        std::fputs (text.toRawUTF8(), f);
-        std::fflush (f);
-    }
-
-    juce::String Bytes (int64_t n)
-    {
-        if (n < 1024)
-            return juce::String (n) + " B";
-        if (n < 1024 * 1024)
-            return juce::String ((double) n / 1024.0, 1) + " KiB";
-        return juce::String ((double) n / (1024.0 * 1024.0), 2) + " MiB";
-    }
-
     /** What a phase is called on its own line. */
     juce::String PhaseLine (FlowPhase phase)
     {
@@ -58,9 +41,21 @@ EventPrinter::Style EventPrinter::StyleFor (bool json)
     return KESTRAVA_ISATTY (stdout) && ! dumb ? Style::Terminal : Style::Lines;
 }
 
-EventPrinter::EventPrinter (Style style, bool quiet, bool verbose)
-    : m_Style (style), m_bQuiet (quiet), m_bVerbose (verbose)
+EventPrinter::EventPrinter (Style style, bool quiet, bool verbose, std::FILE* out, std::FILE* err)
+    : m_Style (style), m_bQuiet (quiet), m_bVerbose (verbose), m_pOut (out), m_pErr (err)
 {
+}
+
+void EventPrinter::SetPort (const juce::String& port, const juce::String& label)
+{
+    m_strPort = port;
+    m_strLabel = label;
+}
+
+void EventPrinter::Write (std::FILE* f, const juce::String& text)
+{
+    std::fputs (text.toRawUTF8(), f);
+    std::fflush (f);
 }
 
 //==============================================================================
@@ -68,45 +63,29 @@ void EventPrinter::Emit (const juce::String& event, const juce::NamedValueSet& f
 {
     auto* object = new juce::DynamicObject();
     object->setProperty ("event", event);
+    if (m_strPort.isNotEmpty())
+        object->setProperty ("port", m_strPort);
     for (const auto& f : fields)
         object->setProperty (f.name, f.value);
-    Write (stdout, juce::JSON::toString (juce::var (object), true) + "\n");
+    Write (m_pOut, juce::JSON::toString (juce::var (object), true) + "\n");
 }
 
 void EventPrinter::Line (const juce::String& text)
 {
     ClearProgressLine();
-    Write (stdout, text + "\n");
+    Write (m_pOut, (m_strLabel.isEmpty() ? text : m_strLabel + ": " + text) + "\n");
 }
 
 void EventPrinter::ClearProgressLine()
 {
     if (m_bProgressShown)
-        Write (stdout, "\r\x1b[K");
+        Write (m_pOut, "\r\x1b[K");
     m_bProgressShown = false;
-}
-
-juce::String EventPrinter::ProgressText() const
-{
-    const int percent = m_nTotal > 0 ? (int) juce::jlimit<int64_t> (0, 100, m_nDone * 100 / m_nTotal) : 0;
-    juce::String s;
-    s << m_strPhase << "  " << juce::String (percent).paddedLeft (' ', 3) << "%  "
-      << Bytes (m_nDone) << " of " << Bytes (m_nTotal);
-    const double seconds = (NowMs() - m_dPhaseStart) / 1000.0;
-    const double rate = seconds > 0.2 ? (double) (m_nDone - m_nPhaseStartDone) / seconds : 0.0;
-    const auto minutes = [] (int t) { return juce::String (t / 60) + ":" + juce::String (t % 60).paddedLeft ('0', 2); };
-    if (rate > 0)
-        s << "  " << Bytes ((int64_t) rate) << "/s";
-    if (m_nTotal > 0 && m_nDone >= m_nTotal)
-        s << "  done in " << minutes ((int) (seconds + 0.5));
-    else if (rate > 0)
-        s << "  " << minutes ((int) ((double) (m_nTotal - m_nDone) / rate + 0.5)) << " left";
-    return s;
 }
 
 void EventPrinter::DrawProgressLine()
 {
-    Write (stdout, "\r" + ProgressText() + "\x1b[K");
+    Write (m_pOut, "\r" + m_Meter.Text() + "\x1b[K");
     m_bProgressShown = true;
 }
 
@@ -130,20 +109,18 @@ void EventPrinter::Phase (FlowPhase phase)
 {
     if (m_bProgressShown)
     {
-        Write (stdout, "\n");   // the last phase's progress stays on screen
+        Write (m_pOut, "\n");   // the last phase's progress stays on screen
         m_bProgressShown = false;
     }
-    m_strPhase = FlowPhaseName (phase);
+    m_Meter.Phase (FlowPhaseName (phase));
     m_strActivity.clear();
-    m_nDone = m_nTotal = m_nPhaseStartDone = 0;
-    m_dPhaseStart = NowMs();
     m_nLastStep = -1;
     if (m_bQuiet)
         return;
     if (m_Style == Style::Json)
     {
         juce::NamedValueSet f;
-        f.set ("phase", m_strPhase);
+        f.set ("phase", m_Meter.PhaseName());
         Emit ("phase", f);
         return;
     }
@@ -176,17 +153,11 @@ void EventPrinter::Step (int index, int count, int kind, const juce::String& fil
 
 void EventPrinter::Progress (const char* activity, int64_t done, int64_t total)
 {
-    if (m_nTotal == 0 && m_nDone == 0)
-    {
-        m_dPhaseStart = NowMs();
-        m_nPhaseStartDone = done;
-    }
+    m_Meter.Progress (done, total);
     m_strActivity = activity;
-    m_nDone = done;
-    m_nTotal = total;
     if (m_bQuiet)
         return;
-    const int percent = total > 0 ? (int) juce::jlimit<int64_t> (0, 100, done * 100 / total) : 0;
+    const int percent = m_Meter.Percent();
     switch (m_Style)
     {
         case Style::Json:
@@ -194,7 +165,7 @@ void EventPrinter::Progress (const char* activity, int64_t done, int64_t total)
             {
                 m_nLastStep = percent;
                 juce::NamedValueSet f;
-                f.set ("phase", m_strPhase);
+                f.set ("phase", m_Meter.PhaseName());
                 f.set ("activity", m_strActivity);
                 f.set ("done", (juce::int64) done);
                 f.set ("total", (juce::int64) total);
@@ -206,7 +177,8 @@ void EventPrinter::Progress (const char* activity, int64_t done, int64_t total)
             if (percent / 10 != m_nLastStep)
             {
                 m_nLastStep = percent / 10;
-                Line (m_strPhase + ": " + juce::String (percent) + "% (" + Bytes (done) + " of " + Bytes (total) + ")");
+                Line (m_Meter.PhaseName() + ": " + juce::String (percent) + "% (" + ProgressMeter::Bytes (done) + " of "
+                      + ProgressMeter::Bytes (total) + ")");
             }
             break;
         case Style::Terminal:
@@ -257,7 +229,7 @@ void EventPrinter::Warning (const juce::String& text)
         Emit ("warning", f);
     }
     ClearProgressLine();
-    Write (stderr, "Warning: " + text.trimEnd() + "\n");
+    Write (m_pErr, (m_strLabel.isEmpty() ? "" : m_strLabel + ": ") + "Warning: " + text.trimEnd() + "\n");
 }
 
 void EventPrinter::Error (int code, const juce::String& text)
@@ -271,7 +243,7 @@ void EventPrinter::Error (int code, const juce::String& text)
         Emit ("error", f);
     }
     ClearProgressLine();
-    Write (stderr, text.trimEnd() + "\n");
+    Write (m_pErr, (m_strLabel.isEmpty() ? "" : m_strLabel + ": ") + text.trimEnd() + "\n");
 }
 
 void EventPrinter::Done (int status, const juce::String& result, const juce::String& text, const juce::NamedValueSet& fields)
@@ -283,7 +255,7 @@ void EventPrinter::Done (int status, const juce::String& result, const juce::Str
     }
     if (m_bProgressShown)
     {
-        Write (stdout, "\n");
+        Write (m_pOut, "\n");
         m_bProgressShown = false;
     }
     if (m_Style == Style::Json)

@@ -2,9 +2,11 @@
 // What kestrava-cli prints as a job runs: on a terminal one progress line
 // redrawn in place, elsewhere a plain line per phase and every 10 %, or with
 // --json one JSON object per line for every event. Errors go to stderr.
+// Printing for one of several modules, every line and event names its port.
 #include <cstdint>
 #include <cstdio>
 #include <juce_core/juce_core.h>
+#include "cli/ProgressMeter.h"
 #include "jobs/JobObserver.h"
 
 class EventPrinter
@@ -22,7 +24,10 @@ public:
     static Style StyleFor (bool json);
 
     /** Prints in `style`; `quiet` keeps only errors (and JSON's "done"), `verbose` adds the log. */
-    EventPrinter (Style style, bool quiet, bool verbose);
+    EventPrinter (Style style, bool quiet, bool verbose, std::FILE* out = stdout, std::FILE* err = stderr);
+
+    /** Every event from now on is one module's: JSON gets a "port" field, lines start with `label`. */
+    void SetPort (const juce::String& port, const juce::String& label);
 
     /** The module answered (printed once). */
     void Connected (bool fs);
@@ -44,22 +49,23 @@ public:
     void Record (const juce::String& event, const juce::String& line, const juce::NamedValueSet& fields);
     /** Redraws the terminal's progress line (the rate and the time left move on). */
     void Tick();
+    /** One JSON object on a line, with the port when there is one. */
+    void Emit (const juce::String& event, const juce::NamedValueSet& fields);
 
 private:
-    void Emit (const juce::String& event, const juce::NamedValueSet& fields);
+    void Write (std::FILE* f, const juce::String& text);
     void Line (const juce::String& text);
     void ClearProgressLine();
     void DrawProgressLine();
-    juce::String ProgressText() const;
 
     const Style m_Style;
     const bool m_bQuiet, m_bVerbose;
+    std::FILE* const m_pOut;
+    std::FILE* const m_pErr;
+    juce::String m_strPort, m_strLabel;  // the module's port, when one of several
     bool m_bConnected = false;
-    juce::String m_strPhase;            // the phase being shown
+    ProgressMeter m_Meter;              // the phase being shown and its progress
     juce::String m_strActivity;         // erasing, writing, reading
-    int64_t m_nDone = 0, m_nTotal = 0;
-    double m_dPhaseStart = 0;           // when the progress of this phase began (ms)
-    int64_t m_nPhaseStartDone = 0;
     int m_nLastStep = -1;               // last percentage printed (10 % steps or JSON's 1 %)
     bool m_bProgressShown = false;      // the terminal's progress line is on screen
     juce::String m_strPartialLog;       // log text not yet ended by a line feed

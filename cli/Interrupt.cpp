@@ -20,6 +20,16 @@ void InstallInterruptHandler()
 {
     std::signal (SIGINT, OnInterrupt);
     std::signal (SIGTERM, OnInterrupt);
+#if defined(SIGPIPE)
+    // A reader that went away (a pipe into "head", or kestrava-cli --all ended
+    // by force) must not end a job in the middle of a write: what cannot be
+    // printed is lost, and the job goes on to its end.
+    std::signal (SIGPIPE, SIG_IGN);
+#endif
+#if defined(SIGBREAK)
+    // Windows: how kestrava-cli --all asks the processes it started to stop.
+    std::signal (SIGBREAK, OnInterrupt);
+#endif
 }
 
 bool WasInterrupted()

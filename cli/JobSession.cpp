@@ -7,8 +7,6 @@
 
 namespace
 {
-    const juce::String kCompleted ("It is Completed,Please Restart Device\n");
-    const juce::String kSearchTimedOut ("Time Out,Please Check Help.\n");
     constexpr int kTickMs = 100;
     constexpr double kQuitGraceMs = 2000;   // the link's timer closes the ports and quits within this
 
@@ -142,21 +140,36 @@ void JobSession::OnBox (juce::MessageBoxIconType icon, const juce::String& text)
         m_Printer.Warning (text);
         return;
     }
-    if (text == kCompleted)
-    {
-        Finish (CliExit::kOk);
+    // Every box that ends a job comes after its outcome; this one told none.
+    Fail (text.trimEnd());
+}
+
+void JobSession::OnOutcome (const JobOutcome& outcome)
+{
+    if (m_nStatus >= 0)
         return;
-    }
-    const auto line = text.trimEnd();
-    if (line.startsWith ("Error Code "))
+    if (m_pPanel != nullptr)
+        m_pPanel->GetLogText();
+    const auto line = outcome.text.trimEnd();
+    switch (outcome.kind)
     {
-        const int code = line.fromFirstOccurrenceOf ("Error Code ", false, false).getIntValue();
-        m_Printer.Error (code, line);
-        Finish (code > 0 && code < CliExit::kUsage ? code : CliExit::kFailed);
-        return;
+        case JobOutcome::Kind::Done:
+            m_strCompleted = line;
+            Finish (CliExit::kOk);
+            break;
+        case JobOutcome::Kind::Different:
+            m_nDifference = outcome.firstDifference;
+            Finish (CliExit::kDifferent);
+            break;
+        case JobOutcome::Kind::TimedOut:
+            m_Printer.Error (0, line);
+            Finish (CliExit::kNoModule);
+            break;
+        case JobOutcome::Kind::Error:
+            m_Printer.Error (outcome.code, line);
+            Finish (outcome.code > 0 && outcome.code < CliExit::kUsage ? outcome.code : CliExit::kFailed);
+            break;
     }
-    m_Printer.Error (0, line);
-    Finish (text == kSearchTimedOut ? CliExit::kNoModule : CliExit::kFailed);
 }
 
 void JobSession::OnQuit()
@@ -169,12 +182,7 @@ void JobSession::OnQuit()
 
 void JobSession::EndedWithoutCompletion()
 {
-    if (m_nDifference >= 0)
-    {
-        Finish (CliExit::kDifferent);
-        return;
-    }
-    // No box: the reason is in the log, as an error code (a range the driver
+    // No outcome: the reason is in the log, as an error code (a range the driver
     // cannot take) or as its last line.
     const auto log = m_pPanel->GetLogText();
     const int at = log.lastIndexOf ("Error Code ");
@@ -259,11 +267,6 @@ void JobSession::OnProgress (const char* activity, int64_t done, int64_t total)
     m_Printer.Progress (activity, done, total);
 }
 
-void JobSession::OnDifference (int64_t imageOffset)
-{
-    m_nDifference = std::max<int64_t> (0, imageOffset);
-}
-
 void JobSession::OnLogText (const juce::String& text)
 {
     m_Printer.Log (text);
@@ -273,7 +276,7 @@ void JobSession::OnLogText (const juce::String& text)
 void JobSession::Report (int status)
 {
     juce::NamedValueSet fields;
-    const auto completed = kCompleted.trimEnd();
+    const auto& completed = m_strCompleted;
     if (status == CliExit::kOk && m_Purpose == JobPurpose::Read)
     {
         const juce::File out (m_Read.path);

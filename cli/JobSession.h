@@ -2,8 +2,8 @@
 // One job of kestrava-cli through the real panel, headless: the panel is
 // built as the window builds it, the image chosen as "Browse..." measures it,
 // "Program" pressed once the module shows as connected, and the message loop
-// runs until a box or the quit request ends the job. What the panel reports
-// goes to the printer.
+// runs until the panel reports how the job ended or the quit request comes.
+// What the panel reports goes to the printer.
 #include <memory>
 #include "app/MainComponent.h"
 #include "cli/CliOptions.h"
@@ -25,7 +25,7 @@ private:
     void OnPhase (FlowPhase phase) override;
     void OnStep (int index, int count, const _STR_JOB_STEP& step) override;
     void OnProgress (const char* activity, int64_t done, int64_t total) override;
-    void OnDifference (int64_t imageOffset) override;
+    void OnOutcome (const JobOutcome& outcome) override;
     void OnLogText (const juce::String& text) override;
 
     void timerCallback() override;
@@ -47,5 +47,6 @@ private:
     bool m_bStarted = false;            // the update flow left its idle phase
     bool m_bReadStarted = false;        // the read step began writing its file
     int64_t m_nDifference = -1;         // a verify's first difference
+    juce::String m_strCompleted;        // the completion box's text
     double m_dInterruptedAt = 0;        // when the interrupt was first seen (ms)
 };

@@ -1,13 +1,21 @@
 #include "cli/PortFilter.h"
 
-PortFilter::PortFilter (std::shared_ptr<MidiPortSource> inner, juce::String text)
-    : m_pInner (std::move (inner)), m_strText (std::move (text))
+bool PortFilter::Selects (const juce::String& text, const MidiPortInfo& port)
+{
+    return port.identifier == text || port.name.containsIgnoreCase (text);
+}
+
+PortFilter::PortFilter (std::shared_ptr<MidiPortSource> inner, juce::StringArray texts)
+    : m_pInner (std::move (inner)), m_Texts (std::move (texts))
 {
 }
 
 bool PortFilter::Matches (const MidiPortInfo& port) const
 {
-    return port.name.containsIgnoreCase (m_strText);
+    for (auto& text : m_Texts)
+        if (Selects (text, port))
+            return true;
+    return false;
 }
 
 std::vector<MidiPortInfo> PortFilter::Keep (const std::vector<MidiPortInfo>& ports) const

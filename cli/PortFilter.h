@@ -1,19 +1,23 @@
 #pragma once
-// A port source that shows only the ports of another whose names contain a
-// text, so that one process per module can work beside others.
+// A port source that shows only the ports of another that a --port text
+// selects, so that one process per module can work beside others.
 #include "link/MidiPorts.h"
 
 class PortFilter : public MidiPortSource
 {
 public:
-    /** The ports of `inner` whose names contain `text`, case ignored. */
-    PortFilter (std::shared_ptr<MidiPortSource> inner, juce::String text);
+    /** Whether `text` selects `port`: it is the port's identifier (identical
+        cards differ only there), or a part of its name, case ignored. */
+    static bool Selects (const juce::String& text, const MidiPortInfo& port);
 
-    /** The matching ports, in the inner source's order. */
+    /** The ports of `inner` that any of `texts` selects. */
+    PortFilter (std::shared_ptr<MidiPortSource> inner, juce::StringArray texts);
+
+    /** The selected ports, in the inner source's order. */
     MidiPortList listPorts() override;
-    /** Opens a matching input through the inner source. */
+    /** Opens a selected input through the inner source. */
     std::unique_ptr<MidiInPort> openInput (const MidiPortInfo& port, MidiInHandler* handler) override;
-    /** Opens a matching output through the inner source. */
+    /** Opens a selected output through the inner source. */
     std::unique_ptr<MidiOutPort> openOutput (const MidiPortInfo& port) override;
     /** The inner source's notice. */
     juce::String takeNotice() override { return m_pInner->takeNotice(); }
@@ -25,5 +29,5 @@ private:
     bool Matches (const MidiPortInfo& port) const;
 
     std::shared_ptr<MidiPortSource> m_pInner;
-    juce::String m_strText;
+    juce::StringArray m_Texts;
 };

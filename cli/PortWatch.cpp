@@ -17,10 +17,10 @@ namespace
 class PortWatch::Relay : public MidiInHandler
 {
 public:
-    Relay (PortWatch& w, juce::String n, MidiInHandler* h) : watch (w), name (std::move (n)), handler (h) {}
+    Relay (PortWatch& w, MidiPortInfo p, MidiInHandler* h) : watch (w), port (std::move (p)), handler (h) {}
     void handleIncomingMidiMessage (MidiInPort* source, const juce::MidiMessage& message) override
     {
-        watch.NoteIncoming (name, message);
+        watch.NoteIncoming (port, message);
         handler->handleIncomingMidiMessage (source, message);
     }
     void handleDroppedSysEx (MidiInPort* source, bool oversized) override
@@ -30,7 +30,7 @@ public:
 
 private:
     PortWatch& watch;
-    const juce::String name;
+    const MidiPortInfo port;
     MidiInHandler* const handler;
 };
 
@@ -56,26 +56,23 @@ private:
 PortWatch::PortWatch (std::shared_ptr<MidiPortSource> inner) : m_pInner (std::move (inner)) {}
 PortWatch::~PortWatch() = default;
 
-PortWatch::Port& PortWatch::Entry (const juce::String& name)
+PortWatch::Port& PortWatch::Entry (const MidiPortInfo& port)
 {
+    // Identical cards have identical names: their identifiers tell them apart.
     for (auto& p : m_Ports)
-        if (p.name == name)
+        if (p.name == port.name && p.identifier == port.identifier)
             return p;
     m_Ports.push_back ({});
-    m_Ports.back().name = name;
+    m_Ports.back().name = port.name;
+    m_Ports.back().identifier = port.identifier;
+    m_Ports.back().backend = port.backend;
     return m_Ports.back();
 }
 
 void PortWatch::Listed (const std::vector<MidiPortInfo>& ports, bool inputs)
 {
     for (auto& p : ports)
-    {
-        auto& entry = Entry (p.name);
-        if (entry.identifier.isEmpty() || inputs)
-            entry.identifier = p.identifier;
-        entry.backend = p.backend;
-        (inputs ? entry.input : entry.output) = true;
-    }
+        (inputs ? Entry (p).input : Entry (p).output) = true;
 }
 
 MidiPortList PortWatch::listPorts()
@@ -84,7 +81,7 @@ MidiPortList PortWatch::listPorts()
     const std::lock_guard<std::mutex> l (m_Lock);
     Listed (ports.inputs, true);
     Listed (ports.outputs, false);
-    m_OutputNames = NamesOf (ports.outputs);
+    m_Listing = ports;
     return ports;
 }
 
@@ -93,7 +90,7 @@ std::unique_ptr<MidiInPort> PortWatch::openInput (const MidiPortInfo& info, Midi
     Relay* relay;
     {
         const std::lock_guard<std::mutex> l (m_Lock);
-        m_Relays.push_back (std::make_unique<Relay> (*this, info.name, handler));
+        m_Relays.push_back (std::make_unique<Relay> (*this, info, handler));
         relay = m_Relays.back().get();
     }
     auto port = m_pInner->openInput (info, relay);
@@ -105,7 +102,7 @@ void PortWatch::Opened (const MidiPortInfo& info, bool input, bool opened)
 {
     const auto route = m_pInner->describeRoute (info, input);
     const std::lock_guard<std::mutex> l (m_Lock);
-    auto& entry = Entry (info.name);
+    auto& entry = Entry (info);
     entry.opened = entry.opened || opened;
     if (route.isNotEmpty())
         entry.route = (input ? "input " : "output ") + route;
@@ -120,27 +117,36 @@ std::unique_ptr<MidiOutPort> PortWatch::openOutput (const MidiPortInfo& info)
     return std::make_unique<WatchedOutput> (*this, std::move (port));
 }
 
-void PortWatch::NoteIncoming (const juce::String& inputName, const juce::MidiMessage& message)
+void PortWatch::NoteIncoming (const MidiPortInfo& input, const juce::MidiMessage& message)
 {
     const bool loader = HasHead (message, { 0x00, 0x20, 0x54, 0x7D, 0x09 }) && message.getSysExDataSize() >= 6;
     const bool application = HasHead (message, { 0x00, 0x20, 0x54, 0x05, 0x06, 0x00 });
     if (! loader && ! application)
         return;
     const std::lock_guard<std::mutex> l (m_Lock);
-    auto& p = Entry (inputName);
+    auto& p = Entry (input);
     p.answer = loader ? "loader" : "application";
+    Answer answer { input, {}, p.answer };
     if (loader)
     {
         const auto* d = message.getSysExData();
         p.fs = message.getSysExDataSize() >= 7 && d[6] == 1;
         // The reply names the output that reached the module.
-        if (d[5] < m_OutputNames.size())
+        if (d[5] < m_Listing.outputs.size())
         {
-            auto& out = Entry (m_OutputNames[d[5]]);
+            answer.output = m_Listing.outputs[d[5]];
+            auto& out = Entry (answer.output);
             out.answer = p.answer;
             out.fs = p.fs;
         }
     }
+    const auto same = [&answer] (const Answer& a)
+    {
+        return a.mode == answer.mode && a.input.identifier == answer.input.identifier && a.input.name == answer.input.name
+               && a.output.identifier == answer.output.identifier && a.output.name == answer.output.name;
+    };
+    if (std::none_of (m_Answers.begin(), m_Answers.end(), same))
+        m_Answers.push_back (answer);
 }
 
 void PortWatch::NoteProbe (const juce::MidiMessage& message)
@@ -166,4 +172,16 @@ std::vector<PortWatch::Port> PortWatch::Ports() const
 {
     const std::lock_guard<std::mutex> l (m_Lock);
     return m_Ports;
+}
+
+std::vector<PortWatch::Answer> PortWatch::Answers() const
+{
+    const std::lock_guard<std::mutex> l (m_Lock);
+    return m_Answers;
+}
+
+MidiPortList PortWatch::Listing() const
+{
+    const std::lock_guard<std::mutex> l (m_Lock);
+    return m_Listing;
 }

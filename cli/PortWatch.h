@@ -1,7 +1,8 @@
 #pragma once
 // A port source that passes everything through to another and notes, per
-// port name, whether the port was opened, which probes went out and which
-// identity replies came back: what "ports" lists.
+// port (name and identifier), whether the port was opened, which probes went
+// out and which identity replies came back: what "ports" lists, and which
+// modules answered through which ports.
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -24,6 +25,14 @@ public:
         juce::String route;       ///< how a busy direction was reached instead, and who holds it; empty: as listed
     };
 
+    /** A module's identity reply. */
+    struct Answer
+    {
+        MidiPortInfo input;       ///< the port the reply came through
+        MidiPortInfo output;      ///< the output a loader reply names; empty for an application reply
+        juce::String mode;        ///< "loader" or "application"
+    };
+
     /** Watches `inner`. */
     explicit PortWatch (std::shared_ptr<MidiPortSource> inner);
     ~PortWatch() override;
@@ -41,23 +50,28 @@ public:
 
     /** Milliseconds since both the loader and the application probe have gone out; -1 before. */
     int64_t MsSinceBothProbes() const;
-    /** Every port name seen, in the order first listed. */
+    /** Every port seen, in the order first listed. */
     std::vector<Port> Ports() const;
+    /** Every distinct reply, in the order they came. */
+    std::vector<Answer> Answers() const;
+    /** The last listing of the inner source. */
+    MidiPortList Listing() const;
 
 private:
     class Relay;
     class WatchedOutput;
 
-    Port& Entry (const juce::String& name);
+    Port& Entry (const MidiPortInfo& port);
     void Listed (const std::vector<MidiPortInfo>& ports, bool inputs);
     void Opened (const MidiPortInfo& port, bool input, bool opened);
-    void NoteIncoming (const juce::String& inputName, const juce::MidiMessage& message);
+    void NoteIncoming (const MidiPortInfo& input, const juce::MidiMessage& message);
     void NoteProbe (const juce::MidiMessage& message);
 
     std::shared_ptr<MidiPortSource> m_pInner;
     mutable std::mutex m_Lock;                  // guards everything below (MIDI thread and message thread)
     std::vector<Port> m_Ports;
-    juce::StringArray m_OutputNames;                 // the last listing's outputs: loader replies name them by index
+    std::vector<Answer> m_Answers;
+    MidiPortList m_Listing;                          // the last listing: loader replies name its outputs by index
     std::vector<std::unique_ptr<Relay>> m_Relays;    // live as long as the watch: ports may call them until stopped
     int64_t m_nLoaderProbeMs = -1, m_nApplicationProbeMs = -1;
 };

@@ -1,4 +1,5 @@
 #include "cli/PortsCommand.h"
+#include <algorithm>
 #include "app/Hooks.h"
 #include "cli/ExitStatus.h"
 #include "cli/Interrupt.h"
@@ -44,7 +45,7 @@ namespace
     }
 }
 
-int RunPortsCommand (EventPrinter& printer, std::shared_ptr<MidiPortSource> source)
+std::shared_ptr<PortWatch> ProbePorts (std::shared_ptr<MidiPortSource> source)
 {
     auto watch = std::make_shared<PortWatch> (std::move (source));
     SetMidiPortSource (watch);
@@ -59,16 +60,28 @@ int RunPortsCommand (EventPrinter& printer, std::shared_ptr<MidiPortSource> sour
     }
     SetQuitHook (nullptr);
     SetMidiPortSource (nullptr);
-    if (WasInterrupted())
+    return WasInterrupted() ? nullptr : watch;
+}
+
+int RunPortsCommand (EventPrinter& printer, std::shared_ptr<MidiPortSource> source)
+{
+    const auto watch = ProbePorts (std::move (source));
+    if (watch == nullptr)
     {
         printer.Error (0, "kestrava-cli: interrupted; the ports are closed");
         return CliExit::kInterrupted;
     }
 
     const auto ports = watch->Ports();
+    // Identical cards have identical names: the identifier (what --port takes) tells them apart.
+    const auto shown = [&ports] (const PortWatch::Port& p)
+    {
+        const auto alike = std::count_if (ports.begin(), ports.end(), [&p] (const PortWatch::Port& o) { return o.name == p.name; });
+        return alike > 1 ? p.name + " (" + p.identifier + ")" : p.name;
+    };
     int width = 0;
     for (auto& p : ports)
-        width = std::max (width, p.name.length());
+        width = std::max (width, shown (p).length());
     for (auto& p : ports)
     {
         juce::NamedValueSet f;
@@ -84,7 +97,7 @@ int RunPortsCommand (EventPrinter& printer, std::shared_ptr<MidiPortSource> sour
         if (p.answer == "loader")
             f.set ("fs", p.fs);
         const juce::String kinds = p.input && p.output ? "in, out" : p.input ? "in" : "out";
-        printer.Record ("port", p.name.paddedRight (' ', width) + "  " + kinds.paddedRight (' ', 7) + "  " + Describe (p), f);
+        printer.Record ("port", shown (p).paddedRight (' ', width) + "  " + kinds.paddedRight (' ', 7) + "  " + Describe (p), f);
     }
     if (ports.empty())
         printer.Record ({}, "No MIDI ports.", {});

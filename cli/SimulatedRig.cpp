@@ -3,18 +3,37 @@
 #include "sim/SimulatedModule.h"
 #include "sim/VirtualMidiBus.h"
 
-SimulatedRig::SimulatedRig (const juce::File& flashFile)
+namespace
+{
+    constexpr int kBlocksBeforeUnplug = 16;   // 64 KiB programmed
+}
+
+SimulatedRig::SimulatedRig (const juce::File& flashFile, int modules, int unplugged)
     : m_FlashFile (flashFile), m_pBus (std::make_shared<VirtualMidiBus>())
 {
     m_pBus->addSoundBlasterPorts();
-    m_pModule = m_pBus->addModule (DemoModuleConfig());
-    if (m_FlashFile != juce::File())
-        m_bLoaded = m_pModule->loadFlash (m_FlashFile);
+    for (int i = 1; i <= modules; ++i)
+    {
+        auto module = m_pBus->addModule (DemoModuleConfig());
+        if (m_FlashFile != juce::File())
+            m_bLoaded = module->loadFlash (FlashFileOf (m_FlashFile, i)) && m_bLoaded;
+        if (i == unplugged)
+            module->vanishAfter (SimCommand::ProgramBlock, kBlocksBeforeUnplug);
+        m_Modules.push_back (std::move (module));
+    }
 }
 
 SimulatedRig::~SimulatedRig()
 {
     Finish();
+}
+
+juce::File SimulatedRig::FlashFileOf (const juce::File& flashFile, int index)
+{
+    if (index <= 1)
+        return flashFile;
+    return flashFile.getSiblingFile (flashFile.getFileNameWithoutExtension() + "-" + juce::String (index)
+                                     + flashFile.getFileExtension());
 }
 
 std::shared_ptr<MidiPortSource> SimulatedRig::GetPortSource() const
@@ -26,9 +45,17 @@ bool SimulatedRig::Finish()
 {
     if (m_pBus == nullptr)
         return true;
-    // Nothing reaches the module once the bus has stopped.
+    // Nothing reaches the modules once the bus has stopped.
     m_pBus.reset();
-    const bool saved = m_FlashFile == juce::File() || ! m_bLoaded || m_pModule->saveFlash (m_FlashFile);
-    m_pModule.reset();
+    bool saved = true;
+    for (size_t i = 0; i < m_Modules.size(); ++i)
+    {
+        // Of several modules, each process writes back only the one it worked
+        // on: the others' files belong to the processes beside it.
+        const bool touched = m_Modules.size() == 1 || ! m_Modules[i]->operations().empty();
+        if (m_FlashFile != juce::File() && m_bLoaded && touched)
+            saved = m_Modules[i]->saveFlash (FlashFileOf (m_FlashFile, (int) i + 1)) && saved;
+    }
+    m_Modules.clear();
     return saved;
 }

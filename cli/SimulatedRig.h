@@ -1,7 +1,8 @@
 #pragma once
-// --simulate: the demo's simulated module on a virtual MIDI bus, and with
-// --simulate-flash its flash kept in a file from one run to the next.
+// --simulate: the demo's simulated modules on a virtual MIDI bus, and with
+// --simulate-flash their flashes kept in files from one run to the next.
 #include <memory>
+#include <vector>
 #include "link/MidiPorts.h"
 
 class SimulatedModule;
@@ -10,21 +11,26 @@ class VirtualMidiBus;
 class SimulatedRig
 {
 public:
-    /** The bus with a sound card's ports (never opened) and the demo module, its
-        flash taken from `flashFile` when one is named. */
-    explicit SimulatedRig (const juce::File& flashFile);
+    /** The bus with a sound card's ports (never opened) and `modules` demo
+        modules, alike but for their ports' identifiers, their flashes taken
+        from `flashFile` (module 1) and its siblings (see FlashFileOf); module
+        `unplugged` (from 1; 0: none) goes for good after 64 KiB of programming. */
+    SimulatedRig (const juce::File& flashFile, int modules = 1, int unplugged = 0);
     ~SimulatedRig();
 
-    /** Whether the flash file could be read (or there was none to read). */
+    /** Whether the flash files could be read (or there were none to read). */
     bool FlashLoaded() const { return m_bLoaded; }
     /** The bus, as the port source. */
     std::shared_ptr<MidiPortSource> GetPortSource() const;
-    /** Stops the bus and keeps the flash in its file; false when it cannot be written. */
+    /** Stops the bus and keeps the flashes in their files; false when one cannot be written. */
     bool Finish();
+
+    /** Module `index`'s flash file (from 1): `flashFile` itself, then "-2", "-3"... before its extension. */
+    static juce::File FlashFileOf (const juce::File& flashFile, int index);
 
 private:
     juce::File m_FlashFile;
     std::shared_ptr<VirtualMidiBus> m_pBus;
-    std::shared_ptr<SimulatedModule> m_pModule;
+    std::vector<std::shared_ptr<SimulatedModule>> m_Modules;
     bool m_bLoaded = true;
 };

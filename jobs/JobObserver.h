@@ -29,6 +29,22 @@ const char* FlowPhaseName (FlowPhase phase);
 /** The short name of a step kind, for example "erase and program". */
 const char* StepKindName (int kind);
 
+/** How a job ended, as the window tells it with its box. */
+struct JobOutcome
+{
+    enum class Kind
+    {
+        Done,        ///< the completion box: the work is complete
+        Error,       ///< an error box
+        TimedOut,    ///< no module answered before the search timed out
+        Different    ///< a verify found the flash different from the image (no box)
+    };
+    Kind kind = Kind::Done;          ///< what happened
+    int code = 0;                    ///< Error: the box's error code; 0 for a box without one
+    int64_t firstDifference = -1;    ///< Different: the image's byte where the flash first differs
+    juce::String text;               ///< the box's text, as it is shown
+};
+
 class JobObserver
 {
 public:
@@ -41,8 +57,8 @@ public:
     virtual void OnStep (int index, int count, const _STR_JOB_STEP& step) = 0;
     /** The job's progress bar moved: `activity` ("erasing", "writing", "reading"), bytes done of `total`. */
     virtual void OnProgress (const char* activity, int64_t done, int64_t total) = 0;
-    /** A verify found the flash different from the image, first at this byte of the image. */
-    virtual void OnDifference (int64_t imageOffset) = 0;
+    /** The job ended: sent where the window opens its box (before it opens), and for a verify's difference. */
+    virtual void OnOutcome (const JobOutcome& outcome) = 0;
     /** Text went into the log pane. */
     virtual void OnLogText (const juce::String& text) = 0;
 };

@@ -1,6 +1,7 @@
 // What the panel tells a front end without the window: the flow's phase,
-// the steps, the progress bar's bytes and the log pane's text.
+// the steps, the progress bar's bytes, the log pane's text and how the job ended.
 #include "app/MainComponent.h"
+#include "app/Hooks.h"
 #include "link/Globals.h"
 
 void MainComponent::SetJobObserver (JobObserver* observer)
@@ -8,9 +9,17 @@ void MainComponent::SetJobObserver (JobObserver* observer)
     m_pObserver = observer;
     m_JobRunner.SetObserver (observer);
     if (observer != nullptr)
+    {
         m_LogEditor->SetMirror ([observer] (const juce::String& text) { observer->OnLogText (text); });
+        // The link opens the boxes of its own errors.
+        m_JobRunner.GetLink().SetErrorListener ([this] (int code, const juce::String& text)
+                                                { ReportOutcome ({ JobOutcome::Kind::Error, code, -1, text }); });
+    }
     else
+    {
         m_LogEditor->SetMirror (nullptr);
+        m_JobRunner.GetLink().SetErrorListener (nullptr);
+    }
 }
 
 FlowPhase MainComponent::CurrentFlowPhase() const
@@ -46,4 +55,17 @@ void MainComponent::ReportProgress (const char* activity, int64_t done)
 {
     if (m_pObserver != nullptr)
         m_pObserver->OnProgress (activity, done, m_nTotalBytes);
+}
+
+void MainComponent::ReportOutcome (const JobOutcome& outcome)
+{
+    if (m_pObserver != nullptr)
+        m_pObserver->OnOutcome (outcome);
+}
+
+void MainComponent::ShowErrorCode (int code)
+{
+    const auto text = juce::String::formatted ("Error Code %d\n", code);
+    ReportOutcome ({ JobOutcome::Kind::Error, code, -1, text });
+    ShowErrorBox (text);
 }

@@ -61,7 +61,9 @@ void MainComponent::OnConnectionMessage (const NotifyMessage& m)
             if (g_nSearchTicks > kSearchCycles && ! m_bChoosingFile)
             {
                 m_JobRunner.GetLink().StopTimer();
-                ShowErrorBox ("Time Out,Please Check Help.\n");
+                const juce::String text ("Time Out,Please Check Help.\n");
+                ReportOutcome ({ JobOutcome::Kind::TimedOut, 0, -1, text });
+                ShowErrorBox (text);
                 m_JobRunner.GetLink().Reset();
                 g_nSearchTicks = 0;
             }
@@ -330,7 +332,7 @@ void MainComponent::RunPhaseMachine()
                 return;
             }
             link.StopTimer();
-            ShowErrorBox ("Error Code 21\n");
+            ShowErrorCode (21);
             RestartConnection();
             FindCloseListing (g_hFind);
             g_hFind = nullptr;
@@ -391,6 +393,7 @@ void MainComponent::RunPhaseMachine()
                 const auto why = "No update fits the module's MCU \"" + g_strMCUName + "\".\n";
                 m_Logger.Write (why);
                 link.StopTimer();
+                ReportOutcome ({ JobOutcome::Kind::Error, 0, -1, why });
                 ShowErrorBox (why);
             }
             FailUpdateFlow();
@@ -464,5 +467,7 @@ void MainComponent::EndJob()
     // The box runs no loop of its own: on Linux a quit asked for right after a
     // nested loop, inside the same message, can be missed by the program's loop,
     // which then never ends. The quit is asked for when the box is closed.
-    ShowErrorBoxThen ("It is Completed,Please Restart Device\n", [] { RequestApplicationQuit(); });
+    const juce::String text ("It is Completed,Please Restart Device\n");
+    ReportOutcome ({ JobOutcome::Kind::Done, 0, -1, text });
+    ShowErrorBoxThen (text, [] { RequestApplicationQuit(); });
 }

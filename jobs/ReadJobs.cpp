@@ -76,8 +76,7 @@ void MainComponent::StopVerifyAtDifference()
 {
     // A verify writes nothing, so there is nothing to repeat: it ends at the first difference.
     auto& link = m_JobRunner.GetLink();
-    if (m_pObserver != nullptr)
-        m_pObserver->OnDifference (link.GetFirstDifference());
+    ReportOutcome ({ JobOutcome::Kind::Different, 0, std::max<int64_t> (0, link.GetFirstDifference()), {} });
     link.StopTimer();
     DeliverStop();
 }

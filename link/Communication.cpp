@@ -142,7 +142,10 @@ void Communication::FlushPendingError()
 void Communication::ShowError (int code)
 {
     // A transfer with no output ends its step like any other failure: nothing would ever answer it.
-    ShowErrorBox (code == kNoOutDevice ? juce::String ("No out device") : juce::String::formatted ("Error Code %d\n", code));
+    const auto text = code == kNoOutDevice ? juce::String ("No out device") : juce::String::formatted ("Error Code %d\n", code);
+    if (m_OnError)
+        m_OnError (code == kNoOutDevice ? 0 : code, text);
+    ShowErrorBox (text);
     Post (kStepStartMessage, 1);
 }
 

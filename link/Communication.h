@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -39,6 +40,8 @@ public:
     void SetListener (juce::MessageListener* listener);
     /** User values are 16-bit words (true) or bytes (false). */
     void SetWordMode (bool wordMode);
+    /** Told of each error box just before the link opens it: its code (0: none) and text. */
+    void SetErrorListener (std::function<void (int code, const juce::String& text)> listener) { m_OnError = std::move (listener); }
 
     //==== ports, probing and presence =========================================
     /** Opens the ports and sends the first loader probe (once, at start-up). */
@@ -223,6 +226,7 @@ private:
     bool m_bEraseOnlyStep = false;             // the erase ends its step (no programming follows)
     int m_nPendingError = 0;                   // error found under the lock, reported after it
     std::unique_ptr<ErrorRelay> m_pErrorRelay;
+    std::function<void (int, const juce::String&)> m_OnError;   // message thread only
     static constexpr int kSmallMessageMax = 16;
     std::unique_ptr<juce::MidiMessage> m_pOutMessage;   // reused for the data blocks
     std::array<std::unique_ptr<juce::MidiMessage>, kSmallMessageMax + 1> m_SmallMessages;   // reused commands, by length

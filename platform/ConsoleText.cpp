@@ -3,6 +3,9 @@
 #if JUCE_WINDOWS
  #include <windows.h>
  #include <shellapi.h>
+#else
+ #include <sys/ioctl.h>
+ #include <unistd.h>
 #endif
 
 juce::StringArray GetProgramArguments (int argc, char** argv)
@@ -28,5 +31,20 @@ void UseUtf8Console()
 {
 #if JUCE_WINDOWS
     ::SetConsoleOutputCP (CP_UTF8);
+#endif
+}
+
+int ConsoleColumns()
+{
+#if JUCE_WINDOWS
+    CONSOLE_SCREEN_BUFFER_INFO info {};
+    if (! ::GetConsoleScreenBufferInfo (::GetStdHandle (STD_OUTPUT_HANDLE), &info))
+        return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
+#else
+    winsize size {};
+    if (::ioctl (STDOUT_FILENO, TIOCGWINSZ, &size) != 0)
+        return 0;
+    return size.ws_col;
 #endif
 }

@@ -11,3 +11,6 @@ juce::StringArray GetProgramArguments (int argc, char** argv);
 /** Makes a Windows console show the program's output, which is UTF-8, as
     such; nothing to do elsewhere. */
 void UseUtf8Console();
+
+/** The width of the terminal standard output goes to, in columns; 0 when it is none or cannot be told. */
+int ConsoleColumns();

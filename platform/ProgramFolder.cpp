@@ -2,11 +2,18 @@
 
 #include <cstdlib>
 #include <mutex>
+#if JUCE_WINDOWS
+ #include <windows.h>
+#else
+ #include <sys/stat.h>
+ #include <unistd.h>
+#endif
 
 namespace
 {
     std::mutex g_programFolderLock;
     juce::String g_programFolderOverride;
+    juce::File g_scratchFolder;
 
     juce::String WithTrailingSeparator (const juce::File& folder)
     {
@@ -67,6 +74,44 @@ void SetDataFolder (const juce::File& folder)
     g_programFolderOverride = folder == juce::File() ? juce::String() : WithTrailingSeparator (folder);
 }
 
+void SetScratchFolder (const juce::File& folder)
+{
+    const std::lock_guard<std::mutex> lock (g_programFolderLock);
+    g_scratchFolder = folder;
+}
+
+juce::File GetScratchFolderByRule()
+{
+    {
+        const std::lock_guard<std::mutex> lock (g_programFolderLock);
+        if (g_programFolderOverride.isNotEmpty())
+            return juce::File (g_programFolderOverride);
+    }
+    // Where a scratch file at the top of the program folder lies.
+    return juce::File (DataFilePathFor (ExecutableFolder(), "flashpgm.rom", DataFileKind::Scratch)).getParentDirectory();
+}
+
+juce::File CreateOwnFolder (const juce::File& parent, const juce::String& prefix)
+{
+#if JUCE_WINDOWS
+    const auto process = (juce::int64) ::GetCurrentProcessId();
+#else
+    const auto process = (juce::int64) ::getpid();
+#endif
+    for (int attempt = 0; attempt < 100; ++attempt)
+    {
+        const auto folder = parent.getChildFile (prefix + "-" + juce::String (process) + "-" + juce::String (attempt));
+        // Creating fails when the folder exists: whoever creates it owns it.
+#if JUCE_WINDOWS
+        if (::CreateDirectoryW (folder.getFullPathName().toWideCharPointer(), nullptr))
+#else
+        if (::mkdir (folder.getFullPathName().toRawUTF8(), 0700) == 0)
+#endif
+            return folder;
+    }
+    return {};
+}
+
 void SetProgramFolderForTests (const juce::File& folder)
 {
     SetDataFolder (folder);
@@ -102,6 +147,8 @@ juce::String GetDataFilePath (const juce::String& relative, DataFileKind kind)
 {
     {
         const std::lock_guard<std::mutex> lock (g_programFolderLock);
+        if (kind == DataFileKind::Scratch && g_scratchFolder != juce::File())
+            return g_scratchFolder.getChildFile (LastName (relative)).getFullPathName();
         if (g_programFolderOverride.isNotEmpty())
             return g_programFolderOverride + Native (relative);
     }

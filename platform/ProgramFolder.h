@@ -24,6 +24,18 @@ juce::String GetProgramFolderPath();
     empty File goes back to the executable's folder. */
 void SetDataFolder (const juce::File& folder);
 
+/** Puts the scratch files in `folder` instead, whatever the rule below says
+    (kestrava-cli: processes side by side must not share them); an empty File
+    goes back to the rule. */
+void SetScratchFolder (const juce::File& folder);
+
+/** The folder the scratch files go to by the rule below (created when needed). */
+juce::File GetScratchFolderByRule();
+
+/** A new empty folder in `parent`, named from `prefix` and this process, that
+    no other process can have taken (created in one step); an empty File on failure. */
+juce::File CreateOwnFolder (const juce::File& parent, const juce::String& prefix);
+
 /** Points the program folder at another folder (tests): SetDataFolder. */
 void SetProgramFolderForTests (const juce::File& folder);
 

@@ -210,6 +210,13 @@ void SimulatedModule::vanishAtNext (SimCommand kind, int returnAfterMs, SimMode 
         m_vanishAt[(size_t) kind] = { true, returnAfterMs, returnMode, portsInsertedBefore };
 }
 
+void SimulatedModule::vanishAfter (SimCommand kind, int count)
+{
+    const std::lock_guard<std::mutex> guard (m_lock);
+    if ((int) kind >= 0 && (int) kind < kKinds)
+        m_vanishAt[(size_t) kind] = { true, -1, SimMode::Application, 0, std::max (0, count) };
+}
+
 void SimulatedModule::vanish (int returnAfterMs, SimMode returnMode, int portsInsertedBefore)
 {
     const std::lock_guard<std::mutex> guard (m_lock);

@@ -135,7 +135,11 @@ void SimulatedModule::receiveFromHost (const juce::MidiMessage& message)
     record (kind, d, n);
 
     auto& plan = m_vanishAt[(size_t) kind];
-    if (plan.armed)
+    if (plan.armed && plan.letThrough > 0)
+    {
+        --plan.letThrough;
+    }
+    else if (plan.armed)
     {
         const VanishPlan p = plan;
         plan = VanishPlan();

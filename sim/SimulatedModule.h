@@ -90,6 +90,8 @@ public:
         with returnAfterMs >= 0 it comes back then, running `returnMode`. */
     void vanishAtNext (SimCommand kind, int returnAfterMs = -1,
                        SimMode returnMode = SimMode::Application, int portsInsertedBefore = 0);
+    /** Lets `count` more commands of a kind through, then vanishes for good at the next one. */
+    void vanishAfter (SimCommand kind, int count);
     /** Vanishes now (unplugged; driver and transfer state are lost); with
         returnAfterMs >= 0 it comes back then, running `returnMode`. */
     void vanish (int returnAfterMs = -1, SimMode returnMode = SimMode::Application,
@@ -112,6 +114,7 @@ private:
         int returnAfterMs = -1;
         SimMode returnMode = SimMode::Application;
         int portsInsertedBefore = 0;
+        int letThrough = 0;    // commands of the kind handled before it fires
     };
 
     SimCommand classify (const uint8_t* d, size_t n) const;

@@ -1,6 +1,8 @@
 // kestrava-cli run as a process against the simulated module: an update,
 // then verifies and a read in later runs that see the same flash through
-// --simulate-flash, --json events in order, and failures with their statuses.
+// --simulate-flash, --json events in order, failures with their statuses,
+// and --all on several simulated modules, one process each.
+#include <map>
 #include <gtest/gtest.h>
 #include <juce_core/juce_core.h>
 #include "tests/PlatformTestFolder.h"
@@ -169,6 +171,60 @@ TEST (CliProcess, FailuresExitWithTheirStatus)
         CliRun run;
         EXPECT_TRUE (EndsAsExpected (f, c, run));
     }
+}
+
+TEST (CliProcess, AllUpdatesEveryModuleInAProcessOfItsOwnAndOneThatFailsStopsNoOther)
+{
+    CliFolder f;
+    // Three modules alike but for their ports' identifiers; the second is
+    // unplugged for good after 64 KiB of the image's 128 KiB group.
+    const auto image = f.Image ("image.bin", 0x30000);
+    auto args = f.Simulated();
+    args.addArray ({ "--simulate-modules", "3", "--simulate-unplug", "2", "--json", "update", "--all", image });
+    const auto run = RunCli (args);
+
+    std::map<juce::String, juce::var> ends;   // each module's "done", by port
+    juce::var summary;
+    for (auto& e : JsonEvents (run.output))
+    {
+        if (e["event"] == "summary")
+            summary = e;
+        else
+            ASSERT_TRUE (e["port"].toString().startsWith ("bus:")) << "an event without its port: " << juce::JSON::toString (e, true);
+        if (e["event"] == "done")
+            ends[e["port"].toString()] = e;
+    }
+    ASSERT_EQ (ends.size(), 3u) << run.output;
+    ASSERT_TRUE (summary.isObject()) << run.output;
+    int failed = 0;
+    for (auto& [port, done] : ends)
+        if ((int) done["status"] != 0)
+        {
+            ++failed;
+            EXPECT_EQ (port, "bus:3") << run.output;   // the second module: the bus lists a sound card first
+            EXPECT_GT ((int) done["status"], 1);
+            EXPECT_EQ (run.status, (int) done["status"]) << "the exit status is the failed module's error code";
+        }
+    EXPECT_EQ (failed, 1) << run.output;
+    EXPECT_EQ ((int) summary["status"], run.status);
+    EXPECT_TRUE (summary["text"].toString().startsWith ("2 of 3 modules hold the image. Failed: Kestrava Demo Module (bus:3) (Error Code "))
+        << summary["text"].toString();
+
+    // The others hold the image, the unplugged one not all of it; piped, the summary's table says so.
+    args = f.Simulated();
+    args.addArray ({ "--simulate-modules", "3", "verify", "--all", image });
+    const auto verify = RunCli (args);
+    EXPECT_EQ (verify.status, 1) << verify.output;
+    EXPECT_TRUE (verify.output.contains ("Kestrava Demo Module (bus:2)  completed")) << verify.output;
+    EXPECT_TRUE (verify.output.contains ("Kestrava Demo Module (bus:3)  different")) << verify.output;
+    EXPECT_TRUE (verify.output.contains ("Kestrava Demo Module (bus:4)  completed")) << verify.output;
+
+    // Two --port texts that reach one module are refused before anything is sent.
+    args = f.Simulated();
+    args.addArray ({ "--simulate-modules", "3", "--port", "bus:2", "--port", "Demo", "update", image });
+    const auto twice = RunCli (args);
+    EXPECT_EQ (twice.status, 64) << twice.output;
+    EXPECT_TRUE (twice.output.contains ("--port 'bus:2' and --port 'Demo' both select Kestrava Demo Module (bus:2)")) << twice.output;
 }
 
 #if defined(__linux__)

@@ -256,6 +256,7 @@ TEST_P (FaultMatrix, EndsInItsOutcomeAndTheNextUpdateWorks)
         << p.name << ": no box within " << kBoundMs / 1000 << " s; " << Diagnose (h, module.get());
     EXPECT_TRUE (module->Fired()) << p.name << ": the fault was never armed";
     ASSERT_EQ (h.boxes[0].text, p.box) << p.name << ": " << BoxTexts (h) << "\n" << Diagnose (h, module.get());
+    EXPECT_EQ (h.BoxesWithoutTheirOutcome(), "") << p.name;
     if (*p.logMark != 0)
     {
         EXPECT_TRUE (RunLoopUntil ([&] { return h.panel->GetLogText().contains (p.logMark); }, 5000))

@@ -91,6 +91,7 @@ TEST (PanelConnection, NinetyUnansweredCyclesOnlyRepaintAndTheNinetyFirstTimesOu
     EXPECT_EQ (h.boxes[0].text, kTimeOut);
     EXPECT_EQ (h.boxes[0].title, "");
     EXPECT_EQ (h.boxes[0].icon, juce::MessageBoxIconType::NoIcon);
+    EXPECT_EQ (h.BoxesWithoutTheirOutcome(), "");
     // The search starts again from zero: another 90 cycles pass quietly.
     EXPECT_EQ (g_nSearchTicks, 0);
     EXPECT_FALSE (panel.GetProgramButton()->isEnabled());

@@ -3,6 +3,8 @@
 // a temporary data folder and the box and quit hooks set.
 #include <atomic>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 #include "app/Hooks.h"
 #include "app/MainComponent.h"
@@ -18,6 +20,22 @@ struct BoxRecord
     juce::MessageBoxIconType icon;
     juce::String title;
     juce::String text;
+    std::optional<JobOutcome> outcome;   ///< the outcome the panel reported since the last box that ends a job
+};
+
+/** What the panel reports that tests look at: the outcome until the next box
+    takes it, and every piece of log text as it is written (the pane itself is
+    cleared by each workflow). */
+struct PanelRecorder : JobObserver
+{
+    std::optional<JobOutcome> pending;   ///< the last outcome no box has taken yet
+    juce::String text;                   ///< everything logged since the panel was built
+    void OnConnected (bool) override {}
+    void OnPhase (FlowPhase) override {}
+    void OnStep (int, int, const _STR_JOB_STEP&) override {}
+    void OnProgress (const char*, int64_t, int64_t) override {}
+    void OnOutcome (const JobOutcome& o) override { pending = o; }
+    void OnLogText (const juce::String& t) override { text += t; }
 };
 
 class PanelHarness
@@ -40,7 +58,11 @@ public:
         }
         SetProgramFolderForTests (folder);
         SetMessageBoxHook ([this] (juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text)
-                           { boxes.push_back ({ icon, title, text }); });
+                           {
+                               // A warning ends nothing: the outcome waits for the box that does.
+                               const bool warning = icon == juce::MessageBoxIconType::WarningIcon;
+                               boxes.push_back ({ icon, title, text, warning ? std::nullopt : std::exchange (recorder.pending, std::nullopt) });
+                           });
         SetQuitHook ([this] { ++quits; });
         bus = std::make_shared<VirtualMidiBus>();
         SetMidiPortSource (bus);
@@ -73,6 +95,7 @@ public:
     MainComponent& Start()
     {
         panel = std::make_unique<MainComponent>();
+        panel->SetJobObserver (&recorder);
         return *panel;
     }
 
@@ -112,6 +135,33 @@ public:
         return false;
     }
 
+    /** Empty when every box that ends a job came right after the outcome its
+        text tells (a front end without the window learns the end only from
+        that outcome); else what did not. */
+    juce::String BoxesWithoutTheirOutcome() const
+    {
+        for (auto& b : boxes)
+        {
+            const auto text = b.text.trimEnd();
+            if (b.icon == juce::MessageBoxIconType::WarningIcon)
+                continue;
+            auto kind = JobOutcome::Kind::Error;
+            int code = 0;
+            if (text == "It is Completed,Please Restart Device")
+                kind = JobOutcome::Kind::Done;
+            else if (text == "Time Out,Please Check Help.")
+                kind = JobOutcome::Kind::TimedOut;
+            else if (text.startsWith ("Error Code "))
+                code = text.getTrailingIntValue();
+            if (! b.outcome)
+                return "[" + text + "] came without an outcome";
+            if (b.outcome->kind != kind || b.outcome->code != code || b.outcome->text != b.text)
+                return "[" + text + "] came with outcome " + juce::String ((int) b.outcome->kind) + " code "
+                       + juce::String (b.outcome->code) + " [" + b.outcome->text + "]";
+        }
+        return {};
+    }
+
     /** An image of `size` bytes of patterned data with the marker at 0xFFF8 (and 0x3FFF8). */
     juce::File MakeImage (const juce::String& name, int size, bool lowMarker = true, bool highMarker = false, uint8_t seed = 1)
     {
@@ -139,5 +189,6 @@ public:
     std::shared_ptr<VirtualMidiBus> bus;
     std::unique_ptr<MainComponent> panel;
     std::vector<BoxRecord> boxes;
+    PanelRecorder recorder;   // attached when the panel is built
     std::atomic<int> quits { 0 };
 };

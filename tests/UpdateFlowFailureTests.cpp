@@ -59,6 +59,7 @@ TEST (UpdateFlowFailure, NoDriverThatFitsShowsErrorCode21OnceAndRestartsTheConne
     EXPECT_EQ (h.boxes[1].text, "Error Code 21\n");
     EXPECT_EQ (module->receivedCount (SimCommand::LoadDriver), 14);
     EXPECT_TRUE (BackToConnected (h, false));
+    EXPECT_EQ (h.BoxesWithoutTheirOutcome(), "");
 }
 
 TEST (UpdateFlowFailure, ACloseAResetOrThePanelGoingDuringTheSwitchPauseEndItThere)
@@ -203,6 +204,7 @@ TEST (UpdateFlowFailure, MissingDataFilesOrNoUpdateForTheMcuStopTheModelUpdateBe
         EXPECT_EQ (h.quits.load(), 0);
 
         EXPECT_TRUE (SecondUpdateCompletes (h, *module));
+        EXPECT_EQ (h.BoxesWithoutTheirOutcome(), "");
     }
 
     // No flash type selected (the update flow always selects one first).
@@ -210,6 +212,7 @@ TEST (UpdateFlowFailure, MissingDataFilesOrNoUpdateForTheMcuStopTheModelUpdateBe
     h.Start();
     h.panel->StartFileJob();
     EXPECT_EQ (BoxTexts (h), "[Error Code 3] ");
+    EXPECT_EQ (h.BoxesWithoutTheirOutcome(), "");
 }
 
 TEST (UpdateFlowFailure, FilesThatCannotBeUsedAreRefusedBeforeTheModuleIsTouched)
@@ -238,6 +241,7 @@ TEST (UpdateFlowFailure, FilesThatCannotBeUsedAreRefusedBeforeTheModuleIsTouched
     EXPECT_EQ (module->receivedCount (SimCommand::LoadDriver), 0);
     EXPECT_EQ (h.boxes.size(), 2u) << BoxTexts (h);
     EXPECT_TRUE (SecondUpdateCompletes (h, *module));
+    EXPECT_EQ (h.BoxesWithoutTheirOutcome(), "");
 }
 
 TEST (UpdateFlowFailure, CompareFailingThreeTimesRepeatsItsGroupAndCountsItOnce)
@@ -341,10 +345,8 @@ TEST (UpdateFlowFailure, ModuleFallingSilentWhileProgrammingEndsWithErrorCode7)
 TEST (UpdateFlowFailure, DriverAddedAfterStartUpIsSkippedAndNeverSent)
 {
     PanelHarness h;
-    LogRecorder recorder;
     auto module = h.bus->addModule (ModuleConfig (SimMode::Loader));
     h.Start();
-    h.panel->SetJobObserver (&recorder);
     ASSERT_TRUE (h.WaitConnected());
     // A driver that fits, added after start-up: the search comes to it first, the catalog does not hold it.
     const auto added = h.folder.getChildFile ("Drivers/AAA_KV29F064.bin");
@@ -355,7 +357,7 @@ TEST (UpdateFlowFailure, DriverAddedAfterStartUpIsSkippedAndNeverSent)
     ASSERT_TRUE (RunUntilBoxes (h, 1, 60000)) << Diagnose (h, module.get());
     EXPECT_EQ (h.boxes[0].text, kCompleted) << BoxTexts (h);
     h.panel->GetLogText();   // text still gathering goes to the recorder too
-    EXPECT_TRUE (recorder.text.contains ("Skipped AAA_KV29F064.bin: it is not in the driver catalog")) << recorder.text;
+    EXPECT_TRUE (h.recorder.text.contains ("Skipped AAA_KV29F064.bin: it is not in the driver catalog")) << h.recorder.text;
     // Checked: the three QVM410 drivers of the catalog up to the one that fits, and that one again for its flash type.
     EXPECT_EQ (CountBefore (*module, SimCommand::CheckFlash, SimCommand::EraseSector), 4);
 }

@@ -78,18 +78,6 @@ inline ::testing::AssertionResult FlashHolds (const SimulatedModule& m, uint64_t
 }
 
 /** Whether the flash holds one byte value over a range. */
-/** Keeps every piece of log text as it is written (the pane itself is cleared by each workflow). */
-struct LogRecorder : JobObserver
-{
-    juce::String text;   ///< everything logged since it was attached
-    void OnConnected (bool) override {}
-    void OnPhase (FlowPhase) override {}
-    void OnStep (int, int, const _STR_JOB_STEP&) override {}
-    void OnProgress (const char*, int64_t, int64_t) override {}
-    void OnDifference (int64_t) override {}
-    void OnLogText (const juce::String& t) override { text += t; }
-};
-
 inline bool FlashIsAll (const SimulatedModule& m, uint64_t flashAddress, size_t n, uint8_t value)
 {
     for (auto b : m.readFlash (flashAddress, n))

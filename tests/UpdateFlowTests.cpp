@@ -294,10 +294,8 @@ TEST (UpdateFlow, StrayEntriesBeforeTheDriverAreSkippedWithTheirReasonAndNeverSe
     }
 
     // The workflow clears the pane when it starts: the log is taken as it is written.
-    LogRecorder recorder;
     auto module = h.AddModule (SimMode::Loader);
     h.Start();
-    h.panel->SetJobObserver (&recorder);
     ASSERT_TRUE (h.WaitConnected());
     const auto image = h.MakeImage ("image.bin", 0x40000);
     h.Choose (image);
@@ -312,7 +310,7 @@ TEST (UpdateFlow, StrayEntriesBeforeTheDriverAreSkippedWithTheirReasonAndNeverSe
     const auto sent = module->driver(), wanted = PanelHarness::Bytes (right);
     EXPECT_TRUE (sent.size() >= wanted.size() && std::equal (wanted.begin(), wanted.end(), sent.begin()));
     h.panel->GetLogText();   // text still gathering goes to the recorder too
-    const auto log = recorder.text;
+    const auto log = h.recorder.text;
     for (const auto& s : strays)
         EXPECT_TRUE (log.contains (s.logged)) << s.logged << "\nlog:\n" << log;
 }
