@@ -307,7 +307,11 @@ TEST (UpdateFlowFailure, CompareThatAlwaysFailsEndsWithErrorCode11)
 TEST (UpdateFlowFailure, ModuleFallingSilentWhileProgrammingEndsWithErrorCode7)
 {
     PanelHarness h;
-    auto module = h.bus->addModule (ModuleConfig (SimMode::Loader));
+    // Blocks that take a moment to program: the later groups run for many turns
+    // of the test's loop, so the fault below is armed before they are written.
+    auto config = ModuleConfig (SimMode::Loader);
+    config.latencies.blockAck = std::chrono::milliseconds (3);
+    auto module = h.bus->addModule (config);
     h.Start();
     ASSERT_TRUE (h.WaitConnected());
     h.Choose (h.MakeImage ("image.bin", 0x60000));
