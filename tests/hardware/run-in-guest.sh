@@ -7,7 +7,8 @@
 #     --memory MIB     guest memory (default 768)
 #     --cpus N         guest CPUs (default 1: boots fastest under TCG)
 #     --time-limit S   the whole run, boot included, in seconds (default 300)
-#     --share DIR      also makes DIR writable in the guest, at the same path (repeatable)
+#     --share DIR      also makes DIR writable in the guest, at the same path (repeatable);
+#                      the current folder is shared so when it lies in /tmp, /run or /dev
 #
 # The guest is Debian's own kernel (downloaded with apt-get, unpacked, never
 # installed) with a busybox initramfs; both are kept in $KESTRAVA_VM_CACHE
@@ -47,6 +48,11 @@ while [ $# -gt 0 ]; do
     esac
 done
 [ $# -gt 0 ] || { echo "run-in-guest: no command given" >&2; exit 125; }
+# The guest's /tmp, /run and /dev are its own: a current folder there (a
+# checkout in /tmp, say) is shared into the guest first, so the command finds it.
+case "$PWD/" in
+    /tmp/*|/run/*|/dev/*) shares=("$PWD" ${shares[@]+"${shares[@]}"}) ;;
+esac
 case "$cards" in ''|*[!0-9]*) echo "run-in-guest: --cards takes a number" >&2; exit 125 ;; esac
 
 say() { echo "run-in-guest: $*" >&2; }
