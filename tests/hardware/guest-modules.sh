@@ -1,4 +1,5 @@
 # shellcheck shell=bash
+# shellcheck disable=SC2154  # build, dir, out, image and the card helpers come from guest-scenarios.sh
 # The "modules" group of guest-scenarios.sh (sourced by it, after its
 # helpers): four cards, the simulated module behind each, and kestrava-cli
 # update --all and verify --all on their host sides. The fourth module is
@@ -49,21 +50,38 @@ host_ports() {
     for ((i = 0; i < modules_count; i++)); do kv_host_hw "$i" || echo; done
 }
 
+# cpu_ticks: the guest's busy and total CPU time so far (/proc/stat), in ticks.
+cpu_ticks() { awk '$1 == "cpu" { print $2 + $3 + $4 + $7 + $8, $2 + $3 + $4 + $5 + $6 + $7 + $8 }' /proc/stat; }
+
+# run_all <log name> <arguments...>: kestrava-cli --json with the arguments;
+# its exit status. Its time and how busy the guest's CPU was go to $dir/took.
+run_all() {
+    local name=$1 before after status start
+    shift
+    before=$(cpu_ticks)
+    start=$(now)
+    run_cli "$name" 300 -- --json "$@"
+    status=$?
+    after=$(cpu_ticks)
+    echo "$(since "$start") $before $after" | awk '{ printf "%s %.0f\n", $1, 100 * ($4 - $2) / ($5 - $3) }' >"$dir/took"
+    return "$status"
+}
+
 # check_all_run <log> <status> <ports file> <unplugged> <label>: checks the
 # --json output of update --all or verify --all against what each module
-# should end with; records each module's rate and the run's total time.
+# should end with; records each module's rate, the rate of all of them
+# together and the run's time.
 check_all_run() {
-    python3 - "$@" "$out/rates.txt" "$dir/notes.txt" <<'EOF'
+    python3 - "$@" "$out/rates.txt" "$dir/notes.txt" "$dir/took" <<'EOF'
 import json, sys
-log, status, ports_file, unplugged, label, rates, notes = sys.argv[1:8]
+log, status, ports_file, unplugged, label, rates, notes, took = sys.argv[1:9]
 status, unplugged = int(status), int(unplugged)
+seconds, busy = open(took).read().split()
 ports = open(ports_file).read().split('\n')
-events, first, last = [], None, None
+events = []
 for line in open(log):
     stamp, _, text = line.rstrip('\n').partition(' ')
     t = float(stamp)
-    first = t if first is None else first
-    last = t
     try:
         e = json.loads(text)
     except ValueError:
@@ -75,7 +93,7 @@ summary = [e for _, e in events if e.get('event') == 'summary']
 modules = {m['port']: m for m in summary[-1]['modules']} if summary else {}
 if not summary:
     problems.append('no summary event')
-lines, total_bytes = [], 0
+lines, total_bytes, spans = [], 0, []
 for i, port in enumerate(ports):
     if not port:
         continue
@@ -87,6 +105,7 @@ for i, port in enumerate(ports):
     if len(progress) >= 2 and progress[-1][0] > progress[0][0]:
         kib, secs = (progress[-1][1] - progress[0][1]) / 1024, progress[-1][0] - progress[0][0]
         total_bytes += progress[-1][1] - progress[0][1]
+        spans += [progress[0][0], progress[-1][0]]
         lines.append('%s, module %d (%s): %.1f KiB/s (%.0f KiB in %.1f s), %s after %.1f s'
                      % (label, i + 1, port, kib / secs, kib, secs, m['result'], m['seconds']))
     if i == unplugged:
@@ -102,9 +121,9 @@ if len(modules) != sum(1 for p in ports if p):
     problems.append('%d modules in the summary, %d cards' % (len(modules), sum(1 for p in ports if p)))
 if unplugged < 0 and status != 0:
     problems.append('exited with %d' % status)
-if first is not None and last > first:
-    lines.append('%s, all at once: %.1f KiB/s in all (%.0f KiB in %.1f s, from the first output to the summary)'
-                 % (label, total_bytes / 1024 / (last - first), total_bytes / 1024, last - first))
+if spans and max(spans) > min(spans):
+    lines.append('%s, all modules together: %.1f KiB/s (%.0f KiB in %.1f s); the whole run took %s s, the guest\'s CPU %s %% busy'
+                 % (label, total_bytes / 1024 / (max(spans) - min(spans)), total_bytes / 1024, max(spans) - min(spans), seconds, busy))
 with open(rates, 'a') as f, open(notes, 'a') as n:
     for l in lines:
         f.write(l + '\n')
@@ -140,7 +159,7 @@ update_all_one_unplugged() {
     host_ports >"$dir/ports.txt"
     echo "cards before the update: $(tr '\n' ' ' <"$dir/ports.txt")" >>"$dir/notes.txt"
     local status problems i
-    run_cli update-all 900 -- --json update "$image" --all
+    run_all update-all update "$image" --all
     status=$?
     echo "cards after the update:  $(host_ports | tr '\n' ' ')" >>"$dir/notes.txt"
     grep -q 'unplugged for good' "$dir/module-3.log" || why "module 4 was never unplugged (update --all exited with $status)"
@@ -162,7 +181,7 @@ verify_all_three() {
     local status problems
     start_modules 3 0 "$out/modules_update_all_one_unplugged" || return 1
     host_ports >"$dir/ports.txt"
-    run_cli verify-all 900 -- --json verify "$image" --all
+    run_all verify-all verify "$image" --all
     status=$?
     problems=$(check_all_run "$dir/verify-all.log" "$status" "$dir/ports.txt" -1 "verify --all") \
         || why "verify --all exited with $status: $problems"
