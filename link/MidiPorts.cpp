@@ -3,6 +3,7 @@
 #include <mutex>
 #if defined(KESTRAVA_RAWMIDI)
  #include "link/rawmidi/RawMidiPortSource.h"
+ #include "link/rawmidi/SequencerLocations.h"
 #endif
 
 namespace
@@ -41,9 +42,12 @@ std::shared_ptr<MidiPortSource> MakeSystemMidiPortSource (bool withOtherPrograms
 #if defined(KESTRAVA_RAWMIDI)
     if (! juce::SystemStats::getEnvironmentVariable ("KESTRAVA_MIDI_BACKEND", {}).equalsIgnoreCase ("sequencer"))
         return MakeRawMidiPortSource (withOtherPrograms);
-#endif
+    // A card's ports are known again when it comes back under another number.
+    return WithCardLocations (MakeJuceMidiPortSource());
+#else
     juce::ignoreUnused (withOtherPrograms);
     return MakeJuceMidiPortSource();
+#endif
 }
 
 void SetMidiPortSource (std::shared_ptr<MidiPortSource> source)

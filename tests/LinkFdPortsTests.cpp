@@ -16,6 +16,7 @@
 #include "link/rawmidi/PacedSysEx.h"
 #include "link/rawmidi/RawMidiPortSource.h"
 #include "link/rawmidi/RawMidiProc.h"
+#include "link/rawmidi/SequencerLocations.h"
 #include "sim/StreamMidiInterface.h"
 #include "tests/SimTestHost.h"
 #include "tests/UpdateFlowSupport.h"
@@ -225,6 +226,12 @@ TEST (LinkFdPorts, TheListingKeepsEachDirectionsNameAndItsCardsPlaceAndOtherProg
         EXPECT_EQ (list.outputs[0].backend, "rawmidi");
         EXPECT_EQ (list.outputs[1].location, "usb1/1-2,0,1");
     }
+
+    // Through the sequencer alone, the card's client ports carry its location too.
+    LocateCardClientPorts (sequencer, { { 20, 1 }, { 24, 2 } }, [] (int card) { return card == 1 ? "usb1/1-2" : ""; });
+    EXPECT_EQ (sequencer.inputs[0].location, "usb1/1-2,seq:0");
+    EXPECT_EQ (sequencer.outputs[0].location, "usb1/1-2,seq:0");
+    EXPECT_EQ (sequencer.inputs[1].location, "");
 }
 
 TEST (LinkFdPorts, PacedSysExLeavesInEventsThatEachFitTheCardsRoom)
