@@ -7,7 +7,6 @@
 # complete beside it.
 
 modules_count=4
-module_pids=()
 
 # start_modules <unplugged> <blocks> [flash folder]: a module program on every
 # card, each on a freshly enumerated gadget, its flash in the scenario's
@@ -15,8 +14,8 @@ module_pids=()
 # unplugged for good at a program block once <blocks> have come; with
 # <blocks> 0 its card stays unplugged and no module program runs for it.
 start_modules() {
-    local unplugged=$1 blocks=$2 from=${3:-} i opts
-    stop_modules
+    local unplugged=$1 blocks=$2 from=${3:-} i opts started=()
+    stop_helpers
     for ((i = 0; i < modules_count; i++)); do
         kv_unplug "$i" 2>/dev/null
         [ "$i" -eq "$unplugged" ] && [ "$blocks" -eq 0 ] && continue
@@ -30,18 +29,12 @@ start_modules() {
         [ "$i" -ne "$unplugged" ] || opts=(--unplug-after-blocks "$blocks")
         "$build/kestrava-gadget-module" --gadget "$kv_gadgets/kv$i" --flash "$dir/module-$i.flash" "${opts[@]}" \
             >>"$dir/module-$i.log" 2>&1 &
-        module_pids[i]=$!
+        helpers+=($!)
+        started+=("$i")
     done
-    for i in "${!module_pids[@]}"; do
+    for i in "${started[@]}"; do
         kv_wait 15 grep -q ready "$dir/module-$i.log" || { why "module $i did not start"; return 1; }
     done
-}
-
-# stop_modules: ends every module program; each writes its flash as it ends.
-stop_modules() {
-    local i
-    for i in "${!module_pids[@]}"; do stop_pid "${module_pids[i]}"; done
-    module_pids=()
 }
 
 # host_ports: "hw:C,0,0" of every card's host side, one a line (empty while it is away).
@@ -69,8 +62,9 @@ run_all() {
 
 # check_all_run <log> <status> <ports file> <unplugged> <label>: checks the
 # --json output of update --all or verify --all against what each module
-# should end with; records each module's rate, the rate of all of them
-# together and the run's time.
+# should end with, each found by the port its card had when the run began
+# (a module reported under another's port fails); records each module's
+# rate, the rate of all of them together and the run's time.
 check_all_run() {
     python3 - "$@" "$out/rates.txt" "$dir/notes.txt" "$dir/took" <<'EOF'
 import json, sys
@@ -149,7 +143,7 @@ check_flashes() {
 # the summary names it; the other three complete and hold the image.
 modules_update_all_one_unplugged() {
     update_all_one_unplugged
-    stop_modules
+    stop_helpers   # the module programs: each writes its flash as it ends
     [ -n "$reason" ] || check_flashes 3
     [ -z "$reason" ]
 }
@@ -173,7 +167,7 @@ update_all_one_unplugged() {
 # The three updated modules (the fourth still away) read back as the image.
 modules_verify_all() {
     verify_all_three
-    stop_modules
+    stop_helpers   # the module programs: each writes its flash as it ends
     [ -z "$reason" ]
 }
 
