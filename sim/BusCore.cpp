@@ -121,6 +121,7 @@ void BusCore::attach (BusSlot* slot, int insertBefore)
         auto other = std::make_shared<SilentPortPair> ("Other MIDI Port " + juce::String (++m_insertedCount));
         auto otherSlot = std::make_unique<BusSlot>();
         otherSlot->id = ++m_nextSlotId;
+        otherSlot->socket = otherSlot->id;
         otherSlot->device = other;
         other->m_core = self;
         other->m_slot = otherSlot.get();
