@@ -26,6 +26,7 @@ namespace
         juce::String why;          ///< what went wrong otherwise
         double cpuSeconds = 0;
         int64_t blocks = 0;
+        int64_t switches = 0;
         double seconds = 0;
         uint64_t wireHash = 0;
     };
@@ -41,7 +42,7 @@ namespace
             return r;
         }
         const auto fields = juce::StringArray::fromTokens (output.substring (at + kReportTag.length()).upToFirstOccurrenceOf ("\n", false, false).trim(), " ", "");
-        if (fields.size() != 4 || fields[0] == "failed")
+        if (fields.size() != 5 || fields[0] == "failed")
         {
             r.why = output.substring (at).trim();
             return r;
@@ -49,7 +50,8 @@ namespace
         r.cpuSeconds = fields[0].getDoubleValue();
         r.blocks = fields[1].getLargeIntValue();
         r.seconds = fields[2].getDoubleValue();
-        r.wireHash = (uint64_t) std::strtoull (fields[3].toRawUTF8(), nullptr, 16);
+        r.switches = fields[3].getLargeIntValue();
+        r.wireHash = (uint64_t) std::strtoull (fields[4].toRawUTF8(), nullptr, 16);
         r.ok = r.blocks > 0;
         if (! r.ok)
             r.why = "the child counted no blocks";
@@ -68,20 +70,21 @@ int RunHostCpuChild()
                      outcome.completed ? "the flash does not hold the image" : outcome.why.c_str());
         return 1;
     }
-    std::printf ("%s %.6f %" PRId64 " %.6f %016" PRIx64 "\n", kReportTag.toRawUTF8(),
-                 outcome.cpuSeconds, outcome.blocks, outcome.seconds, outcome.wireHash);
+    std::printf ("%s %.6f %" PRId64 " %.6f %" PRId64 " %016" PRIx64 "\n", kReportTag.toRawUTF8(),
+                 outcome.cpuSeconds, outcome.blocks, outcome.seconds, outcome.contextSwitches, outcome.wireHash);
     return 0;
 }
 
 // `processes` updates at once, each in a child process; cpu_us_per_block is
 // the CPU time of all of them over their blocks, cpu_us_per_block_max the
-// worst single process's.
+// worst single process's, switches_per_block their threads' context switches
+// (each a wait and a wake-up, the larger part of what a block costs the kernel).
 static void BM_HostCpuPerBlock (benchmark::State& state)
 {
     const int processes = (int) state.range (0);
     const auto program = juce::File::getSpecialLocation (juce::File::currentExecutableFile).getFullPathName();
     double cpu = 0, worst = 0, seconds = 0;
-    int64_t blocks = 0;
+    int64_t blocks = 0, switches = 0;
     std::set<uint64_t> wires;
     for (auto _ : state)
     {
@@ -107,6 +110,7 @@ static void BM_HostCpuPerBlock (benchmark::State& state)
             cpu += report.cpuSeconds;
             worst = std::max (worst, report.cpuSeconds / (double) report.blocks);
             blocks += report.blocks;
+            switches += report.switches;
             seconds = std::max (seconds, report.seconds);
             wires.insert (report.wireHash);
         }
@@ -120,6 +124,7 @@ static void BM_HostCpuPerBlock (benchmark::State& state)
     const double updates = (double) processes * (double) state.iterations();
     state.counters["cpu_us_per_block"] = cpu / (double) blocks * 1e6;
     state.counters["cpu_us_per_block_max"] = worst * 1e6;
+    state.counters["switches_per_block"] = (double) switches / (double) blocks;
     state.counters["blocks"] = (double) blocks / updates;
     state.counters["cpu_s"] = cpu / updates;
     state.counters["update_s_max"] = seconds;
