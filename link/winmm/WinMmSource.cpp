@@ -1,0 +1,96 @@
+#include "link/winmm/WinMmSource.h"
+#include <algorithm>
+#include "link/OutputTurns.h"
+#include "link/QueuedOutPort.h"
+#include "link/winmm/WinMmIn.h"
+#include "link/winmm/WinMmNames.h"
+#include "link/winmm/WinMmOut.h"
+#ifndef NOMINMAX
+ #define NOMINMAX
+#endif
+#include <windows.h>
+#include <mmsystem.h>
+#include <mmddk.h>
+
+namespace
+{
+    /** The device interface a driver tells for device `i`, or empty. */
+    template <typename Handle>
+    juce::String InterfacePath (UINT i, MMRESULT (WINAPI *message) (Handle, UINT, DWORD_PTR, DWORD_PTR))
+    {
+        ULONG size = 0;
+        const auto h = reinterpret_cast<Handle> ((UINT_PTR) i);
+        if (message (h, DRV_QUERYDEVICEINTERFACESIZE, (DWORD_PTR) &size, 0) != MMSYSERR_NOERROR)
+            return {};
+        WCHAR path[512] = {};
+        if (size == 0 || size > sizeof (path)
+            || message (h, DRV_QUERYDEVICEINTERFACE, (DWORD_PTR) path, sizeof (path)) != MMSYSERR_NOERROR)
+            return {};
+        return juce::String (path);
+    }
+
+    std::vector<MidiPortInfo> Inputs()
+    {
+        std::vector<WinMmDevice> devices;
+        for (UINT i = 0, n = ::midiInGetNumDevs(); i < n; ++i)
+        {
+            MIDIINCAPSW caps {};
+            if (::midiInGetDevCapsW (i, &caps, sizeof (caps)) == MMSYSERR_NOERROR)
+                devices.push_back ({ juce::String (caps.szPname), InterfacePath<HMIDIIN> (i, ::midiInMessage) });
+            else
+                devices.push_back ({});   // keeps the numbers of the devices after it
+        }
+        return ListWinMmPorts (devices);
+    }
+
+    std::vector<MidiPortInfo> Outputs()
+    {
+        std::vector<WinMmDevice> devices;
+        for (UINT i = 0, n = ::midiOutGetNumDevs(); i < n; ++i)
+        {
+            MIDIOUTCAPSW caps {};
+            if (::midiOutGetDevCapsW (i, &caps, sizeof (caps)) == MMSYSERR_NOERROR)
+                devices.push_back ({ juce::String (caps.szPname), InterfacePath<HMIDIOUT> (i, ::midiOutMessage) });
+            else
+                devices.push_back ({});
+        }
+        return ListWinMmPorts (devices);
+    }
+
+    /** The ports a user can know by a name (a device whose description could not be read has none). */
+    std::vector<MidiPortInfo> Named (std::vector<MidiPortInfo> ports)
+    {
+        ports.erase (std::remove_if (ports.begin(), ports.end(), [] (const MidiPortInfo& p) { return p.name.isEmpty(); }), ports.end());
+        return ports;
+    }
+
+    class WinMmPortSource : public MidiPortSource
+    {
+    public:
+        MidiPortList listPorts() override { return { Named (Inputs()), Named (Outputs()) }; }
+
+        std::unique_ptr<MidiInPort> openInput (const MidiPortInfo& info, MidiInHandler* handler) override
+        {
+            const int device = FindWinMmPort (Inputs(), info);
+            return device < 0 ? nullptr : OpenWinMmInput ((unsigned) device, handler);
+        }
+
+        std::unique_ptr<MidiOutPort> openOutput (const MidiPortInfo& info) override
+        {
+            auto turn = TakeOpeningTurn();
+            if (! turn.owns_lock())
+                return nullptr;
+            const int device = FindWinMmPort (Outputs(), info);
+            auto out = device < 0 ? nullptr : OpenWinMmOutput ((unsigned) device);
+            turn.unlock();
+            // midiOutLongMsg keeps the caller until the message is out, without a
+            // time-out: the writer thread waits instead.
+            return WithWriterThread (std::move (out));
+        }
+    };
+}
+
+std::shared_ptr<MidiPortSource> MakeWinMmPortSource()
+{
+    return std::make_shared<WinMmPortSource>();
+}
