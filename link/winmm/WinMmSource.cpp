@@ -5,6 +5,7 @@
 #include "link/winmm/WinMmIn.h"
 #include "link/winmm/WinMmNames.h"
 #include "link/winmm/WinMmOut.h"
+#include "platform/WineMidiExit.h"
 #ifndef NOMINMAX
  #define NOMINMAX
 #endif
@@ -92,5 +93,6 @@ namespace
 
 std::shared_ptr<MidiPortSource> MakeWinMmPortSource()
 {
+    EndWineMidiDeliveryAtExit();
     return std::make_shared<WinMmPortSource>();
 }
