@@ -30,33 +30,25 @@ namespace
         return juce::String (path);
     }
 
-    std::vector<MidiPortInfo> Inputs()
+    /** One direction's ports: `count` devices, described by `caps` and `message`. */
+    template <typename Caps, typename Handle>
+    std::vector<MidiPortInfo> Listed (UINT count, MMRESULT (WINAPI *caps) (UINT_PTR, Caps*, UINT),
+                                      MMRESULT (WINAPI *message) (Handle, UINT, DWORD_PTR, DWORD_PTR))
     {
         std::vector<WinMmDevice> devices;
-        for (UINT i = 0, n = ::midiInGetNumDevs(); i < n; ++i)
+        for (UINT i = 0; i < count; ++i)
         {
-            MIDIINCAPSW caps {};
-            if (::midiInGetDevCapsW (i, &caps, sizeof (caps)) == MMSYSERR_NOERROR)
-                devices.push_back ({ juce::String (caps.szPname), InterfacePath<HMIDIIN> (i, ::midiInMessage) });
+            Caps c {};
+            if (caps (i, &c, sizeof (c)) == MMSYSERR_NOERROR)
+                devices.push_back ({ juce::String (c.szPname), InterfacePath<Handle> (i, message) });
             else
                 devices.push_back ({});   // keeps the numbers of the devices after it
         }
         return ListWinMmPorts (devices);
     }
 
-    std::vector<MidiPortInfo> Outputs()
-    {
-        std::vector<WinMmDevice> devices;
-        for (UINT i = 0, n = ::midiOutGetNumDevs(); i < n; ++i)
-        {
-            MIDIOUTCAPSW caps {};
-            if (::midiOutGetDevCapsW (i, &caps, sizeof (caps)) == MMSYSERR_NOERROR)
-                devices.push_back ({ juce::String (caps.szPname), InterfacePath<HMIDIOUT> (i, ::midiOutMessage) });
-            else
-                devices.push_back ({});
-        }
-        return ListWinMmPorts (devices);
-    }
+    std::vector<MidiPortInfo> Inputs()  { return Listed<MIDIINCAPSW, HMIDIIN> (::midiInGetNumDevs(), ::midiInGetDevCapsW, ::midiInMessage); }
+    std::vector<MidiPortInfo> Outputs() { return Listed<MIDIOUTCAPSW, HMIDIOUT> (::midiOutGetNumDevs(), ::midiOutGetDevCapsW, ::midiOutMessage); }
 
     /** The ports a user can know by a name (a device whose description could not be read has none). */
     std::vector<MidiPortInfo> Named (std::vector<MidiPortInfo> ports)
