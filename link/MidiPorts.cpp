@@ -4,6 +4,9 @@
 #if defined(KESTRAVA_RAWMIDI)
  #include "link/rawmidi/RawMidiPortSource.h"
 #endif
+#if defined(_WIN32)
+ #include "link/winmm/WinMmSource.h"
+#endif
 
 namespace
 {
@@ -43,7 +46,11 @@ std::shared_ptr<MidiPortSource> MakeSystemMidiPortSource (bool withOtherPrograms
         return MakeRawMidiPortSource (withOtherPrograms);
 #endif
     juce::ignoreUnused (withOtherPrograms);
+#if defined(_WIN32)
+    return MakeWinMmPortSource();
+#else
     return MakeJuceMidiPortSource();
+#endif
 }
 
 void SetMidiPortSource (std::shared_ptr<MidiPortSource> source)
