@@ -14,16 +14,12 @@
 
 namespace
 {
-    /** The chip of the module: 256 sectors of 64 KiB, 16 MiB (the model update
-        writes 64 KiB pieces, so its chips have 64 KiB sectors). */
-    const juce::String kChip16MiB ("KV29F128");
-
     /** One update per iteration, each on a fresh panel and module, with `busyLoops`
         low-priority busy loops beside it; reports MB/s of image. */
     void RunUpdates (benchmark::State& state, const SimLatencies& latencies, bool reportEfficiency,
                      SimMode startMode = SimMode::Loader, int busyLoops = 0)
     {
-        const int size = BenchSmoke() ? 0x100000 : 0x1000000;
+        const int size = ModelImageBytes();
         double seconds = 0, busy = 0, longestGap = 0;
         uint64_t wireHash = 0;
         for (auto _ : state)

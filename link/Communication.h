@@ -217,6 +217,9 @@ private:
     std::atomic<bool> m_bFound { false };
     std::FILE* m_hReadFile = nullptr;
     juce::String m_strReadPath;                // the path m_hReadFile was opened by
+    static constexpr int64_t kCompareChunk = 1 << 18;
+    std::mutex m_CompareLock;                  // guards m_pCompareChunks: one compare at a time uses them
+    std::unique_ptr<uint8_t[]> m_pCompareChunks;   // a chunk of each file, kept from one compare to the next
     int m_nBlockFill = 0;
     bool m_bBlockOverflow = false;
     int m_nReadRetries = 0;

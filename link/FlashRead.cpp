@@ -13,25 +13,24 @@ namespace
 {
     constexpr int kReadRetryLimit = 10;
     constexpr int kCompareLimit = 11;
-    constexpr int64_t kCompareChunk = 1 << 18;
 
     /** Where `length` bytes of `a` from `aOffset` and the first `length` bytes of
         `b` first differ, counted from the start of the range; -1 when they are
-        equal. Read from disk in chunks, up to the first difference; a file that
-        cannot deliver its bytes any more differs where its bytes end. */
-    int64_t FirstDifference (std::FILE* a, int64_t aOffset, std::FILE* b, int64_t length)
+        equal. Read from disk in chunks of `chunk` bytes into `bytesA` and
+        `bytesB`, up to the first difference; a file that cannot deliver its
+        bytes any more differs where its bytes end. */
+    int64_t FirstDifference (std::FILE* a, int64_t aOffset, std::FILE* b, int64_t length,
+                             uint8_t* bytesA, uint8_t* bytesB, int64_t chunk)
     {
-        const auto chunk = (size_t) std::max<int64_t> (1, std::min (kCompareChunk, length));
-        std::vector<uint8_t> bytesA (chunk), bytesB (chunk);
         for (int64_t done = 0; done < length;)
         {
-            const int64_t n = std::min<int64_t> ((int64_t) chunk, length - done);
-            const int64_t gotA = ReadFileAt (a, aOffset + done, bytesA.data(), n);
-            const int64_t gotB = ReadFileAt (b, done, bytesB.data(), n);
-            if (gotA != n || gotB != n || std::memcmp (bytesA.data(), bytesB.data(), (size_t) n) != 0)
+            const int64_t n = std::min (chunk, length - done);
+            const int64_t gotA = ReadFileAt (a, aOffset + done, bytesA, n);
+            const int64_t gotB = ReadFileAt (b, done, bytesB, n);
+            if (gotA != n || gotB != n || std::memcmp (bytesA, bytesB, (size_t) n) != 0)
             {
                 const auto both = (size_t) std::max<int64_t> (0, std::min (gotA, gotB));
-                return done + (std::mismatch (bytesA.data(), bytesA.data() + both, bytesB.data()).first - bytesA.data());
+                return done + (std::mismatch (bytesA, bytesA + both, bytesB).first - bytesA);
             }
             done += n;
         }
@@ -306,7 +305,14 @@ bool Communication::CompareFiles (const juce::String& writtenPath, int srcOffset
 
     const int64_t available = writtenSize - srcOffset;
     const bool differentLength = available != readSize;
-    const int64_t difference = FirstDifference (written, srcOffset, readBack, std::min (readSize, available));
+    int64_t difference;
+    {
+        std::lock_guard<std::mutex> l (m_CompareLock);
+        if (m_pCompareChunks == nullptr)
+            m_pCompareChunks.reset (new uint8_t[2 * kCompareChunk]);
+        difference = FirstDifference (written, srcOffset, readBack, std::min (readSize, available),
+                                      m_pCompareChunks.get(), m_pCompareChunks.get() + kCompareChunk, kCompareChunk);
+    }
     std::fclose (written);
     std::fclose (readBack);
 

@@ -1,6 +1,6 @@
 #include "link/JuceMidiPorts.h"
 #include <juce_audio_devices/juce_audio_devices.h>
-#include <mutex>
+#include "link/OutputTurns.h"
 #include "link/QueuedOutPort.h"
 #if defined(KESTRAVA_RAWMIDI)
  #include "link/rawmidi/AlsaErrors.h"
@@ -9,15 +9,6 @@
 
 namespace
 {
-   #if ! defined(KESTRAVA_RAWMIDI)
-    // JUCE keeps its open outputs in a list without a lock (WinMM's handles):
-    // a writer left behind destroys its output on its own thread, so opening
-    // and destroying outputs take turns. Opening waits a bounded time: a
-    // destruction that hangs in the driver costs the port one scan, not the window.
-    std::timed_mutex outputsLock;
-    constexpr std::chrono::milliseconds kOpenWait { 1000 };
-   #endif
-
     /** Forwards JUCE's input callback to the link's handler. */
     class JuceInPort : public MidiInPort, private juce::MidiInputCallback
     {
@@ -50,7 +41,7 @@ namespace
         explicit JuceOutPort (std::unique_ptr<juce::MidiOutput> o) : output (std::move (o)) {}
         ~JuceOutPort() override
         {
-            const std::lock_guard<std::timed_mutex> l (outputsLock);
+            const std::lock_guard<std::timed_mutex> l (OutputTurns());
             output.reset();
         }
         void sendMessageNow (const juce::MidiMessage& m) override { output->sendMessageNow (m); }
@@ -97,7 +88,7 @@ namespace
             // buffer's size on the way to a card: the program's own output paces it.
             return WithWriterThread (OpenSequencerOutput (info.identifier.toStdString(), info.name.toStdString()));
            #else
-            std::unique_lock<std::timed_mutex> l (outputsLock, kOpenWait);
+            auto l = TakeOpeningTurn();
             if (! l.owns_lock())
                 return nullptr;
             auto out = juce::MidiOutput::openDevice (info.identifier);

@@ -5,6 +5,9 @@
  #include "link/rawmidi/RawMidiPortSource.h"
  #include "link/rawmidi/SequencerLocations.h"
 #endif
+#if defined(_WIN32)
+ #include "link/winmm/WinMmSource.h"
+#endif
 
 namespace
 {
@@ -44,6 +47,9 @@ std::shared_ptr<MidiPortSource> MakeSystemMidiPortSource (bool withOtherPrograms
         return MakeRawMidiPortSource (withOtherPrograms);
     // A card's ports are known again when it comes back under another number.
     return WithCardLocations (MakeJuceMidiPortSource());
+#elif defined(_WIN32)
+    juce::ignoreUnused (withOtherPrograms);
+    return MakeWinMmPortSource();
 #else
     juce::ignoreUnused (withOtherPrograms);
     return MakeJuceMidiPortSource();

@@ -104,7 +104,7 @@ void SetMidiPortSource (std::shared_ptr<MidiPortSource> source);
 /** The chosen source: the computer's own hardware ports (MakeSystemMidiPortSource) unless another was set. */
 MidiPortSource& GetMidiPortSource();
 /** The computer's ports as this platform reaches them best: raw MIDI for the
-    hardware on Linux (unless KESTRAVA_MIDI_BACKEND=sequencer), JUCE's ports
-    elsewhere. On Linux the raw source lists other programs' sequencer ports
+    hardware on Linux (unless KESTRAVA_MIDI_BACKEND=sequencer), WinMM read and
+    written by the program itself on Windows, JUCE's ports elsewhere. On Linux the raw source lists other programs' sequencer ports
     only when `withOtherPrograms` (a port named by the user, the whole list). */
 std::shared_ptr<MidiPortSource> MakeSystemMidiPortSource (bool withOtherPrograms);

@@ -1,19 +1,18 @@
 #include "link/MidiStreamAssembler.h"
 
-namespace
+int MidiStreamAssembler::MessageLength (uint8_t status)
 {
-    /** Bytes of a message that starts with this status, status included; 0: none follow, unknown. */
-    int LengthOf (uint8_t status)
+    if (status < 0x80)
+        return 0;
+    if (status < 0xF0)
+        return (status & 0xE0) == 0xC0 ? 2 : 3;   // program change and channel pressure carry one data byte
+    switch (status)
     {
-        if (status < 0xF0)
-            return (status & 0xE0) == 0xC0 ? 2 : 3;   // program change and channel pressure carry one data byte
-        switch (status)
-        {
-            case 0xF1: case 0xF3: return 2;
-            case 0xF2: return 3;
-            case 0xF6: return 1;
-            default:   return 0;   // F4, F5: undefined; F7 outside a SysEx: stray
-        }
+        case 0xF1: case 0xF3: return 2;
+        case 0xF2: return 3;
+        case 0xF6: return 1;
+        case 0xF0: case 0xF4: case 0xF5: case 0xF7: return 0;   // F4, F5: undefined; F7 outside a SysEx: stray
+        default:   return 1;   // real-time
     }
 }
 
@@ -29,6 +28,12 @@ void MidiStreamAssembler::Restart()
     m_bOversized = false;
     m_nHave = 0;
     m_nRunning = 0;
+}
+
+void MidiStreamAssembler::DropDamaged()
+{
+    ++m_nDamaged;
+    Restart();
 }
 
 void MidiStreamAssembler::EndSysEx (bool damaged)
@@ -58,7 +63,7 @@ void MidiStreamAssembler::StartStatus (uint8_t status, const Emit& emit)
         m_SysEx.push_back (status);
         return;
     }
-    const int length = LengthOf (status);
+    const int length = MessageLength (status);
     if (length == 1)
     {
         emit (&status, 1);
@@ -88,7 +93,7 @@ void MidiStreamAssembler::TakeData (uint8_t data, const Emit& emit)
             return;   // a data byte without a status: nothing to attach it to
         m_Message[0] = m_nRunning;
         m_nHave = 1;
-        m_nNeed = LengthOf (m_nRunning);
+        m_nNeed = MessageLength (m_nRunning);
     }
     m_Message[m_nHave++] = data;
     if (m_nHave == m_nNeed)

@@ -26,6 +26,13 @@ public:
     void Feed (const uint8_t* bytes, size_t size, const Emit& emit);
     /** Forgets a message in progress and the running status (the stream starts again). */
     void Restart();
+    /** Counts a SysEx the input could not take whole as damaged, and starts again. */
+    void DropDamaged();
+
+    /** Bytes of a message that begins with `status`, status included: 1 for
+        real-time and tune request, 0 where no whole message begins so (F0, F7,
+        the undefined F4 and F5, a data byte). */
+    static int MessageLength (uint8_t status);
 
     /** SysEx messages dropped because they grew beyond the bound. */
     uint64_t OversizedSysEx() const { return m_nOversized.load(); }

@@ -1,4 +1,5 @@
 #include "link/SysExCodec.h"
+#include "link/WordBytes.h"
 
 void EncodeAddress (uint8_t* out, int wordAddress)
 {
@@ -14,21 +15,40 @@ int Encoded8to7Length (int length)
     return length <= 0 ? 0 : length + (length + 6) / 7;
 }
 
+namespace
+{
+    // A group of seven data bytes is handled as one 64-bit word, byte j in bits 8j to 8j+7.
+    constexpr uint64_t kLow7 = 0x007F7F7F7F7F7F7Full;      // the seven bytes without their top bits
+    constexpr uint64_t kTops = 0x0080808080808080ull;      // their top bits
+
+    // Multiplying the top bits (moved to bits 8j) by this puts byte j's at bit
+    // 60-j; every other product lands on a bit of its own outside bits 54 to 60,
+    // so nothing carries into them.
+    constexpr uint64_t kGatherTops = (1ull << 60) | (1ull << 51) | (1ull << 42) | (1ull << 33)
+                                   | (1ull << 24) | (1ull << 15) | (1ull << 6);
+    // Multiplying the group byte by this puts its bit 6-j at bit 8j+7 (and
+    // nothing else there, without carries): the inverse of the gather.
+    constexpr uint64_t kSpreadTops = (1ull << 1) | (1ull << 10) | (1ull << 19) | (1ull << 28)
+                                   | (1ull << 37) | (1ull << 46) | (1ull << 55);
+}
+
 int Encode8to7 (const uint8_t* src, int length, uint8_t* dst)
 {
     int out = 0, pos = 0;
-    // Whole groups of seven: fixed bounds, so the compiler unrolls them.
-    for (; pos + 7 <= length; pos += 7, out += 8)
+    // Whole groups of seven, a word at a time: eight bytes are read where the
+    // source has them (the eighth is left out), seven for its last group.
+    const auto group = [&] (size_t loaded)
     {
-        unsigned tops = 0;
-        for (int j = 0; j < 7; ++j)
-        {
-            const unsigned b = src[pos + j];
-            dst[out + j] = (uint8_t) (b & 0x7F);
-            tops |= (b >> 7) << (6 - j);
-        }
-        dst[out + 7] = (uint8_t) tops;
-    }
+        const uint64_t v = LoadWordBytes (src + pos, loaded);
+        const uint64_t tops = (((v & kTops) >> 7) * kGatherTops) >> 54;
+        StoreWordBytes (dst + out, (v & kLow7) | ((tops & 0x7F) << 56), 8);
+        pos += 7;
+        out += 8;
+    };
+    while (pos + 8 <= length)
+        group (8);
+    if (pos + 7 <= length)
+        group (7);
     // A last, shorter group: its first byte's top bit is the highest of k.
     if (pos < length)
     {
@@ -49,12 +69,12 @@ int Encode8to7 (const uint8_t* src, int length, uint8_t* dst)
 int Decode7to8 (const uint8_t* src, int length, uint8_t* dst, int capacity)
 {
     int out = 0, pos = 0;
-    // Whole groups of eight that fit: fixed bounds, so the compiler unrolls them.
+    // Whole groups of eight that fit, a word at a time.
     for (; pos + 8 <= length && out + 7 <= capacity; pos += 8, out += 7)
     {
-        const unsigned tops = src[pos + 7];
-        for (int j = 0; j < 7; ++j)
-            dst[out + j] = (uint8_t) ((src[pos + j] & 0x7F) | (((tops >> (6 - j)) & 1u) << 7));
+        const uint64_t v = LoadWordBytes (src + pos, 8);
+        const uint64_t tops = (v >> 56) & 0x7F;
+        StoreWordBytes (dst + out, (v & kLow7) | ((tops * kSpreadTops) & kTops), 7);
     }
     for (; pos < length; pos += 8)
     {
@@ -73,26 +93,45 @@ int Decode7to8 (const uint8_t* src, int length, uint8_t* dst, int capacity)
     return out;
 }
 
-static inline uint8_t RotateLeft8 (uint8_t v, int places)
-{
-    places &= 7;
-    return places == 0 ? v : (uint8_t) ((v << places) | (v >> (8 - places)));
-}
-
 void ComputeBlockSums (const uint8_t* data, uint16_t& sumA, uint16_t& sumB)
 {
-    uint32_t a = 0, b = 0;
+    // Rotating a byte left by r moves its low 8-r bits up by r and its high r
+    // bits down by 8-r. Both moves are shifts of masked bytes, so the sum of a
+    // column's rotated bytes is its sum of low parts shifted up plus its sum of
+    // high parts shifted down. Those column sums are kept in 16-bit lanes, even
+    // and odd columns apart: 256 lines of at most 255 fit.
+    static_assert (kBlockBytes / 16 * 255 <= 0xFFFF, "the column sums must fit their lanes");
+    constexpr int kRotation[16] = { 1, 7, 2, 6, 3, 5, 4, 4, 5, 3, 6, 2, 7, 1, 0, 0 };   // A takes the even columns, B the odd
+    constexpr uint64_t kEvenLanes = 0x00FF00FF00FF00FFull;
+
+    // The low-part mask of each column, for the two words of a line.
+    uint64_t lowMask[2] = { 0, 0 };
+    for (int i = 0; i < 16; ++i)
+        lowMask[i / 8] |= (uint64_t) (0xFFu >> kRotation[i]) << (8 * (i % 8));
+
+    uint64_t lowEven[2] = {}, lowOdd[2] = {}, highEven[2] = {}, highOdd[2] = {};
     for (int line = 0; line < kBlockBytes / 16; ++line)
-    {
-        const uint8_t* p = data + line * 16;
-        for (int j = 0; j < 8; ++j)
+        for (int w = 0; w < 2; ++w)
         {
-            a += RotateLeft8 (p[2 * j], (j + 1) % 8);
-            b += RotateLeft8 (p[2 * j + 1], 7 - j);
+            const uint64_t v = LoadWordBytes (data + line * 16 + w * 8, 8);
+            const uint64_t low = v & lowMask[w], high = v & ~lowMask[w];
+            lowEven[w] += low & kEvenLanes;
+            lowOdd[w] += (low >> 8) & kEvenLanes;
+            highEven[w] += high & kEvenLanes;
+            highOdd[w] += (high >> 8) & kEvenLanes;
         }
+
+    uint32_t sums[2] = { 0, 0 };   // A, B
+    for (int i = 0; i < 16; ++i)
+    {
+        const int w = i / 8, lane = (i % 8) / 2, r = kRotation[i];
+        const bool odd = (i & 1) != 0;
+        const auto low = (uint32_t) (((odd ? lowOdd[w] : lowEven[w]) >> (16 * lane)) & 0xFFFF);
+        const auto high = (uint32_t) (((odd ? highOdd[w] : highEven[w]) >> (16 * lane)) & 0xFFFF);
+        sums[i & 1] += (low << r) + (high >> (8 - r));
     }
-    sumA = (uint16_t) a;
-    sumB = (uint16_t) b;
+    sumA = (uint16_t) sums[0];
+    sumB = (uint16_t) sums[1];
 }
 
 void WriteBlockTrailer (const uint8_t* data, uint8_t* trailer)

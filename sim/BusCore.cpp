@@ -256,7 +256,7 @@ void BusCore::sendToDevice (BusSlot* slot, uint64_t generation, const juce::Midi
         m_workCv.notify_one();
 }
 
-void BusCore::sendToHost (BusSlot* slot, const juce::MidiMessage& message, BusClock::duration delay)
+void BusCore::sendToHost (BusSlot* slot, juce::MidiMessage message, BusClock::duration delay)
 {
     {
         const std::lock_guard<std::mutex> guard (m_lock);
@@ -268,7 +268,7 @@ void BusCore::sendToHost (BusSlot* slot, const juce::MidiMessage& message, BusCl
         item.kind = ItemKind::ToHost;
         item.slot = slot;
         item.generation = slot->generation;
-        item.message = message;
+        item.message = std::move (message);
         push (std::move (item));
     }
     if (! onBusThread())

@@ -75,7 +75,7 @@ public:
     /** The host wrote to a device's output port (opened at `generation`). */
     void sendToDevice (BusSlot* slot, uint64_t generation, const juce::MidiMessage& message);
     /** A device sends to the host through its input port, after `delay`. */
-    void sendToHost (BusSlot* slot, const juce::MidiMessage& message, BusClock::duration delay);
+    void sendToHost (BusSlot* slot, juce::MidiMessage message, BusClock::duration delay);
     /** Runs an action on the bus thread after `delay`. */
     void schedule (BusClock::duration delay, std::function<void()> action);
     /** Waits until nothing is queued and nothing runs; false after the bound

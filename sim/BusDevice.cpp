@@ -24,10 +24,10 @@ void BusDevice::plugIn (int otherPortsBefore)
         core->attach (m_slot, otherPortsBefore);
 }
 
-void BusDevice::sendToHost (const juce::MidiMessage& message, std::chrono::microseconds delay)
+void BusDevice::sendToHost (juce::MidiMessage message, std::chrono::microseconds delay)
 {
     if (auto core = m_core.lock())
-        core->sendToHost (m_slot, message, delay);
+        core->sendToHost (m_slot, std::move (message), delay);
 }
 
 void BusDevice::runLater (std::chrono::microseconds delay, std::function<void()> action)

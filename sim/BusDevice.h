@@ -44,7 +44,7 @@ protected:
     virtual void receiveFromHost (const juce::MidiMessage& message) = 0;
     /** Queues a message to the host on this device's input port, delivered
         after `delay` and never before earlier messages of this device. */
-    void sendToHost (const juce::MidiMessage& message,
+    void sendToHost (juce::MidiMessage message,
                      std::chrono::microseconds delay = std::chrono::microseconds (0));
     /** Runs an action on the bus thread after `delay`. */
     void runLater (std::chrono::microseconds delay, std::function<void()> action);

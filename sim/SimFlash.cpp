@@ -3,6 +3,25 @@
 #include <cstring>
 #include <filesystem>
 
+namespace
+{
+    /** Each byte of `dst` becomes dst & data: eight at a time. */
+    void ClearBits (uint8_t* dst, const uint8_t* data, size_t n)
+    {
+        size_t i = 0;
+        for (; i + 8 <= n; i += 8)
+        {
+            uint64_t a, b;
+            std::memcpy (&a, dst + i, 8);
+            std::memcpy (&b, data + i, 8);
+            a &= b;
+            std::memcpy (dst + i, &a, 8);
+        }
+        for (; i < n; ++i)
+            dst[i] &= data[i];
+    }
+}
+
 bool SimFlash::allEqual (const uint8_t* data, size_t size)
 {
     return size == 0 || (data[0] == data[size - 1] && std::memcmp (data, data + 1, size - 1) == 0);
@@ -16,14 +35,42 @@ size_t SimFlash::bufferedPages() const
     return n;
 }
 
+void SimFlash::clear()
+{
+    m_pages.clear();
+    m_spare.clear();
+    m_slabs.clear();
+}
+
+// A page that had one value everywhere gets a buffer holding that value.
+void SimFlash::giveBuffer (Page& page)
+{
+    if (m_spare.empty())
+    {
+        m_slabs.emplace_back (new uint8_t[kSlabPages * kPageBytes]);
+        for (size_t i = kSlabPages; i-- > 0;)
+            m_spare.push_back (m_slabs.back().get() + i * kPageBytes);
+    }
+    page.bytes = m_spare.back();
+    m_spare.pop_back();
+    std::memset (page.bytes, page.fill, kPageBytes);
+}
+
+void SimFlash::dropBuffer (Page& page)
+{
+    if (page.bytes != nullptr)
+        m_spare.push_back (page.bytes);
+    page.bytes = nullptr;
+}
+
 // Brings a page back to its compact form when its bytes are all equal, and
 // forgets it when it is fully erased.
 void SimFlash::settle (uint64_t index, Page& page)
 {
-    if (page.bytes != nullptr && allEqual (page.bytes.get(), kPageBytes))
+    if (page.bytes != nullptr && allEqual (page.bytes, kPageBytes))
     {
         page.fill = page.bytes[0];
-        page.bytes.reset();
+        dropBuffer (page);
     }
     if (page.bytes == nullptr && page.fill == 0xFF)
         m_pages.erase (index);
@@ -42,7 +89,7 @@ void SimFlash::read (uint64_t address, uint8_t* out, size_t size) const
         else if (it->second.bytes == nullptr)
             std::memset (out, it->second.fill, n);
         else
-            std::memcpy (out, it->second.bytes.get() + offset, n);
+            std::memcpy (out, it->second.bytes + offset, n);
         out += n;
         address += n;
         size -= n;
@@ -65,14 +112,10 @@ void SimFlash::write (uint64_t address, const uint8_t* data, size_t size, Op op)
         else
         {
             if (page.bytes == nullptr)
-            {
-                page.bytes.reset (new uint8_t[kPageBytes]);
-                std::memset (page.bytes.get(), page.fill, kPageBytes);
-            }
-            auto* dst = page.bytes.get() + offset;
+                giveBuffer (page);
+            auto* dst = page.bytes + offset;
             if (op == Op::Program)
-                for (size_t i = 0; i < n; ++i)
-                    dst[i] &= data[i];
+                ClearBits (dst, data, n);
             else
                 std::memcpy (dst, data, n);
         }
@@ -103,19 +146,17 @@ void SimFlash::erase (uint64_t address, uint64_t size)
         const auto it = m_pages.find (index);
         if (it != m_pages.end())
         {
+            auto& page = it->second;
             if (n == kPageBytes)
             {
+                dropBuffer (page);
                 m_pages.erase (it);
             }
             else
             {
-                auto& page = it->second;
                 if (page.bytes == nullptr)
-                {
-                    page.bytes.reset (new uint8_t[kPageBytes]);
-                    std::memset (page.bytes.get(), page.fill, kPageBytes);
-                }
-                std::memset (page.bytes.get() + offset, 0xFF, (size_t) n);
+                    giveBuffer (page);
+                std::memset (page.bytes + offset, 0xFF, (size_t) n);
                 settle (index, page);
             }
         }

@@ -7,12 +7,18 @@
 #include <cstdint>
 #include <memory>
 #include <unordered_map>
+#include <vector>
 #include <juce_core/juce_core.h>
 
 class SimFlash
 {
 public:
     static constexpr size_t kPageBytes = 4096;   ///< size of one stored page
+
+    /** An erased flash. */
+    SimFlash() = default;
+    SimFlash (const SimFlash&) = delete;
+    SimFlash& operator= (const SimFlash&) = delete;
 
     /** Copies `size` bytes from `address` on into `out`. */
     void read (uint64_t address, uint8_t* out, size_t size) const;
@@ -23,7 +29,7 @@ public:
     /** Stores bytes as they are, whatever was there (tests preload with it). */
     void load (uint64_t address, const uint8_t* data, size_t size);
     /** Erases everything. */
-    void clear() { m_pages.clear(); }
+    void clear();
     /** Pages that hold something other than erased bytes. */
     size_t usedPages() const { return m_pages.size(); }
     /** Pages that need a buffer of their own (not all bytes equal). */
@@ -41,7 +47,7 @@ private:
     struct Page
     {
         uint8_t fill = 0xFF;                   // every byte, while `bytes` is null
-        std::unique_ptr<uint8_t[]> bytes;      // the page, when its bytes differ
+        uint8_t* bytes = nullptr;              // the page, when its bytes differ: a buffer of the slabs
     };
 
     enum class Op { Program, Load };
@@ -49,6 +55,11 @@ private:
     void write (uint64_t address, const uint8_t* data, size_t size, Op op);
     static bool allEqual (const uint8_t* data, size_t size);
     void settle (uint64_t index, Page& page);
+    void giveBuffer (Page& page);
+    void dropBuffer (Page& page);
 
+    static constexpr size_t kSlabPages = 64;
     std::unordered_map<uint64_t, Page> m_pages;
+    std::vector<std::unique_ptr<uint8_t[]>> m_slabs;   // page buffers, kSlabPages to a slab: one allocation for many pages
+    std::vector<uint8_t*> m_spare;                      // buffers of the slabs that no page holds
 };

@@ -2,6 +2,7 @@
 // flash check and read blocks in chunks, over the driver's geometry.
 #include "sim/SimulatedModule.h"
 #include <algorithm>
+#include <cstring>
 #include "sim/SimDriverImage.h"
 #include "sim/SimModuleWire.h"
 #include "sim/SimSysExCodec.h"
@@ -9,6 +10,25 @@
 using std::chrono::microseconds;
 using SteadyClock = std::chrono::steady_clock;
 using namespace SimWire;
+
+namespace
+{
+    /** Whether any of the bytes has its top bit set (eight looked at a time). */
+    bool AnyTopBitSet (const uint8_t* bytes, size_t size)
+    {
+        uint64_t any = 0;
+        size_t i = 0;
+        for (; i + 8 <= size; i += 8)
+        {
+            uint64_t word;
+            std::memcpy (&word, bytes + i, 8);
+            any |= word;
+        }
+        for (; i < size; ++i)
+            any |= bytes[i];
+        return (any & 0x8080808080808080ull) != 0;
+    }
+}
 
 //==============================================================================
 const std::vector<_STR_SECTOR>& SimulatedModule::sectorsLocked()
@@ -64,10 +84,7 @@ void SimulatedModule::onDataBlock (SimCommand kind, const uint8_t* d, size_t n)
 
     const uint8_t* payload = d + 5;
     const size_t size = n - 5;
-    uint8_t high = 0;
-    for (size_t i = 0; i < size; ++i)
-        high |= payload[i];
-    const bool wellFormed = size == kSimEncodedBlock && (high & 0x80) == 0;
+    const bool wellFormed = size == kSimEncodedBlock && ! AnyTopBitSet (payload, size);
     if (kind == SimCommand::StrayBlock || ! wellFormed)
         return sendStatus (kind, 2, latency);
 

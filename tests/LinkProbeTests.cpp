@@ -8,6 +8,7 @@
 #endif
 #include <gtest/gtest.h>
 #include "app/Application.h"
+#include "link/winmm/WinMmNames.h"
 #include "tests/LinkTestRig.h"
 
 using namespace linktest;
@@ -125,6 +126,27 @@ TEST (LinkProbe, TheSoundBlasterRuleReadsALinuxRawNameAsTheCardsAndThenThePortsO
     };
     for (const auto& c : cases)
         EXPECT_EQ (IsSkippedSoundCardPort ({ c.name, "id", c.backend }), c.skipped) << c.name << " / " << c.backend;
+}
+
+TEST (LinkProbe, AWinMmPortIsOpenedByItsNumberOfNowAndNeverAsAnotherPort)
+{
+    // Two modules of one kind, then a device whose driver tells its interface.
+    const char* const path = R"(\\?\usb#vid_1209&pid_7a00#6&1a2b3c4d&0&2#{6994ad04-93ef-11d0-a3cc-00a0c9223196}\global)";
+    const std::vector<WinMmDevice> before { { "Rig Module", "" }, { "Rig Module", "" }, { "USB MIDI", path } };
+    const auto listed = ListWinMmPorts (before);
+    ASSERT_EQ (listed.size(), 3u);
+    EXPECT_EQ (NamesOf (listed), juce::StringArray ({ "Rig Module", "Rig Module-2", "USB MIDI" }));
+    EXPECT_EQ (listed[1].identifier, "Rig Module-2");
+    EXPECT_EQ (listed[2].identifier, path);
+    EXPECT_EQ (listed[2].backend, "winmm");
+
+    // The first module restarts into its loader: its number goes; the device
+    // with the interface is found at its new number, under its name only.
+    const auto now = ListWinMmPorts ({ { "Rig Module", "" }, { "USB MIDI", path } });
+    EXPECT_EQ (FindWinMmPort (now, listed[2]), 1);
+    EXPECT_EQ (FindWinMmPort (now, listed[1]), -1);   // "Rig Module-2" is gone
+    auto renamed = ListWinMmPorts ({ { "Loader", path } });
+    EXPECT_EQ (FindWinMmPort (renamed, listed[2]), -1);   // that interface is another port now
 }
 
 TEST (LinkProbe, IdentityRepliesNamingNoOpenedOutputBindNothing)

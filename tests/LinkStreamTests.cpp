@@ -1,11 +1,12 @@
 // Between the link and the wire: the byte-stream assembler that turns reads
-// of any size into whole messages, and the writer thread that keeps every
-// send from waiting for the device.
+// of any size into whole messages (and what a WinMM input hands over into
+// them), and the writer thread that keeps every send from waiting for the device.
 #include <condition_variable>
 #include <mutex>
 #include <gtest/gtest.h>
 #include "link/MidiStreamAssembler.h"
 #include "link/QueuedOutPort.h"
+#include "link/winmm/WinMmStream.h"
 #include "tests/LinkTestRig.h"
 
 namespace
@@ -81,6 +82,69 @@ TEST (LinkStream, AssemblerGivesWholeMessagesHoweverTheStreamIsCut)
             EXPECT_EQ (a.DamagedSysEx(), c.damaged);
             EXPECT_EQ (a.OversizedSysEx(), c.oversized);
         }
+    }
+}
+
+TEST (LinkStream, WinMmInputJoinsSysExBuffersAndUnpacksShortMessages)
+{
+    // What a WinMM driver hands over, in order: short messages packed into a
+    // number, SysEx buffers given back full or at an F7, a buffer it found invalid.
+    struct Event { enum Kind { Short, Long, Error } kind; uint32_t packed; Bytes bytes; };
+    struct Case { const char* name; std::vector<Event> events; Messages expected; int damaged; };
+
+    Bytes answer { 0xF0, 0x00, 0x20, 0x54, 0x7D, 0x01 };   // a read-back answer of 1032 bytes
+    for (int i = 0; answer.size() < 1031; ++i)
+        answer.push_back ((uint8_t) (i & 0x7F));
+    answer.push_back (0xF7);
+    std::vector<Event> inBuffersOf256;   // as in buffers of 256 bytes, a clock byte between two of them
+    for (size_t from = 0; from < answer.size(); from += 256)
+    {
+        inBuffersOf256.push_back ({ Event::Long, 0, Bytes (answer.begin() + (long) from, answer.begin() + (long) std::min (answer.size(), from + 256)) });
+        if (from == 512)
+            inBuffersOf256.push_back ({ Event::Short, 0xF8, {} });
+    }
+    const Bytes reply { 0xF0, 0x00, 0x20, 0x54, 0x7D, 0x00, 0x00, 0xF7 };
+
+    const Case cases[] = {
+        { "an answer across five buffers, real-time between them", inBuffersOf256, { { 0xF8 }, answer }, 0 },
+        { "a short message takes only the bytes its status has",
+          { { Event::Short, 0x7F4090, {} }, { Event::Short, 0x7F3305C0, {} }, { Event::Short, 0x7F40F8, {} }, { Event::Short, 0x7F7F00, {} } },
+          { { 0x90, 0x40, 0x7F }, { 0xC0, 0x05 }, { 0xF8 } }, 0 },
+        { "the end of one answer and a whole second one in one buffer",
+          { { Event::Long, 0, { 0xF0, 0x00, 0x20 } }, { Event::Long, 0, { 0x54, 0x7D, 0x00, 0x00, 0xF7, 0xF0, 0x00, 0x20, 0x54, 0x7D, 0x00, 0x00, 0xF7 } } },
+          { reply, reply }, 0 },
+        { "a buffer found invalid drops the answer in progress, and the next arrives whole",
+          { { Event::Long, 0, { 0xF0, 0x00, 0x20 } }, { Event::Error, 0, {} }, { Event::Long, 0, { 0x54, 0x7D, 0xF7 } }, { Event::Long, 0, reply } },
+          { reply }, 1 },
+    };
+
+    struct Handler : MidiInHandler
+    {
+        Messages got;
+        int damaged = 0;
+        void handleIncomingMidiMessage (MidiInPort*, const juce::MidiMessage& m) override
+        {
+            got.emplace_back (m.getRawData(), m.getRawData() + m.getRawDataSize());
+        }
+        void handleDroppedSysEx (MidiInPort*, bool oversized) override { damaged += oversized ? 100 : 1; }
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        Handler handler;
+        const std::atomic<bool> stopped { false };
+        WinMmStream stream (nullptr, &handler, stopped);
+        for (const auto& e : c.events)
+        {
+            if (e.kind == Event::Short)
+                stream.ShortMessage (e.packed);
+            else if (e.kind == Event::Long)
+                stream.LongData (e.bytes.data(), e.bytes.size());
+            else
+                stream.LongError();
+        }
+        EXPECT_EQ (handler.got, c.expected);
+        EXPECT_EQ (handler.damaged, c.damaged);
     }
 }
 

@@ -1,4 +1,5 @@
 #include "link/rawmidi/FdMidiPorts.h"
+#include "link/MidiInputFeed.h"
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -66,8 +67,8 @@ void FdMidiOutPort::sendMessageNow (const juce::MidiMessage& message)
 /** What the reader thread uses; the thread keeps it alive while it runs. */
 struct FdMidiInPort::Reader
 {
-    Reader (int f, MidiInHandler* h, FdCloser c, size_t bound)
-        : fd (f), handler (h), closer (std::move (c)), assembler (bound)
+    Reader (int f, MidiInPort* port, MidiInHandler* h, FdCloser c, size_t bound)
+        : fd (f), closer (std::move (c)), feed (port, h, stopping, bound)
     {
         if (::pipe (wake) != 0)
             wake[0] = wake[1] = -1;
@@ -85,15 +86,9 @@ struct FdMidiInPort::Reader
             closer();
     }
 
-    void Run (MidiInPort* port)
+    void Run()
     {
         uint8_t buffer[4096];
-        const MidiStreamAssembler::Emit emit = [&] (const uint8_t* bytes, int size)
-        {
-            ReportDropped (port);   // a drop is told before the messages that came after it
-            if (! stopping)
-                handler->handleIncomingMidiMessage (port, juce::MidiMessage (bytes, size, 0.0));
-        };
         while (! stopping)
         {
             pollfd p[2] = { { fd, POLLIN, 0 }, { wake[0], POLLIN, 0 } };
@@ -109,10 +104,7 @@ struct FdMidiInPort::Reader
             {
                 const auto n = ::read (fd, buffer, sizeof (buffer));
                 if (n > 0)
-                {
-                    assembler.Feed (buffer, (size_t) n, emit);
-                    ReportDropped (port);
-                }
+                    feed.Feed (buffer, (size_t) n);
                 else if (n == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK))
                     break;   // the device is gone: nothing more will come
             }
@@ -123,32 +115,17 @@ struct FdMidiInPort::Reader
         }
     }
 
-    /** Tells the handler of each SysEx the assembler dropped since the last look. */
-    void ReportDropped (MidiInPort* port)
-    {
-        for (const bool oversized : { false, true })
-        {
-            auto& seen = oversized ? oversizedSeen : damagedSeen;
-            const auto now = oversized ? assembler.OversizedSysEx() : assembler.DamagedSysEx();
-            for (; seen < now; ++seen)
-                if (! stopping)
-                    handler->handleDroppedSysEx (port, oversized);
-        }
-    }
-
     const int fd;
-    MidiInHandler* const handler;
     FdCloser closer;
-    MidiStreamAssembler assembler;
-    int wake[2] { -1, -1 };
-    uint64_t damagedSeen = 0, oversizedSeen = 0;   // reader thread only
     std::atomic<bool> stopping { false };
+    MidiInputFeed feed;               // reader thread only, and start() while none runs
+    int wake[2] { -1, -1 };
     std::mutex lock;                  // guards the thread object
     std::thread thread;
 };
 
 FdMidiInPort::FdMidiInPort (int fd, MidiInHandler* handler, FdCloser closer, size_t sysExBound)
-    : m_pReader (std::make_shared<Reader> (fd, handler, std::move (closer), sysExBound))
+    : m_pReader (std::make_shared<Reader> (fd, this, handler, std::move (closer), sysExBound))
 {
 }
 
@@ -173,10 +150,10 @@ void FdMidiInPort::start()
         r.thread.join();
     }
     r.stopping = false;
-    r.assembler.Restart();
+    r.feed.Restart();
     uint8_t drain[64];
     while (r.wake[0] >= 0 && ::read (r.wake[0], drain, sizeof (drain)) > 0) {}
-    r.thread = std::thread ([reader = m_pReader, this] { reader->Run (this); });
+    r.thread = std::thread ([reader = m_pReader] { reader->Run(); });
 }
 
 void FdMidiInPort::stop()
@@ -198,5 +175,5 @@ void FdMidiInPort::stop()
     ending.join();
 }
 
-uint64_t FdMidiInPort::OversizedSysEx() const { return m_pReader->assembler.OversizedSysEx(); }
-uint64_t FdMidiInPort::DamagedSysEx() const   { return m_pReader->assembler.DamagedSysEx(); }
+uint64_t FdMidiInPort::OversizedSysEx() const { return m_pReader->feed.OversizedSysEx(); }
+uint64_t FdMidiInPort::DamagedSysEx() const   { return m_pReader->feed.DamagedSysEx(); }

@@ -68,10 +68,11 @@ stop_helpers() {
     helpers=()
 }
 
-# stamp: each line of the input with the seconds since the epoch before it.
+# stamp: each line of the input with the seconds since the epoch before it
+# (a Windows program's line ends without its carriage return).
 stamp() {
     local line
-    while IFS= read -r line; do printf '%s %s\n' "$EPOCHREALTIME" "$line"; done
+    while IFS= read -r line; do printf '%s %s\n' "$EPOCHREALTIME" "${line%$'\r'}"; done
 }
 
 # run_cli <log name> <time limit> [env...] -- <arguments...>: kestrava-cli,
@@ -308,8 +309,10 @@ wine_update_through_winmm() {
     helpers+=($!)
     # A folder of the guest's own: a program on the 9p share dies as Wine loads it (stack overflow).
     cp -r "$windows" "$work/windows"
-    (cd "$work/windows" && timeout -k 5 180 wine kestrava-cli.exe update Sample.bin 2>&1 </dev/null | tr -d '\r' | stamp) >"$dir/update.log"
+    start=$(now)
+    (cd "$work/windows" && timeout -k 5 180 wine kestrava-cli.exe update Sample.bin 2>&1 </dev/null | stamp) >"$dir/update.log"
     status=${PIPESTATUS[0]}
+    echo "kestrava-cli.exe update exited with $status after $(since "$start") s, Wine's start included" >>"$dir/notes.txt"
     timeout 30 wineserver -k 2>/dev/null
     [ "$status" -eq 0 ] && completed "$dir/update.log" || why "kestrava-cli.exe update exited with $status: $(tail -n1 "$dir/update.log" | cut -d' ' -f2-)"
     record_rate "$dir/update.log" "update under Wine through WinMM"

@@ -1,0 +1,7 @@
+#include "link/OutputTurns.h"
+
+std::timed_mutex& OutputTurns()
+{
+    static std::timed_mutex turns;
+    return turns;
+}

@@ -1,0 +1,10 @@
+#pragma once
+#include <memory>
+#include "link/MidiPorts.h"
+
+/** Opens WinMM's input number `device` for `handler`; null when it cannot be
+    opened. The input has a thread of its own that receives the driver's
+    messages, joins SysEx buffers into whole messages and gives each buffer
+    back; destroying it closes the device before it returns (not from the
+    input's own callback). */
+std::unique_ptr<MidiInPort> OpenWinMmInput (unsigned device, MidiInHandler* handler);
