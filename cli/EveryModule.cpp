@@ -104,7 +104,7 @@ namespace
             }
             run.child = std::make_unique<ModuleChild>();
             run.startMs = NowMs();
-            if (! run.child->Start (ChildArguments (options, run.target.port), wake))
+            if (! run.child->Start (ChildArguments (options, run.target.processPort), wake))
             {
                 run.child.reset();
                 Finish (i, CliExit::kFailed, "its kestrava-cli process could not be started", false);

@@ -22,6 +22,14 @@ namespace
         return kept;
     }
 
+    /** Whether `text` selects the module's input and output alone. */
+    bool SelectsAlone (const juce::String& text, const MidiPortList& listing, const ModuleTarget& t)
+    {
+        const auto inputs = Selected (text, listing.inputs);
+        const auto outputs = Selected (text, listing.outputs);
+        return inputs.size() == 1 && SamePort (inputs[0], t.input) && outputs.size() == 1 && SamePort (outputs[0], t.output);
+    }
+
     /** Finds the text that selects the module's input and one output alone
         (its own, when the reply named it); false when no text does. */
     bool NameAlone (const MidiPortList& listing, ModuleTarget& t)
@@ -39,6 +47,9 @@ namespace
                 continue;
             t.output = outputs[0];
             t.port = text;
+            // A card may come back under another number when the module restarts into its loader.
+            const auto& location = t.input.location;
+            t.processPort = location.isNotEmpty() && SelectsAlone (location, listing, t) ? location : text;
             return true;
         }
         return false;

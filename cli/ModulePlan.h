@@ -13,6 +13,8 @@ struct ModuleTarget
     MidiPortInfo output;       ///< the port that reaches it (empty when none is known)
     juce::String mode;         ///< "loader" or "application": the probe it answered
     juce::String port;         ///< the --port text that selects these two ports alone
+    juce::String processPort;  ///< the --port text its process gets: their location when that selects them
+                               ///< alone (it holds when the module enumerates again), else `port`
     juce::String refusal;      ///< why the module is not worked on; empty when it is
 
     /** How it is shown: its port's name, with the --port text when that is not the name. */

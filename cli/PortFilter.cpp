@@ -2,12 +2,24 @@
 
 bool PortFilter::Selects (const juce::String& text, const MidiPortInfo& port)
 {
-    return port.identifier == text || port.name.containsIgnoreCase (text);
+    return port.identifier == text || (port.location.isNotEmpty() && port.location == text)
+           || port.name.containsIgnoreCase (text);
 }
 
 PortFilter::PortFilter (std::shared_ptr<MidiPortSource> inner, juce::StringArray texts)
     : m_pInner (std::move (inner)), m_Texts (std::move (texts))
 {
+    const auto listing = m_pInner->listPorts();
+    for (auto& text : m_Texts)
+    {
+        juce::StringArray locations;
+        for (const auto* side : { &listing.inputs, &listing.outputs })
+            for (auto& p : *side)
+                if (p.identifier == text)
+                    locations.addIfNotAlreadyThere (p.location);
+        if (locations.size() == 1 && locations[0].isNotEmpty())
+            text = locations[0];
+    }
 }
 
 bool PortFilter::Matches (const MidiPortInfo& port) const

@@ -6,11 +6,14 @@
 class PortFilter : public MidiPortSource
 {
 public:
-    /** Whether `text` selects `port`: it is the port's identifier (identical
-        cards differ only there), or a part of its name, case ignored. */
+    /** Whether `text` selects `port`: it is the port's identifier or location
+        (identical cards differ only there), or a part of its name, case ignored. */
     static bool Selects (const juce::String& text, const MidiPortInfo& port);
 
-    /** The ports of `inner` that any of `texts` selects. */
+    /** The ports of `inner` that any of `texts` selects. A text that is the
+        identifier of a port listed now stands for that port's location from
+        then on: the port is followed when its device enumerates again under
+        another identifier, and whatever takes its identifier is not selected. */
     PortFilter (std::shared_ptr<MidiPortSource> inner, juce::StringArray texts);
 
     /** The selected ports, in the inner source's order. */

@@ -65,6 +65,7 @@ PortWatch::Port& PortWatch::Entry (const MidiPortInfo& port)
     m_Ports.push_back ({});
     m_Ports.back().name = port.name;
     m_Ports.back().identifier = port.identifier;
+    m_Ports.back().location = port.location;
     m_Ports.back().backend = port.backend;
     return m_Ports.back();
 }

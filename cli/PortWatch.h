@@ -17,6 +17,7 @@ public:
         juce::String name;        ///< the device name
         juce::String backend;     ///< where the port comes from
         juce::String identifier;  ///< the input's identifier (the output's when it has no input)
+        juce::String location;    ///< where its device is plugged in (what --port also takes); empty when unknown
         bool input = false;       ///< listed as an input
         bool output = false;      ///< listed as an output
         bool opened = false;      ///< the link opened it (sound cards are never opened)

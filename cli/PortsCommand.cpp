@@ -88,6 +88,8 @@ int RunPortsCommand (EventPrinter& printer, std::shared_ptr<MidiPortSource> sour
         f.set ("name", p.name);
         f.set ("backend", p.backend);
         f.set ("identifier", p.identifier);
+        if (p.location.isNotEmpty())
+            f.set ("location", p.location);
         f.set ("input", p.input);
         f.set ("output", p.output);
         f.set ("opened", p.opened);

@@ -12,6 +12,8 @@ SimulatedRig::SimulatedRig (const juce::File& flashFile, int modules, int unplug
     : m_FlashFile (flashFile), m_pBus (std::make_shared<VirtualMidiBus>())
 {
     m_pBus->addSoundBlasterPorts();
+    // As USB cards: a module that restarts into its loader comes back under another identifier.
+    m_pBus->renumberOnReturn();
     for (int i = 1; i <= modules; ++i)
     {
         auto module = m_pBus->addModule (DemoModuleConfig());

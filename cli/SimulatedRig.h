@@ -12,7 +12,8 @@ class SimulatedRig
 {
 public:
     /** The bus with a sound card's ports (never opened) and `modules` demo
-        modules, alike but for their ports' identifiers, their flashes taken
+        modules, alike but for their ports' identifiers (each restart gives a
+        module new ones, as a USB card may get another number), their flashes taken
         from `flashFile` (module 1) and its siblings (see FlashFileOf); module
         `unplugged` (from 1; 0: none) goes for good after 64 KiB of programming. */
     SimulatedRig (const juce::File& flashFile, int modules = 1, int unplugged = 0);

@@ -3,6 +3,7 @@
 #include <mutex>
 #if defined(KESTRAVA_RAWMIDI)
  #include "link/rawmidi/RawMidiPortSource.h"
+ #include "link/rawmidi/SequencerLocations.h"
 #endif
 #if defined(_WIN32)
  #include "link/winmm/WinMmSource.h"
@@ -44,11 +45,13 @@ std::shared_ptr<MidiPortSource> MakeSystemMidiPortSource (bool withOtherPrograms
 #if defined(KESTRAVA_RAWMIDI)
     if (! juce::SystemStats::getEnvironmentVariable ("KESTRAVA_MIDI_BACKEND", {}).equalsIgnoreCase ("sequencer"))
         return MakeRawMidiPortSource (withOtherPrograms);
-#endif
+    // A card's ports are known again when it comes back under another number.
+    return WithCardLocations (MakeJuceMidiPortSource());
+#elif defined(_WIN32)
     juce::ignoreUnused (withOtherPrograms);
-#if defined(_WIN32)
     return MakeWinMmPortSource();
 #else
+    juce::ignoreUnused (withOtherPrograms);
     return MakeJuceMidiPortSource();
 #endif
 }

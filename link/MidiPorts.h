@@ -63,6 +63,7 @@ struct MidiPortInfo
     juce::String name;         ///< what the user knows the port as
     juce::String identifier;   ///< opens this very port, never another one that took its place
     juce::String backend;      ///< where the port comes from: "rawmidi", "alsa-seq", "winmm", "coremidi", "bus", ...
+    juce::String location {};  ///< where its device is plugged in, the same when the device enumerates again; empty when unknown
 };
 
 /** One listing of every port, inputs and outputs each in device order. */

@@ -83,6 +83,7 @@ void BusCore::addDevice (const std::shared_ptr<BusCore>& self, std::shared_ptr<B
         return;   // already on a bus
     auto slot = std::make_unique<BusSlot>();
     slot->id = ++m_nextSlotId;
+    slot->socket = slot->id;
     slot->device = device;
     device->m_core = self;
     device->m_slot = slot.get();
@@ -120,6 +121,7 @@ void BusCore::attach (BusSlot* slot, int insertBefore)
         auto other = std::make_shared<SilentPortPair> ("Other MIDI Port " + juce::String (++m_insertedCount));
         auto otherSlot = std::make_unique<BusSlot>();
         otherSlot->id = ++m_nextSlotId;
+        otherSlot->socket = otherSlot->id;
         otherSlot->device = other;
         other->m_core = self;
         other->m_slot = otherSlot.get();
@@ -129,6 +131,14 @@ void BusCore::attach (BusSlot* slot, int insertBefore)
     }
     slot->present = true;
     ++slot->generation;   // port objects of the earlier appearance stay dead
+    if (m_renumbering)
+        slot->id = ++m_nextSlotId;
+}
+
+void BusCore::setRenumbering (bool on)
+{
+    const std::lock_guard<std::mutex> guard (m_lock);
+    m_renumbering = on;
 }
 
 bool BusCore::isPresent (const BusSlot* slot) const
@@ -154,7 +164,8 @@ std::vector<MidiPortInfo> BusCore::listPorts (bool inputs) const
     {
         const auto& name = PortName (slot, inputs);
         if (slot->present && name.isNotEmpty())
-            ports.push_back ({ name, "bus:" + juce::String ((juce::int64) slot->id), "bus" });
+            ports.push_back ({ name, "bus:" + juce::String ((juce::int64) slot->id), "bus",
+                               "bus/" + juce::String ((juce::int64) slot->socket) });
     }
     return ports;
 }

@@ -26,6 +26,7 @@ struct BusSlot
     bool present = true;                  ///< its ports are listed
     bool removed = false;                 ///< taken off the bus for good
     uint64_t id = 0;                      ///< names its ports in listings; never reused
+    uint64_t socket = 0;                  ///< where it is plugged in (its first id): its ports' location
     uint64_t generation = 1;              ///< grows each time it appears again
     BusClock::time_point lastToHost {};   ///< due time of its last message to the host
     BusClock::time_point lastToDevice {}; ///< due time of the host's last message to it
@@ -51,6 +52,8 @@ public:
     void detach (BusSlot* slot);
     /** The device appears again after `insertBefore` new silent port pairs. */
     void attach (BusSlot* slot, int insertBefore);
+    /** Whether a device that appears again gets a new id. */
+    void setRenumbering (bool on);
     /** Whether the device is plugged in. */
     bool isPresent (const BusSlot* slot) const;
 
@@ -138,6 +141,7 @@ private:
     uint64_t m_nextPortId = 0;
     uint64_t m_nextSlotId = 0;
     int m_insertedCount = 0;
+    bool m_renumbering = false;           // a device that appears again gets a new id
     std::map<juce::String, int> m_inputAttempts;
     std::map<juce::String, int> m_outputAttempts;
     std::atomic<int> m_livePorts { 0 };

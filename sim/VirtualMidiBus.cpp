@@ -90,6 +90,11 @@ void VirtualMidiBus::removeDevice (BusDevice& device)
     m_core->removeDevice (device);
 }
 
+void VirtualMidiBus::renumberOnReturn (bool on)
+{
+    m_core->setRenumbering (on);
+}
+
 int VirtualMidiBus::openAttempts (const juce::String& portName) const
 {
     return m_core->openAttempts (portName, true) + m_core->openAttempts (portName, false);

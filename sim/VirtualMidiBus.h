@@ -42,6 +42,9 @@ public:
                                                         ScriptedPortPair::Responder responder = {});
     /** Takes a device off the bus for good. */
     void removeDevice (BusDevice& device);
+    /** From now on a device that appears again is listed under a new identifier,
+        as a USB card may come back under another number; its location stays. */
+    void renumberOnReturn (bool on = true);
 
     //==== for tests ==========================================================
     /** Input names of the present devices, in device order. */

@@ -1,8 +1,11 @@
 // kestrava-cli --all, its logic without processes: which modules the replies
 // of a probe stand for and the --port text each process gets, the ports
 // refused before anything is sent, the exit status and the summary, and the
-// port every event carries.
+// port every event carries; a port followed when its card comes back under
+// another number.
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <gtest/gtest.h>
 #include "cli/EventReplay.h"
 #include "cli/ModulePlan.h"
@@ -11,17 +14,21 @@
 
 namespace
 {
-    MidiPortInfo Port (const char* name, const char* identifier) { return { name, identifier, "rawmidi" }; }
+    MidiPortInfo Port (const char* name, const char* identifier, const char* location = "")
+    {
+        return { name, identifier, "rawmidi", location };
+    }
 
     /** Three identical USB-MIDI cards, a synthesizer on a card of its own, and two Windows-like devices
         whose inputs and outputs differ in identifier. */
     MidiPortList Listing()
     {
         MidiPortList l;
-        for (auto* id : { "hw:1,0,0", "hw:2,0,0", "hw:3,0,0" })
+        for (auto [id, location] : { std::pair { "hw:1,0,0", "usb1/1-1,0,0" }, { "hw:2,0,0", "usb1/1-2,0,0" },
+                                     { "hw:3,0,0", "usb1/1-3,0,0" } })
         {
-            l.inputs.push_back (Port ("USB MIDI Interface MIDI 1", id));
-            l.outputs.push_back (Port ("USB MIDI Interface MIDI 1", id));
+            l.inputs.push_back (Port ("USB MIDI Interface MIDI 1", id, location));
+            l.outputs.push_back (Port ("USB MIDI Interface MIDI 1", id, location));
         }
         l.inputs.push_back (Port ("Synth", "hw:4,0,0"));
         l.outputs.push_back (Port ("Synth", "hw:4,0,0"));
@@ -95,11 +102,53 @@ TEST (CliModules, EachModuleGetsTheTextThatSelectsItsPortsAloneAndSharedPortsAre
     for (const auto& c : cases)
         EXPECT_EQ (Describe (PlanModules (l, c.answers)), c.expected) << c.what;
 
-    // The plan's texts select exactly the module's two ports in the process that gets them.
-    for (const auto& t : PlanModules (l, { Loader (in[1], out[1]) }))
+    // The plan's texts select exactly the module's two ports in the process that gets them:
+    // by their location when they have one (a card comes back under another number).
+    for (const auto& t : PlanModules (l, { Loader (in[1], out[1]), Loader (in[3], out[3]) }))
+        for (const auto& text : { t.port, t.processPort })
+        {
+            EXPECT_TRUE (PortFilter::Selects (text, t.input) && PortFilter::Selects (text, t.output));
+            EXPECT_FALSE (PortFilter::Selects (text, in[0]) || PortFilter::Selects (text, in[2]));
+            EXPECT_EQ (t.processPort, t.input.location.isNotEmpty() ? t.input.location : t.port);
+        }
+}
+
+TEST (CliModules, APortNamedByItsIdentifierIsFollowedWhereverItsCardComesBack)
+{
+    // Two identical cards restart; each comes back under the other's number, then a third card takes hw:1.
+    struct Renumbering : MidiPortSource
     {
-        EXPECT_TRUE (PortFilter::Selects (t.port, in[1]) && PortFilter::Selects (t.port, out[1]));
-        EXPECT_FALSE (PortFilter::Selects (t.port, in[0]) || PortFilter::Selects (t.port, in[2]));
+        std::vector<MidiPortList> listings;
+        size_t next = 0;
+        MidiPortList listPorts() override { return listings[std::min (next++, listings.size() - 1)]; }
+        std::unique_ptr<MidiInPort> openInput (const MidiPortInfo&, MidiInHandler*) override { return nullptr; }
+        std::unique_ptr<MidiOutPort> openOutput (const MidiPortInfo&) override { return nullptr; }
+    };
+    const auto card = [] (const char* id, const char* location) { return Port ("USB MIDI Interface MIDI 1", id, location); };
+    const auto both = [] (std::vector<MidiPortInfo> ports) { return MidiPortList { ports, ports }; };
+    auto source = std::make_shared<Renumbering>();
+    source->listings = { both ({ card ("hw:1,0,0", "usb1/1-1,0,0"), card ("hw:2,0,0", "usb1/1-2,0,0"), Port ("Synth", "hw:4,0,0") }),
+                         both ({ card ("hw:1,0,0", "usb1/1-2,0,0"), card ("hw:2,0,0", "usb1/1-1,0,0"), Port ("Synth", "hw:4,0,0") }),
+                         both ({ card ("hw:1,0,0", "usb1/1-3,0,0"), card ("hw:3,0,0", "usb1/1-1,0,0") }) };
+    struct Case { juce::StringArray texts; std::vector<juce::StringArray> identifiers; };
+    const Case cases[] = {
+        { { "hw:1,0,0" }, { { "hw:2,0,0" }, { "hw:3,0,0" } } },
+        { { "usb1/1-2,0,0" }, { { "hw:1,0,0" }, {} } },
+        // A port without a location is still taken by its identifier, and names select as they did.
+        { { "hw:4,0,0", "SYNTH" }, { { "hw:4,0,0" }, {} } },
+    };
+    for (const auto& c : cases)
+    {
+        source->next = 0;
+        PortFilter filter (source, c.texts);   // takes the first listing; the later ones follow
+        for (const auto& expected : c.identifiers)
+        {
+            const auto kept = filter.listPorts();
+            juce::StringArray ids;
+            for (auto& p : kept.inputs)
+                ids.add (p.identifier);
+            EXPECT_EQ (ids, expected) << c.texts.joinIntoString (" ") << " at listing " << source->next;
+        }
     }
 }
 

@@ -11,10 +11,12 @@
 #include <unistd.h>
 #include <gtest/gtest.h>
 #include "link/QueuedOutPort.h"
+#include "link/rawmidi/CardLocation.h"
 #include "link/rawmidi/FdMidiPorts.h"
 #include "link/rawmidi/PacedSysEx.h"
 #include "link/rawmidi/RawMidiPortSource.h"
 #include "link/rawmidi/RawMidiProc.h"
+#include "link/rawmidi/SequencerLocations.h"
 #include "sim/StreamMidiInterface.h"
 #include "tests/SimTestHost.h"
 #include "tests/UpdateFlowSupport.h"
@@ -182,16 +184,26 @@ TEST (LinkFdPorts, TheKernelsInformationFileTellsWhoHoldsASubstreamAndTheRoomLef
         EXPECT_FALSE (ParseRawIdentifier (other, card, device, sub)) << other;
 }
 
-TEST (LinkFdPorts, TheListingKeepsEachDirectionsNameAndOtherProgramsPortsOnlyWhenAsked)
+TEST (LinkFdPorts, TheListingKeepsEachDirectionsNameAndItsCardsPlaceAndOtherProgramsPortsOnlyWhenAsked)
 {
     EXPECT_EQ (RawMidiPortName ("UM-ONE", "UM-ONE MIDI 1"), "UM-ONE MIDI 1");
     EXPECT_EQ (RawMidiPortName ("Gadget", "f_midi"), "Gadget: f_midi");
     EXPECT_EQ (RawMidiPortName ("Gadget", ""), "Gadget");
 
+    // A card's location is that of its USB device (not of the interface the
+    // card is made on), or the device's own path; nothing outside the device tree.
+    const std::pair<const char*, const char*> locations[] = {
+        { "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2.4/1-2.4:1.1", "pci0000:00/0000:00:14.0/usb1/1-2/1-2.4" },
+        { "/sys/devices/platform/dummy_hcd.0/usb5/5-1/5-1:1.0", "platform/dummy_hcd.0/usb5/5-1" },
+        { "/sys/devices/pci0000:00/0000:00:1f.3", "pci0000:00/0000:00:1f.3" },
+        { "/sys/devices/", "" }, { "/sys/class/sound/card1", "" }, { "", "" } };
+    for (auto [path, location] : locations)
+        EXPECT_EQ (DeviceLocation (path), location) << path;
+
     // A USB-MIDI device whose jack strings differ per direction, and an output-only port.
-    const auto raw = JoinRawMidiStreams ({ { "hw:1,0,0", "Synth: Synth MIDI In", 1, true },
-                                           { "hw:1,0,0", "Synth: Synth MIDI Out", 1, false },
-                                           { "hw:1,0,1", "Synth: Synth Thru", 1, false } });
+    const auto raw = JoinRawMidiStreams ({ { "hw:1,0,0", "Synth: Synth MIDI In", 1, true, "usb1/1-2,0,0" },
+                                           { "hw:1,0,0", "Synth: Synth MIDI Out", 1, false, "usb1/1-2,0,0" },
+                                           { "hw:1,0,1", "Synth: Synth Thru", 1, false, "usb1/1-2,0,1" } });
     ASSERT_EQ (raw.size(), 2u);
     EXPECT_EQ (raw[0].inputName, "Synth: Synth MIDI In");
     EXPECT_EQ (raw[0].outputName, "Synth: Synth MIDI Out");
@@ -212,7 +224,14 @@ TEST (LinkFdPorts, TheListingKeepsEachDirectionsNameAndOtherProgramsPortsOnlyWhe
         EXPECT_EQ (NamesOf (list.outputs), juce::StringArray (c.outputs.data(), (int) c.outputs.size()));
         EXPECT_EQ (list.outputs[0].identifier, "hw:1,0,0");
         EXPECT_EQ (list.outputs[0].backend, "rawmidi");
+        EXPECT_EQ (list.outputs[1].location, "usb1/1-2,0,1");
     }
+
+    // Through the sequencer alone, the card's client ports carry its location too.
+    LocateCardClientPorts (sequencer, { { 20, 1 }, { 24, 2 } }, [] (int card) { return card == 1 ? "usb1/1-2" : ""; });
+    EXPECT_EQ (sequencer.inputs[0].location, "usb1/1-2,seq:0");
+    EXPECT_EQ (sequencer.outputs[0].location, "usb1/1-2,seq:0");
+    EXPECT_EQ (sequencer.inputs[1].location, "");
 }
 
 TEST (LinkFdPorts, PacedSysExLeavesInEventsThatEachFitTheCardsRoom)

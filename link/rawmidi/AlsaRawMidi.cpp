@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <poll.h>
+#include "link/rawmidi/CardLocation.h"
 
 namespace
 {
@@ -31,7 +32,8 @@ namespace
         return "hw:" + std::to_string (card) + "," + std::to_string (device) + "," + std::to_string (subdevice);
     }
 
-    void ListDevice (snd_ctl_t* ctl, int card, const std::string& cardName, int device, std::vector<AlsaRawMidiStream>& out)
+    void ListDevice (snd_ctl_t* ctl, int card, const std::string& cardName, const std::string& cardLocation, int device,
+                     std::vector<AlsaRawMidiStream>& out)
     {
         snd_rawmidi_info_t* info;
         snd_rawmidi_info_alloca (&info);
@@ -48,7 +50,9 @@ namespace
                 snd_rawmidi_info_set_subdevice (info, sub);
                 if (snd_ctl_rawmidi_info (ctl, info) == 0)
                     out.push_back ({ Identifier (card, device, (int) sub), StreamName (cardName, info), card,
-                                     stream == SND_RAWMIDI_STREAM_INPUT });
+                                     stream == SND_RAWMIDI_STREAM_INPUT,
+                                     cardLocation.empty() ? std::string()
+                                                          : cardLocation + "," + std::to_string (device) + "," + std::to_string (sub) });
             }
         }
     }
@@ -70,7 +74,7 @@ std::vector<AlsaRawMidiPort> JoinRawMidiStreams (const std::vector<AlsaRawMidiSt
     {
         auto it = std::find_if (ports.begin(), ports.end(), [&] (const AlsaRawMidiPort& p) { return p.identifier == s.identifier; });
         if (it == ports.end())
-            it = ports.insert (ports.end(), AlsaRawMidiPort { s.identifier, {}, {}, s.card });
+            it = ports.insert (ports.end(), AlsaRawMidiPort { s.identifier, {}, {}, s.card, s.location });
         (s.input ? it->inputName : it->outputName) = s.name;
     }
     return ports;
@@ -86,9 +90,10 @@ std::vector<AlsaRawMidiPort> ListAlsaRawMidiPorts()
         if (snd_ctl_open (&ctl, ("hw:" + std::to_string (card)).c_str(), 0) < 0)
             continue;
         const auto cardName = CardName (card);
+        const auto cardLocation = CardLocation (card);
         int device = -1;
         while (snd_ctl_rawmidi_next_device (ctl, &device) == 0 && device >= 0)
-            ListDevice (ctl, card, cardName, device, streams);
+            ListDevice (ctl, card, cardName, cardLocation, device, streams);
         snd_ctl_close (ctl);
     }
     return JoinRawMidiStreams (streams);

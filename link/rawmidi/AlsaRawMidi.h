@@ -13,6 +13,7 @@ struct AlsaRawMidiPort
     std::string inputName;    ///< the input's name, as a user knows it ("<card name>: <port name>"); empty: no input
     std::string outputName;   ///< the output's name; empty: no output (the kernel may name the two apart)
     int card = -1;            ///< the card's number
+    std::string location {};  ///< "<card's location>,D,S" (CardLocation); empty when the card's is unknown
 };
 
 /** One direction of a subdevice as the card describes it. */
@@ -22,6 +23,7 @@ struct AlsaRawMidiStream
     std::string name;         ///< the direction's own name
     int card = -1;            ///< the card's number
     bool input = false;       ///< the input direction (else the output)
+    std::string location {};  ///< as AlsaRawMidiPort's
 };
 
 /** The streams joined into ports by identifier, in the order first seen; each direction keeps its own name. */

@@ -151,10 +151,11 @@ MidiPortList ComposeLinuxPorts (const std::vector<AlsaRawMidiPort>& raw, const s
     for (auto& p : raw)
     {
         const auto id = juce::String::fromUTF8 (p.identifier.c_str());
+        const auto location = juce::String::fromUTF8 (p.location.c_str());
         if (! p.inputName.empty())
-            list.inputs.push_back ({ juce::String::fromUTF8 (p.inputName.c_str()), id, kRawBackend });
+            list.inputs.push_back ({ juce::String::fromUTF8 (p.inputName.c_str()), id, kRawBackend, location });
         if (! p.outputName.empty())
-            list.outputs.push_back ({ juce::String::fromUTF8 (p.outputName.c_str()), id, kRawBackend });
+            list.outputs.push_back ({ juce::String::fromUTF8 (p.outputName.c_str()), id, kRawBackend, location });
         rawCards.insert (p.card);
     }
     if (! withOtherPrograms)

@@ -2,14 +2,16 @@
 # Kestrava on a real Linux MIDI stack: boots the guest of run-in-guest.sh with
 # a USB-MIDI card whose device side is the simulated module
 # (kestrava-gadget-module) and runs the scenarios of guest-scenarios.sh on its
-# host side, in two boots:
+# host side, one boot per group:
 #   cli       kestrava-cli: ports; update from application mode, verify, read;
 #             the update with the card's port held by aseqdump, through the
 #             sequencer backend, with the module away 6 s, and unplugged in the
 #             middle of programming
 #   programs  Kestrava's window under Xvfb; kestrava-cli.exe under Wine (WinMM)
+#   modules   four cards: update --all with the fourth module unplugged in the
+#             middle of programming, then verify --all on the other three
 #
-#   check_hardware.sh [--groups cli,programs] [build dir] [artifact dir]
+#   check_hardware.sh [--groups cli,programs,modules] [build dir] [artifact dir]
 #
 # The build dir (default build/) must hold kestrava-cli, Kestrava,
 # kestrava-gadget-module and the demo's data folder; the Windows scenario
@@ -19,7 +21,7 @@
 set -uo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
-groups=cli,programs
+groups=cli,programs,modules
 if [ "${1:-}" = "--groups" ]; then
     groups=$2
     shift 2
@@ -58,14 +60,17 @@ expected=0
 status=0
 for group in ${groups//,/ }; do
     case "$group" in
-        cli) count=6 memory=768 ;;
-        programs) count=2 memory=1536 ;;
+        cli) count=6 memory=768 cards=1 cpus=1 ;;
+        programs) count=2 memory=1536 cards=1 cpus=1 ;;
+        # Four modules, four processes that program them and the one above:
+        # a second CPU makes the emulated guest's updates a third faster.
+        modules) count=2 memory=1024 cards=4 cpus=2 ;;
         *) echo "check_hardware: unknown group $group" >&2; exit 2 ;;
     esac
     expected=$((expected + count))
     started=$SECONDS
     echo "---- $group: booting the guest"
-    tests/hardware/run-in-guest.sh --memory "$memory" --time-limit 1500 --share "$out" -- \
+    tests/hardware/run-in-guest.sh --cards "$cards" --cpus "$cpus" --memory "$memory" --time-limit 1500 --share "$out" -- \
         bash tests/hardware/guest-scenarios.sh "$group" "$build" "$out" "$windows" 2>&1 | tee -a "$out/guest-$group.log"
     [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
     echo "---- $group: $((SECONDS - started)) s, boot included"

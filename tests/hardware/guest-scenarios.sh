@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # shellcheck disable=SC2317  # the clean-up functions run from traps
 # The scenarios of check_hardware.sh, run inside the guest of run-in-guest.sh
-# with one USB-MIDI card: kestrava-cli (or Kestrava, or the Windows build
-# under Wine) on the card's host side, the simulated module
-# (kestrava-gadget-module) on its device side.
+# with one USB-MIDI card (four for the modules group, guest-modules.sh):
+# kestrava-cli (or Kestrava, or the Windows build under Wine) on the card's
+# host side, the simulated module (kestrava-gadget-module) on its device side.
 #
-#   guest-scenarios.sh cli|programs <build dir> <artifact dir> [windows program folder]
+#   guest-scenarios.sh cli|programs|modules <build dir> <artifact dir> [windows program folder]
 #
 # Every scenario prints one line, "PASS" or "FAIL", its name, its time and
 # what failed, and appends it to <artifact dir>/results.txt; its logs go to a
@@ -13,7 +13,7 @@
 set -uo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-group=${1:?usage: guest-scenarios.sh cli|programs <build dir> <artifact dir> [windows folder]}
+group=${1:?usage: guest-scenarios.sh cli|programs|modules <build dir> <artifact dir> [windows folder]}
 build=$(cd "${2:?no build dir}" && pwd)
 out=${3:?no artifact dir}
 windows=${4:-}
@@ -108,10 +108,10 @@ record_rate() {
     [ -n "$line" ] && echo "$line" | tee -a "$out/rates.txt" >>"$dir/notes.txt"
 }
 
-# flash_holds_image: the module's flash file (written when it stopped; every
-# byte inverted, so that erased flash is a hole) begins with the image.
+# flash_holds_image [flash file]: the module's flash file (written when it
+# stopped; every byte inverted, so that erased flash is a hole) begins with the image.
 flash_holds_image() {
-    python3 - "$dir/module.flash" "$image" <<'EOF' || why "the module's flash does not hold the image"
+    python3 - "${1:-$dir/module.flash}" "$image" <<'EOF' || why "the module's flash does not hold the image"
 import sys
 flash = open(sys.argv[1], 'rb').read()
 image = open(sys.argv[2], 'rb').read()
@@ -340,6 +340,11 @@ case "$group" in
     programs)
         run_scenario "Kestrava under Xvfb shows the module connected" window_shows_connected
         run_scenario "kestrava-cli.exe update under Wine through WinMM" wine_update_through_winmm
+        ;;
+    modules)
+        source "$here/guest-modules.sh"
+        run_scenario "update --all on four cards, the 4th unplugged mid-programming" modules_update_all_one_unplugged
+        run_scenario "verify --all on the three updated modules" modules_verify_all
         ;;
     *) echo "guest-scenarios: unknown group $group" >&2; exit 2 ;;
 esac
