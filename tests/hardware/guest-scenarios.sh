@@ -137,12 +137,13 @@ update_completes() {
 # run_scenario <name> <function>: runs one scenario and reports it.
 run_scenario() {
     local name=$1 fn=$2 start result line
-    dir=$out/$fn
+    shift 2
+    dir=$out/$fn${1:+-$1}
     rm -rf "$dir"
     mkdir -p "$dir"
     reason=
     start=$(now)
-    "$fn" && [ -z "$reason" ] && result=PASS || result=FAIL
+    "$fn" "$@" && [ -z "$reason" ] && result=PASS || result=FAIL
     stop_helpers
     stop_module
     [ "$result" = FAIL ] || [ ! -s "$dir/module.flash" ] || flash_check_after || result=FAIL
@@ -181,27 +182,47 @@ update_verify_read() {
 }
 
 aseqdump_client() { aconnect -o 2>/dev/null | sed -n "s/^client \([0-9]*\): 'aseqdump'.*/\1/p" | head -n1 | grep .; }
+through_client() { aconnect -i 2>/dev/null | sed -n "s/^client \([0-9]*\): 'Midi Through'.*/\1/p" | head -n1 | grep .; }
 
-# A desktop's MIDI bridge in small: aseqdump subscribed to the card's
-# sequencer port, subscribed again whenever the card comes back, so that
-# snd-seq-midi holds the card's raw input the whole time.
+# A desktop's MIDI bridge in small, holding one direction of the card's raw
+# port through snd-seq-midi the whole time (subscribed again whenever the card
+# comes back): "input", aseqdump reading the card's sequencer port; "output",
+# the Midi Through port writing into it.
 update_with_port_held() {
+    local direction=$1
     start_module || return 1
     flash_check=1
     local client
     client=$(kv_seq_client 0) || { why "the card has no sequencer client"; return 1; }
-    stdbuf -oL aseqdump -p "$client:0" >"$dir/aseqdump.log" 2>&1 &
-    helpers+=($!)
-    kv_wait 10 aseqdump_client || { why "aseqdump did not start"; return 1; }
+    if [ "$direction" = input ]; then
+        stdbuf -oL aseqdump -p "$client:0" >"$dir/aseqdump.log" 2>&1 &
+        helpers+=($!)
+        kv_wait 10 aseqdump_client || { why "aseqdump did not start"; return 1; }
+    else
+        modprobe snd-seq-dummy || { why "snd-seq-dummy did not load"; return 1; }
+        kv_wait 10 through_client || { why "no Midi Through port"; return 1; }
+    fi
     (
         while sleep 0.3; do
-            c=$(kv_seq_client 0) && d=$(aseqdump_client) && aconnect "$c:0" "$d:0" 2>/dev/null
+            if [ "$direction" = input ]; then
+                c=$(kv_seq_client 0) && d=$(aseqdump_client) && aconnect "$c:0" "$d:0" 2>/dev/null
+            else
+                t=$(through_client) && c=$(kv_seq_client 0) && aconnect "$t:0" "$c:0" 2>/dev/null
+            fi
         done
     ) &
     helpers+=($!)
+    kv_wait 10 grep -q "Owner PID" "/proc/asound/card$(kv_host_card 0)/midi0" || { why "the card's $direction was never held"; return 1; }
     cat "/proc/asound/card$(kv_host_card 0)/midi0" >"$dir/port-held.txt"
+    run_cli ports 60 -- ports || why "ports exited with $?"
+    grep -q "held by" "$dir/ports.log" || why "ports does not say that the card's $direction is held"
     update_completes update || return 1
-    record_rate "$dir/update.log" "update with the raw input held by aseqdump"
+    if [ "$direction" = input ]; then
+        record_rate "$dir/update.log" "update with the raw input held by aseqdump"
+    else
+        record_rate "$dir/update.log" "update with the raw output held by Midi Through"
+    fi
+    [ -z "$reason" ]
 }
 
 update_through_sequencer() {
@@ -332,7 +353,8 @@ case "$group" in
     cli)
         run_scenario "ports lists the card and the module answers" ports_answer
         run_scenario "update from application mode, then verify and read" update_verify_read
-        run_scenario "update while aseqdump holds the card's port" update_with_port_held
+        run_scenario "update while aseqdump holds the card's input" update_with_port_held input
+        run_scenario "update while Midi Through holds the card's output" update_with_port_held output
         run_scenario "update through KESTRAVA_MIDI_BACKEND=sequencer" update_through_sequencer
         run_scenario "update with the module away 6 s on its restart" update_module_away_6s
         run_scenario "module unplugged mid-programming, then again" unplugged_mid_programming
