@@ -60,11 +60,6 @@ void GadgetBridge::Close()
         m_pRawIn->stop();
     if (m_pBusIn != nullptr)
         m_pBusIn->stop();
-    if (m_pRawIn != nullptr)
-    {
-        const auto* raw = static_cast<FdMidiInPort*> (m_pRawIn.get());
-        m_nBadSysExClosed += raw->DamagedSysEx() + raw->OversizedSysEx();
-    }
     m_pRawIn.reset();
     m_pBusIn.reset();
     m_pBusOut.reset();
@@ -75,15 +70,10 @@ void GadgetBridge::Close()
     m_nRawOutFd = -1;
 }
 
-uint64_t GadgetBridge::BadSysEx() const
+void GadgetBridge::handleDroppedSysEx (MidiInPort* source, bool)
 {
-    uint64_t n = m_nBadSysExClosed;
-    if (m_pRawIn != nullptr)
-    {
-        const auto* raw = static_cast<const FdMidiInPort*> (m_pRawIn.get());
-        n += raw->DamagedSysEx() + raw->OversizedSysEx();
-    }
-    return n;
+    if (source == m_pRawIn.get())
+        ++m_nBadSysEx;
 }
 
 void GadgetBridge::handleIncomingMidiMessage (MidiInPort* source, const juce::MidiMessage& message)

@@ -29,10 +29,12 @@ public:
     /** Answers dropped because the computer did not take them in time. */
     uint64_t DroppedAnswers() const { return m_nDropped.load(); }
     /** SysEx from the computer that arrived cut short or too long, over every Open. */
-    uint64_t BadSysEx() const;
+    uint64_t BadSysEx() const { return m_nBadSysEx.load(); }
 
     /** Carries one message across: from the gadget to the module, or back. */
     void handleIncomingMidiMessage (MidiInPort* source, const juce::MidiMessage& message) override;
+    /** Counts a SysEx from the computer that the gadget's input dropped. */
+    void handleDroppedSysEx (MidiInPort* source, bool oversized) override;
 
 private:
 
@@ -45,5 +47,5 @@ private:
     std::function<void()> m_RawOutClose;
     std::mutex m_OutLock;                    // guards the raw output against Close
     std::atomic<uint64_t> m_nDropped { 0 };
-    uint64_t m_nBadSysExClosed = 0;          // counted by inputs already closed
+    std::atomic<uint64_t> m_nBadSysEx { 0 };   // told by the gadget's input thread
 };
