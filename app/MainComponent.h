@@ -195,6 +195,8 @@ private:
     void ReportPhase();
     void ReportProgress (const char* activity, int64_t done);
     void ReportOutcome (const JobOutcome& outcome);
+    /** Reports the outcome to the observer, then opens its box with its text. */
+    void ShowOutcomeBox (const JobOutcome& outcome);
     void ShowReadProgress (int64_t stepDone);
     void StopVerifyAtDifference();
     int QueuedReadBytes() const;

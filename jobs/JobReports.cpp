@@ -63,9 +63,13 @@ void MainComponent::ReportOutcome (const JobOutcome& outcome)
         m_pObserver->OnOutcome (outcome);
 }
 
+void MainComponent::ShowOutcomeBox (const JobOutcome& outcome)
+{
+    ReportOutcome (outcome);
+    ShowErrorBox (outcome.text);
+}
+
 void MainComponent::ShowErrorCode (int code)
 {
-    const auto text = juce::String::formatted ("Error Code %d\n", code);
-    ReportOutcome ({ JobOutcome::Kind::Error, code, -1, text });
-    ShowErrorBox (text);
+    ShowOutcomeBox ({ JobOutcome::Kind::Error, code, -1, juce::String::formatted ("Error Code %d\n", code) });
 }

@@ -61,9 +61,7 @@ void MainComponent::OnConnectionMessage (const NotifyMessage& m)
             if (g_nSearchTicks > kSearchCycles && ! m_bChoosingFile)
             {
                 m_JobRunner.GetLink().StopTimer();
-                const juce::String text ("Time Out,Please Check Help.\n");
-                ReportOutcome ({ JobOutcome::Kind::TimedOut, 0, -1, text });
-                ShowErrorBox (text);
+                ShowOutcomeBox ({ JobOutcome::Kind::TimedOut, 0, -1, "Time Out,Please Check Help.\n" });
                 m_JobRunner.GetLink().Reset();
                 g_nSearchTicks = 0;
             }
@@ -393,8 +391,7 @@ void MainComponent::RunPhaseMachine()
                 const auto why = "No update fits the module's MCU \"" + g_strMCUName + "\".\n";
                 m_Logger.Write (why);
                 link.StopTimer();
-                ReportOutcome ({ JobOutcome::Kind::Error, 0, -1, why });
-                ShowErrorBox (why);
+                ShowOutcomeBox ({ JobOutcome::Kind::Error, 0, -1, why });
             }
             FailUpdateFlow();
             return;
