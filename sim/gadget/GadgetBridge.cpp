@@ -1,5 +1,4 @@
 #include "sim/gadget/GadgetBridge.h"
-#include <fcntl.h>
 #include "link/rawmidi/AlsaRawMidi.h"
 #include "link/rawmidi/FdMidiPorts.h"
 #include "sim/VirtualMidiBus.h"
@@ -31,8 +30,6 @@ bool GadgetBridge::Open (const std::string& devicePort)
     auto out = OpenAlsaRawMidi (devicePort, outputName, false);
     if (out.fd < 0)
         return false;
-    // Non-blocking again, so that a write waits no longer than its bound.
-    ::fcntl (out.fd, F_SETFL, ::fcntl (out.fd, F_GETFL) | O_NONBLOCK);
     {
         const std::lock_guard<std::mutex> l (m_OutLock);
         m_nRawOutFd = out.fd;
