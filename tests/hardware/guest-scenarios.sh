@@ -239,7 +239,7 @@ update_through_sequencer() {
     (
         while sleep 0.2; do
             d=$(aseqdump_client) || continue
-            for k in $(aconnect -l 2>/dev/null | sed -n "s/^client \([0-9]*\): 'Kestrava'.*/\1/p"); do
+            for k in $(sed -n 's/^Client *\([0-9]*\) : "Kestrava".*/\1/p' /proc/asound/seq/clients); do
                 if aconnect "$k:0" "$d:0" 2>>"$dir/refused.log"; then echo "$k" >>"$dir/subscribed.txt"; fi
             done
         done
@@ -247,7 +247,7 @@ update_through_sequencer() {
     helpers+=($!)
     update_completes update KESTRAVA_MIDI_BACKEND=sequencer || return 1
     record_rate "$dir/update.log" "update through the ALSA sequencer"
-    kill -KILL "$dump"
+    { kill -KILL "$dump" && wait "$dump"; } 2>/dev/null
     [ ! -s "$dir/subscribed.txt" ] || why "another client could subscribe to the program's output port"
     [ -s "$dir/refused.log" ] || why "no subscription to the program's output port was tried"
     echo "a second reader was refused by the program's output port $(grep -c . "$dir/refused.log") times" >>"$dir/notes.txt"
