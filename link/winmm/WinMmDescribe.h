@@ -24,24 +24,28 @@ juce::String WinMmInterfacePath (Handle handle, MMRESULT (WINAPI *message) (Hand
     return juce::String (path);
 }
 
-/** The device an opened output reached; empty fields for what it does not tell. */
-inline WinMmDevice DescribeWinMmOutput (HMIDIOUT handle)
+/** What WinMM tells of the device behind `handle`, through `caps` and
+    `message`; empty fields for what it does not tell. */
+template <typename Caps, typename Handle>
+WinMmDevice DescribeWinMm (Handle handle, MMRESULT (WINAPI *caps) (UINT_PTR, Caps*, UINT),
+                           MMRESULT (WINAPI *message) (Handle, UINT, DWORD_PTR, DWORD_PTR))
 {
-    MIDIOUTCAPSW caps {};
+    Caps c {};
     WinMmDevice d;
-    if (::midiOutGetDevCapsW ((UINT_PTR) handle, &caps, sizeof (caps)) == MMSYSERR_NOERROR)
-        d.name = juce::String (caps.szPname);
-    d.interfacePath = WinMmInterfacePath<HMIDIOUT> (handle, ::midiOutMessage);
+    if (caps ((UINT_PTR) handle, &c, sizeof (c)) == MMSYSERR_NOERROR)
+        d.name = juce::String (c.szPname);
+    d.interfacePath = WinMmInterfacePath<Handle> (handle, message);
     return d;
 }
 
-/** The device an opened input reached; empty fields for what it does not tell. */
+/** The device an opened output reached. */
+inline WinMmDevice DescribeWinMmOutput (HMIDIOUT handle)
+{
+    return DescribeWinMm<MIDIOUTCAPSW, HMIDIOUT> (handle, ::midiOutGetDevCapsW, ::midiOutMessage);
+}
+
+/** The device an opened input reached. */
 inline WinMmDevice DescribeWinMmInput (HMIDIIN handle)
 {
-    MIDIINCAPSW caps {};
-    WinMmDevice d;
-    if (::midiInGetDevCapsW ((UINT_PTR) handle, &caps, sizeof (caps)) == MMSYSERR_NOERROR)
-        d.name = juce::String (caps.szPname);
-    d.interfacePath = WinMmInterfacePath<HMIDIIN> (handle, ::midiInMessage);
-    return d;
+    return DescribeWinMm<MIDIINCAPSW, HMIDIIN> (handle, ::midiInGetDevCapsW, ::midiInMessage);
 }

@@ -9,21 +9,14 @@
 
 namespace
 {
-
     /** One direction's ports: `count` devices, described by `caps` and `message`. */
     template <typename Caps, typename Handle>
     std::vector<MidiPortInfo> Listed (UINT count, MMRESULT (WINAPI *caps) (UINT_PTR, Caps*, UINT),
                                       MMRESULT (WINAPI *message) (Handle, UINT, DWORD_PTR, DWORD_PTR))
     {
         std::vector<WinMmDevice> devices;
-        for (UINT i = 0; i < count; ++i)
-        {
-            Caps c {};
-            if (caps (i, &c, sizeof (c)) == MMSYSERR_NOERROR)
-                devices.push_back ({ juce::String (c.szPname), WinMmInterfacePath<Handle> (reinterpret_cast<Handle> ((UINT_PTR) i), message) });
-            else
-                devices.push_back ({});   // keeps the numbers of the devices after it
-        }
+        for (UINT i = 0; i < count; ++i)   // one entry each, described or not: the numbers stay
+            devices.push_back (DescribeWinMm<Caps, Handle> (reinterpret_cast<Handle> ((UINT_PTR) i), caps, message));
         return ListWinMmPorts (devices);
     }
 
