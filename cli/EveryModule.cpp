@@ -46,6 +46,8 @@ namespace
             args.addArray ({ "--simulate-unplug", juce::String (o.simulatedUnplug) });
         if (o.verbose)
             args.add ("--verbose");
+        if (o.pace)
+            args.addArray ({ "--pace", SysExPaceText (*o.pace) });
         args.addArray ({ o.command, "--", juce::File::getCurrentWorkingDirectory().getChildFile (o.arguments[0]).getFullPathName() });
         return args;
     }
