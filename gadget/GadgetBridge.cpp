@@ -1,4 +1,4 @@
-#include "sim/gadget/GadgetBridge.h"
+#include "gadget/GadgetBridge.h"
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
