@@ -22,7 +22,6 @@ struct SysExPace
 
     bool IsOff() const { return pieceBytes <= 0; }
     bool operator== (const SysExPace& o) const { return pieceBytes == o.pieceBytes && gapMs == o.gapMs; }
-    bool operator!= (const SysExPace& o) const { return ! (*this == o); }
 };
 
 /** The smallest piece: every command (12 bytes at most) stays whole, so that

@@ -175,7 +175,6 @@ TEST (PanelPresets, ThePaceOfSysExSendsComesFromItsSectionAndABadOneIsLoggedAndT
     const Case cases[] = {
         { "no section: whole messages", {}, std::nullopt, {}, nullptr },
         { "a pace", "[Pacing]\nPace=256:90\n", std::nullopt, { 256, 90 }, "Each SysEx is sent in pieces of at most 256 bytes, 90 ms apart" },
-        { "off", "[Pacing]\nPace=0\n", std::nullopt, {}, nullptr },
         { "no pace", "[Pacing]\nPace=256 90\n", std::nullopt, {}, "[Pacing] Pace=256 90 is no pace" },
         { "the command line's wins", "[Pacing]\nPace=256:90\n", SysExPace { 512, 20 }, { 512, 20 }, "pieces of at most 512 bytes, 20 ms apart" },
         { "the command line's off wins", "[Pacing]\nPace=256:90\n", SysExPace {}, {}, nullptr },
