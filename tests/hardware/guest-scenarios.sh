@@ -386,7 +386,7 @@ case "$group" in
         run_scenario "update through KESTRAVA_MIDI_BACKEND=sequencer" update_through_sequencer
         run_scenario "update with the module away 6 s on its restart" update_module_away_6s
         run_scenario "module unplugged mid-programming, then again" unplugged_mid_programming
-        run_scenario "lossy interface: fails at full speed, completes paced 256:90" update_through_lossy_interface
+        run_scenario "lossy interface: fails unpaced, completes paced 256:90" update_through_lossy_interface
         ;;
     programs)
         run_scenario "Kestrava under Xvfb shows the module connected" window_shows_connected
