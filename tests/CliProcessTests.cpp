@@ -165,6 +165,24 @@ TEST (CliProcess, FailuresExitWithTheirStatus)
         { "a command that does not exist", { "erase" }, 64, "no command named 'erase'" },
         { "update without an image", { "update" }, 64, "update takes one IMAGE" },
         { "a length that is no number", { "read", "--length", "12g" }, 64, "--length takes a hexadecimal value" },
+        // A module that never answers again after "Program": a minute of unanswered cycles.
+        { "no answer after \"Program\"", { "--simulate-lost-answers", "999", "update", f.Image ("image.bin", 0x20000) },
+          69, "Time Out,Please Check Help." },
+    };
+    for (const auto& c : cases)
+    {
+        CliRun run;
+        EXPECT_TRUE (EndsAsExpected (f, c, run));
+    }
+}
+
+TEST (CliProcess, ProbeAnswersLostRightAfterProgramCostNothing)
+{
+    CliFolder f;
+    const auto image = f.Image ("image.bin", 0x20000);
+    const Expected cases[] = {
+        { "one answer lost", { "--simulate-lost-answers", "1", "update", image }, 0, "It is Completed,Please Restart Device" },
+        { "two answers lost", { "--simulate-lost-answers=2", "update", image }, 0, "It is Completed,Please Restart Device" },
     };
     for (const auto& c : cases)
     {
