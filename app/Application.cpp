@@ -1,6 +1,6 @@
 #include "app/Application.h"
 #include "app/MainComponent.h"
-#include "link/Globals.h"
+#include "store/shared/ProgramGlobals.h"
 #include "platform/WineRepaints.h"
 
 const char* const kAppName = "Kestrava";

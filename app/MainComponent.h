@@ -7,7 +7,7 @@
 #include "jobs/JobPurpose.h"
 #include "jobs/JobRunner.h"
 #include "jobs/SwitchPause.h"
-#include "link/Messages.h"
+#include "store/shared/Notifications.h"
 #include "platform/FolderListing.h"
 #include "platform/Paths.h"
 #include "store/FileDragButton.h"

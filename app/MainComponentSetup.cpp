@@ -1,7 +1,7 @@
 // The panel's construction, destruction, painting and layout.
 #include "app/MainComponent.h"
-#include "link/Globals.h"
-#include "link/Messages.h"
+#include "store/shared/ProgramGlobals.h"
+#include "store/shared/Notifications.h"
 #include "platform/ProgramFolder.h"
 #include "platform/SystemCalls.h"
 

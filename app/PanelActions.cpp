@@ -1,9 +1,9 @@
 // What the panel's buttons and its MCU list do.
 #include "app/MainComponent.h"
 #include "app/ChosenImage.h"
-#include "app/Hooks.h"
-#include "link/Globals.h"
-#include "link/Messages.h"
+#include "store/shared/ProgramHooks.h"
+#include "store/shared/ProgramGlobals.h"
+#include "store/shared/Notifications.h"
 #include "platform/SystemCalls.h"
 
 void MainComponent::buttonClicked (juce::Button* button)

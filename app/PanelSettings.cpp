@@ -1,6 +1,6 @@
 // The panel's side of the driver catalogs and the last-used settings.
 #include "app/MainComponent.h"
-#include "link/Globals.h"
+#include "store/shared/ProgramGlobals.h"
 
 int MainComponent::ReadFlashInfo (const wchar_t* fileName, _STR_FLASH_INFO* info)
 {

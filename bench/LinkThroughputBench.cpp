@@ -5,11 +5,11 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
-#include "app/Hooks.h"
+#include "store/shared/ProgramHooks.h"
 #include "bench/BenchSupport.h"
 #include "link/Communication.h"
-#include "link/Globals.h"
-#include "link/Messages.h"
+#include "store/shared/ProgramGlobals.h"
+#include "store/shared/Notifications.h"
 #include "sim/SimDriverImage.h"
 #include "sim/VirtualMidiBus.h"
 

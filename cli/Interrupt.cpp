@@ -1,7 +1,7 @@
 #include "cli/Interrupt.h"
 #include <atomic>
 #include <csignal>
-#include "link/Globals.h"
+#include "store/shared/ProgramGlobals.h"
 
 namespace
 {

@@ -1,9 +1,9 @@
 #include "cli/JobSession.h"
 #include "app/ChosenImage.h"
-#include "app/Hooks.h"
+#include "store/shared/ProgramHooks.h"
 #include "cli/ExitStatus.h"
 #include "cli/Interrupt.h"
-#include "link/Globals.h"
+#include "store/shared/ProgramGlobals.h"
 
 namespace
 {

@@ -1,6 +1,6 @@
 #include "cli/PortsCommand.h"
 #include <algorithm>
-#include "app/Hooks.h"
+#include "store/shared/ProgramHooks.h"
 #include "cli/ExitStatus.h"
 #include "cli/Interrupt.h"
 #include "cli/PortWatch.h"

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 #include "fuzz/FuzzScratch.h"
-#include "link/Globals.h"
+#include "store/shared/ProgramGlobals.h"
 #include "store/DriverFile.h"
 #include "store/FlashCatalog.h"
 #include "store/Logger.h"

@@ -12,13 +12,13 @@
 #include <memory>
 #include <vector>
 #include <juce_events/juce_events.h>
-#include "app/Hooks.h"
+#include "store/shared/ProgramHooks.h"
 #include "fuzz/FuzzInput.h"
 #include "fuzz/FuzzPorts.h"
 #include "fuzz/FuzzScratch.h"
 #include "fuzz/LinkScript.h"
 #include "link/Communication.h"
-#include "link/Globals.h"
+#include "store/shared/ProgramGlobals.h"
 #include "link/SysExCodec.h"
 #include "store/Logger.h"
 

@@ -13,10 +13,10 @@
 #include <mutex>
 #include <vector>
 #include <juce_events/juce_events.h>
-#include "app/Hooks.h"
+#include "store/shared/ProgramHooks.h"
 #include "fuzz/LinkScript.h"
 #include "link/Communication.h"
-#include "link/Globals.h"
+#include "store/shared/ProgramGlobals.h"
 #include "platform/ProfileStrings.h"
 #include "sim/SimDriverImage.h"
 #include "sim/VirtualMidiBus.h"

@@ -4,7 +4,7 @@
 // a log line that names it and says why.
 #include "app/MainComponent.h"
 #include <cwchar>
-#include "link/Globals.h"
+#include "store/shared/ProgramGlobals.h"
 #include "platform/SystemCalls.h"
 #include "store/DriverFile.h"
 

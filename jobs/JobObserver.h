@@ -1,7 +1,7 @@
 #pragma once
 // What a front end without the window hears of the work: the panel and the
 // job runner report through this interface as they run. Every call comes on
-// the message thread. Boxes and the quit request go through app/Hooks.
+// the message thread. Boxes and the quit request go through store/shared/ProgramHooks.
 #include <cstdint>
 #include <juce_core/juce_core.h>
 

@@ -1,8 +1,8 @@
 // What the panel tells a front end without the window: the flow's phase,
 // the steps, the progress bar's bytes, the log pane's text and how the job ended.
 #include "app/MainComponent.h"
-#include "app/Hooks.h"
-#include "link/Globals.h"
+#include "store/shared/ProgramHooks.h"
+#include "store/shared/ProgramGlobals.h"
 
 void MainComponent::SetJobObserver (JobObserver* observer)
 {

@@ -1,9 +1,9 @@
 // The panel's notification handler: connection state, file drops, job
 // progress, step completion and the update flow's phase machine.
 #include "app/MainComponent.h"
-#include "app/Hooks.h"
-#include "link/Globals.h"
-#include "link/Messages.h"
+#include "store/shared/ProgramHooks.h"
+#include "store/shared/ProgramGlobals.h"
+#include "store/shared/Notifications.h"
 #include "platform/SystemCalls.h"
 
 namespace

@@ -1,7 +1,7 @@
 // Turning the panel's offsets, length and page into a checked range of the
 // flash, aligned to the selected driver's sectors.
 #include "app/MainComponent.h"
-#include "link/Globals.h"
+#include "store/shared/ProgramGlobals.h"
 #include "platform/SystemCalls.h"
 
 bool MainComponent::LoadSectorTable (const wchar_t* driverPath)

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 #include "app/MainComponent.h"
-#include "link/Globals.h"
+#include "store/shared/ProgramGlobals.h"
 #include "platform/SystemCalls.h"
 
 void MainComponent::SetJobPurpose (JobPurpose purpose, const ReadRequest& read)

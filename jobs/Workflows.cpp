@@ -1,9 +1,9 @@
 // The five workflows: each turns the panel's state into a complete queue of
 // steps and starts it.
 #include "app/MainComponent.h"
-#include "app/Hooks.h"
-#include "link/Globals.h"
-#include "link/Messages.h"
+#include "store/shared/ProgramHooks.h"
+#include "store/shared/ProgramGlobals.h"
+#include "store/shared/Notifications.h"
 #include "platform/SystemCalls.h"
 
 namespace

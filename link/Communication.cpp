@@ -3,9 +3,9 @@
 #include <cstring>
 #include <limits>
 #include <utility>
-#include "link/Globals.h"
-#include "link/Messages.h"
-#include "app/Hooks.h"
+#include "store/shared/ProgramGlobals.h"
+#include "store/shared/Notifications.h"
+#include "store/shared/ProgramHooks.h"
 #include "store/Logger.h"
 
 namespace

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <utility>
-#include "link/Globals.h"
-#include "link/Messages.h"
+#include "store/shared/ProgramGlobals.h"
+#include "store/shared/Notifications.h"
 #include "store/Logger.h"
 
 namespace

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <limits>
 #include <utility>
-#include "link/Globals.h"
-#include "link/Messages.h"
+#include "store/shared/ProgramGlobals.h"
+#include "store/shared/Notifications.h"
 #include "platform/SystemCalls.h"
 #include "store/Logger.h"
 

@@ -1,8 +1,8 @@
 // Port discovery, the two probes, binding by the loader identity reply and
 // the update-mode switch.
 #include "link/Communication.h"
-#include "link/Globals.h"
-#include "link/Messages.h"
+#include "store/shared/ProgramGlobals.h"
+#include "store/shared/Notifications.h"
 
 namespace
 {

@@ -8,7 +8,8 @@
 # the whole updates under ThreadSanitizer in build-tsan/ (any sanitizer report
 # fails the run). Tests
 # labelled "gui" run on a virtual display (Xvfb); all others run with no
-# display at all. Prints the time of every stage at the end.
+# display at all. First of all, scripts/check-includes.sh checks that every
+# include points down the folders' floors. Prints the time of every stage at the end.
 # Installs missing Debian packages first. Exits non-zero on any failure.
 #
 # Options (for developers; the plain command runs everything):
@@ -84,6 +85,14 @@ run_suite() {
     fi
     count_results "$log"
 }
+
+# ---- 0. Every include points down -------------------------------------------------
+# No file includes from a folder on a higher floor (the floors are written in
+# the script); each include that does is printed with its file and line.
+stage "include check (scripts/check-includes.sh)"
+if ! bash scripts/check-includes.sh; then
+    failed_stages+=("include check")
+fi
 
 if [ "$skip_install" -eq 0 ]; then
     stage "Debian packages"

@@ -1,5 +1,5 @@
 #include "store/FileDragButton.h"
-#include "link/Messages.h"
+#include "store/shared/Notifications.h"
 
 CFileDragButton::CFileDragButton (const juce::String& name)
     : juce::TextButton (name)

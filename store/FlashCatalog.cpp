@@ -1,5 +1,5 @@
 #include "store/FlashCatalog.h"
-#include "link/Globals.h"
+#include "store/shared/ProgramGlobals.h"
 #include "platform/FolderListing.h"
 #include "platform/SystemCalls.h"
 #include "store/Logger.h"

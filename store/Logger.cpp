@@ -1,5 +1,5 @@
 #include "store/Logger.h"
-#include "link/Messages.h"
+#include "store/shared/Notifications.h"
 #include "platform/Paths.h"
 
 #include <cstdarg>

@@ -6,10 +6,10 @@
 #include <memory>
 #include <vector>
 #include <gtest/gtest.h>
-#include "app/Hooks.h"
+#include "store/shared/ProgramHooks.h"
 #include "link/Communication.h"
-#include "link/Globals.h"
-#include "link/Messages.h"
+#include "store/shared/ProgramGlobals.h"
+#include "store/shared/Notifications.h"
 #include "sim/SimDriverImage.h"
 #include "sim/VirtualMidiBus.h"
 #include "store/Logger.h"

@@ -6,9 +6,9 @@
 #include <optional>
 #include <utility>
 #include <vector>
-#include "app/Hooks.h"
+#include "store/shared/ProgramHooks.h"
 #include "app/MainComponent.h"
-#include "link/Globals.h"
+#include "store/shared/ProgramGlobals.h"
 #include "platform/ProgramFolder.h"
 #include "sim/SimulatedModule.h"
 #include "sim/VirtualMidiBus.h"

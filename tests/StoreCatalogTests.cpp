@@ -1,7 +1,7 @@
 // The driver catalogs: reading names from driver files, the folder scan, the
 // MCU list and the per-MCU copies.
 #include <gtest/gtest.h>
-#include "link/Globals.h"
+#include "store/shared/ProgramGlobals.h"
 #include "store/FlashCatalog.h"
 #include "PlatformTestFolder.h"
 #include "StoreDriverBytes.h"

@@ -1,7 +1,7 @@
 // The file drop button: which drags it takes, its colour while hovering, and
 // the message a drop posts.
 #include <gtest/gtest.h>
-#include "link/Messages.h"
+#include "store/shared/Notifications.h"
 #include "store/FileDragButton.h"
 #include "PlatformTestFolder.h"
 #include "TestUtil.h"

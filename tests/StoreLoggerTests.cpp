@@ -1,7 +1,7 @@
 // The log sink and pane: text arrives in order, as formatted, from any thread.
 #include <gtest/gtest.h>
 #include <thread>
-#include "link/Messages.h"
+#include "store/shared/Notifications.h"
 #include "StoreLogCapture.h"
 
 using namespace storetest;

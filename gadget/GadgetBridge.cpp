@@ -1,4 +1,4 @@
-#include "sim/gadget/GadgetBridge.h"
+#include "gadget/GadgetBridge.h"
 #include <fcntl.h>
 #include "link/rawmidi/AlsaRawMidi.h"
 #include "link/rawmidi/FdMidiPorts.h"

@@ -26,8 +26,8 @@
 #include <thread>
 #include "demo/DemoModule.h"
 #include "sim/VirtualMidiBus.h"
-#include "sim/gadget/GadgetBridge.h"
-#include "sim/gadget/GadgetController.h"
+#include "gadget/GadgetBridge.h"
+#include "gadget/GadgetController.h"
 
 namespace
 {

@@ -1,4 +1,4 @@
-#include "link/Globals.h"
+#include "store/shared/ProgramGlobals.h"
 
 std::atomic<bool>    g_bQuitRequested { false };
 std::atomic<bool>    g_bPortsOpen { false };

@@ -1,4 +1,4 @@
-#include "sim/gadget/GadgetController.h"
+#include "gadget/GadgetController.h"
 #include <chrono>
 #include <filesystem>
 #include <fstream>

@@ -1,4 +1,4 @@
-#include "app/Hooks.h"
+#include "store/shared/ProgramHooks.h"
 #include <mutex>
 
 namespace
