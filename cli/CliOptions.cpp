@@ -39,6 +39,10 @@ namespace
         "                          identifiers (implies --simulate)\n"
         "  --simulate-unplug N     simulated module N is unplugged for good after 64 KiB\n"
         "                          of programming (implies --simulate)\n"
+        "  --simulate-lost-answers N\n"
+        "                          the simulated modules leave their next N probe\n"
+        "                          answers unsent when \"Program\" is pressed, as a\n"
+        "                          busy module does (implies --simulate)\n"
         "  --json                  one JSON object per line for every event\n"
         "  -q, --quiet             print nothing but errors\n"
         "  -v, --verbose           also print the log's text\n"
@@ -229,7 +233,7 @@ ParsedCommandLine ParseCommandLine (const juce::StringArray& args)
         else if (arg == "--all")                       ok = flag (o.all);
         else if (arg == "--version")                   ok = flag (o.version);
         else if (arg == "--data" || arg == "--port" || arg == "--simulate-flash"
-                 || arg == "--simulate-modules" || arg == "--simulate-unplug"
+                 || arg == "--simulate-modules" || arg == "--simulate-unplug" || arg == "--simulate-lost-answers"
                  || arg == "--offset" || arg == "--length" || arg == "--page")
         {
             const auto v = takeValue();
@@ -244,13 +248,14 @@ ParsedCommandLine ParseCommandLine (const juce::StringArray& args)
                 o.simulatedFlash = juce::File::getCurrentWorkingDirectory().getChildFile (*v);
                 o.simulate = true;
             }
-            else if (arg == "--simulate-modules" || arg == "--simulate-unplug")
+            else if (arg == "--simulate-modules" || arg == "--simulate-unplug" || arg == "--simulate-lost-answers")
             {
                 const int n = v->containsOnly ("0123456789") && v->length() <= 3 ? v->getIntValue() : -1;
-                const bool modules = arg == "--simulate-modules";
-                if (n < 1 || n > kMaxSimulatedModules)
-                    return fail (arg + " takes a number from 1 to " + juce::String (kMaxSimulatedModules) + ", not '" + *v + "'");
-                (modules ? o.simulatedModules : o.simulatedUnplug) = n;
+                const bool lost = arg == "--simulate-lost-answers";
+                const int limit = lost ? 999 : kMaxSimulatedModules;
+                if (n < 1 || n > limit)
+                    return fail (arg + " takes a number from 1 to " + juce::String (limit) + ", not '" + *v + "'");
+                (lost ? o.simulatedLostAnswers : arg == "--simulate-modules" ? o.simulatedModules : o.simulatedUnplug) = n;
                 o.simulate = true;
             }
             else
