@@ -51,7 +51,8 @@ namespace
         std::shared_ptr<MidiPortSource> source;
         if (options.simulate)
         {
-            rig = std::make_unique<SimulatedRig> (options.simulatedFlash, options.simulatedModules, options.simulatedUnplug);
+            rig = std::make_unique<SimulatedRig> (options.simulatedFlash, options.simulatedModules, options.simulatedUnplug,
+                                                  options.simulatedLostAnswers);
             if (! rig->FlashLoaded())
             {
                 std::fprintf (stderr, "kestrava-cli: cannot read the simulated flash %s\n",
@@ -83,7 +84,10 @@ namespace
             else
             {
                 SetMidiPortSource (source);
-                status = JobSession (printer).Run (options);
+                JobSession session (printer);
+                if (rig != nullptr)
+                    session.SetProgramHook ([&rig] { rig->ProgramPressed(); });
+                status = session.Run (options);
                 SetMidiPortSource (nullptr);
             }
         }

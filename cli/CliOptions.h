@@ -17,6 +17,7 @@ struct CliOptions
     juce::File simulatedFlash;         ///< --simulate-flash: the simulated flash's file
     int simulatedModules = 1;          ///< --simulate-modules: demo modules on the simulated bus
     int simulatedUnplug = 0;           ///< --simulate-unplug: this module (from 1) is unplugged while programming
+    int simulatedLostAnswers = 0;      ///< --simulate-lost-answers: probe answers lost right after "Program"
     bool json = false;                 ///< --json
     bool quiet = false;                ///< --quiet
     bool verbose = false;              ///< --verbose

@@ -44,6 +44,8 @@ namespace
             args.addArray ({ "--simulate-modules", juce::String (o.simulatedModules) });
         if (o.simulatedUnplug > 0)
             args.addArray ({ "--simulate-unplug", juce::String (o.simulatedUnplug) });
+        if (o.simulatedLostAnswers > 0)
+            args.addArray ({ "--simulate-lost-answers", juce::String (o.simulatedLostAnswers) });
         if (o.verbose)
             args.add ("--verbose");
         if (o.pace)

@@ -266,6 +266,11 @@ void Communication::OnLoaderIdentity (MidiInPort* source, const uint8_t* d, int 
             m_pMidiIn = delivering;
             m_pMidiOut = candidate;
             m_bFound = true;
+            // Still awaited in application mode, the module restarted meanwhile:
+            // it is already where the switch would have brought it.
+            uint8_t waiting = 1;
+            if (g_nSwitchState.compare_exchange_strong (waiting, 2))
+                g_nJobPhase = 1;
             uint8_t expected = 2;
             if (g_nSwitchState.compare_exchange_strong (expected, 0))
                 switched = true;
@@ -291,6 +296,7 @@ void Communication::OnApplicationIdentity()
     uint8_t expected = 1;
     if (g_nSwitchState.compare_exchange_strong (expected, 2))
     {
+        m_nLoaderWaitCycles = 0;
         g_nJobPhase = 1;
         Post (kModeSwitchMessage, 0);
     }
