@@ -57,6 +57,8 @@ public:
     void StoreLastSave();
     /** Last-used record to the panel. */
     void RestoreLastSave();
+    /** The settings file's pace of SysEx sends to the outputs; a value that is none is logged and taken as off. */
+    void ApplyPacing();
     /** Starts the connection again after a failure. */
     void RestartConnection();
     /** Accounts for the finished step and starts the next; true when the queue is exhausted. */

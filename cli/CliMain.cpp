@@ -30,6 +30,7 @@ namespace
 
         if (options.dataFolder != juce::File())
             SetDataFolder (options.dataFolder);
+        SetRunSysExPace (options.pace);
         // The read-back copies are this process's own: another kestrava-cli
         // beside it (one per module) must never compare what this one read.
         const auto scratch = CreateOwnFolder (GetScratchFolderByRule(), "kestrava-cli");

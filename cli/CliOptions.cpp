@@ -43,6 +43,10 @@ namespace
         "                          the simulated modules leave their next N probe\n"
         "                          answers unsent when \"Program\" is pressed, as a\n"
         "                          busy module does (implies --simulate)\n"
+        "  --pace BYTES:MS         send each SysEx in pieces of at most BYTES bytes, MS\n"
+        "                          milliseconds apart (such as 256:90), for an interface\n"
+        "                          that loses bytes at full speed; 0: whole; default:\n"
+        "                          Pace in section Pacing of config.ini, else whole\n"
         "  --json                  one JSON object per line for every event\n"
         "  -q, --quiet             print nothing but errors\n"
         "  -v, --verbose           also print the log's text\n"
@@ -234,7 +238,7 @@ ParsedCommandLine ParseCommandLine (const juce::StringArray& args)
         else if (arg == "--version")                   ok = flag (o.version);
         else if (arg == "--data" || arg == "--port" || arg == "--simulate-flash"
                  || arg == "--simulate-modules" || arg == "--simulate-unplug" || arg == "--simulate-lost-answers"
-                 || arg == "--offset" || arg == "--length" || arg == "--page")
+                 || arg == "--offset" || arg == "--length" || arg == "--page" || arg == "--pace")
         {
             const auto v = takeValue();
             if (! v || v->isEmpty())
@@ -243,6 +247,14 @@ ParsedCommandLine ParseCommandLine (const juce::StringArray& args)
                 o.dataFolder = juce::File::getCurrentWorkingDirectory().getChildFile (*v);
             else if (arg == "--port")
                 o.ports.add (*v);
+            else if (arg == "--pace")
+            {
+                o.pace = ParseSysExPace (*v);
+                if (! o.pace)
+                    return fail ("--pace takes BYTES:MS (BYTES from " + juce::String (kMinPieceBytes) + " to "
+                                 + juce::String (kMaxPieceBytes) + ", MS up to " + juce::String (kMaxGapMs)
+                                 + ", such as 256:90) or 0, not '" + *v + "'");
+            }
             else if (arg == "--simulate-flash")
             {
                 o.simulatedFlash = juce::File::getCurrentWorkingDirectory().getChildFile (*v);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <juce_core/juce_core.h>
+#include "link/SysExPace.h"
 
 /** Everything the command line asks for. */
 struct CliOptions
@@ -25,6 +26,7 @@ struct CliOptions
     std::optional<int64_t> offset;     ///< read --offset, bytes
     std::optional<int64_t> length;     ///< read --length, bytes
     std::optional<int> page;           ///< read --page
+    std::optional<SysExPace> pace;     ///< --pace: the pace of SysEx sends for this run; none: the settings file's
 };
 
 /** The options, or the reason the command line cannot be used. */

@@ -9,8 +9,9 @@ namespace
     constexpr int kIndexedOutputs = 128;   // the loader probe names its output in one 7-bit byte
 }
 
-/** Hears how the messages of one output end: a block that has left restarts
-    the watchdog's count; a failed write and a writer left behind are logged. */
+/** Hears how the messages of one output end: a block that has left, and each
+    piece of a paced one, restarts the watchdog's count, so that it counts from
+    the last piece; a failed write and a writer left behind are logged. */
 class Communication::OutputNotes : public MidiOutObserver
 {
 public:
@@ -22,6 +23,12 @@ public:
             link.m_nIdleTicks = 0;
         else if (! failureTold.exchange (true))
             link.Log (("MIDI: a message could not be written to " + name + "; nothing more goes out on it until the ports are scanned again\n").toRawUTF8());
+    }
+
+    bool pieceWritten() override
+    {
+        link.m_nIdleTicks = 0;
+        return true;
     }
 
     void leftBehind() override
