@@ -89,6 +89,7 @@ namespace
 
         void reset() override {}
         bool hasFailed() const override { return failed; }
+        void setObserver (std::shared_ptr<MidiOutObserver> o) override { observer = std::move (o); }
 
     private:
         /** Bytes the card's buffer still holds; -1 when it cannot be read. */
@@ -121,6 +122,8 @@ namespace
             };
             p.sleep = [] (std::chrono::microseconds us) { std::this_thread::sleep_for (us); };
             p.now = [] { return SysExPacing::Clock::now(); };
+            p.pace = CurrentSysExPace();
+            p.pieceLeft = PieceTeller (observer);
             return p;
         }
 
@@ -171,6 +174,7 @@ namespace
         int card = -1, device = 0, subdevice = 0;
         long capacity = -1;
         bool failed = false;
+        std::shared_ptr<MidiOutObserver> observer;   // told of each event of a SysEx that has left
     };
 }
 
