@@ -57,6 +57,8 @@ public:
     void StoreLastSave();
     /** Last-used record to the panel. */
     void RestoreLastSave();
+    /** The settings file's pace of SysEx sends to the outputs; a value that is none is logged and taken as off. */
+    void ApplyPacing();
     /** Starts the connection again after a failure. */
     void RestartConnection();
     /** Accounts for the finished step and starts the next; true when the queue is exhausted. */
@@ -154,6 +156,12 @@ private:
     void ShowStatus (const juce::String& text, juce::Colour colour);
     /** The status line of a connected module, with its FS flag; the search count starts again. */
     void ShowConnected (bool fs);
+    /** The status line of a search; "Program" disabled. */
+    void ShowSearching();
+    /** Whether "Browse..." or a drop may choose another file now. A switch into the
+        loader that still waits for the module's application-mode answer has sent
+        nothing yet: it is called off, and the file chosen is for the next "Program". */
+    bool MayChooseFile();
     void DeliverStop();
     void OnProgramClicked();
     void OnBrowseClicked();
@@ -174,9 +182,6 @@ private:
     void RunPhaseMachine();
     void EndJob();
     void FailUpdateFlow();
-    /** Ends a switch into the loader that still waits for the module's application-mode
-        answer, as a failed start: the module stopped answering. */
-    void EndSwitchWithoutModule();
     void StopWithError (int code);
     /** Reports the error to the observer and opens its box "Error Code N". */
     void ShowErrorCode (int code);

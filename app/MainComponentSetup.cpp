@@ -129,6 +129,7 @@ MainComponent::MainComponent()
 
     // 11. settings
     m_Preset.LoadAll (m_szConfigPath);
+    ApplyPacing();
 
     // 12. drivers
     if (FindFlashDrivers() == 0)

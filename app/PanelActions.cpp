@@ -85,11 +85,23 @@ bool MainComponent::IsUpdateUnderWay()
     return g_nJobPhase != 0 || g_nSwitchState != 0;
 }
 
+bool MainComponent::MayChooseFile()
+{
+    uint8_t waiting = 1;
+    if (g_nSwitchState.compare_exchange_strong (waiting, 0))
+    {
+        m_Logger.Print ("Another file is being chosen: the module is not switched into its loader until \"Program\" is pressed again.\n");
+        FindCloseListing (g_hFind);
+        g_hFind = nullptr;
+    }
+    return ! IsUpdateUnderWay();
+}
+
 void MainComponent::OnBrowseClicked()
 {
     // A file dialog open when the update ends would hide the completion box
     // beneath it; and the file of a running update stays what it is.
-    if (IsUpdateUnderWay() || m_bChoosingFile)
+    if (m_bChoosingFile || ! MayChooseFile())
         return;
     juce::File chosen;
     m_bChoosingFile = true;

@@ -1,5 +1,7 @@
 // The panel's side of the driver catalogs and the last-used settings.
 #include "app/MainComponent.h"
+#include "link/SysExPace.h"
+#include "platform/Wine.h"
 #include "store/shared/ProgramGlobals.h"
 
 int MainComponent::ReadFlashInfo (const wchar_t* fileName, _STR_FLASH_INFO* info)
@@ -91,4 +93,25 @@ void MainComponent::RestoreLastSave()
     }
     if (m_FlashTypeCombo->getSelectedId() == 0 && m_FlashTypeCombo->getNumItems() > 0)
         m_FlashTypeCombo->setSelectedId (1);
+}
+
+void MainComponent::ApplyPacing()
+{
+    const auto& text = m_Preset.GetPaceText();
+    const auto pace = ParseSysExPace (text);
+    if (! pace)
+        m_Logger.Print ("config.ini: [Pacing] Pace=%s is no pace (BYTES:MS, BYTES from %d to %d, MS up to %d, such as 256:90); "
+                        "each SysEx is sent whole.\n",
+                        text.toRawUTF8(), kMinPieceBytes, kMaxPieceBytes, kMaxGapMs);
+    SetSettingsSysExPace (pace.value_or (SysExPace {}));
+
+    const auto now = CurrentSysExPace();
+    if (now.IsOff())
+        return;
+    if (RunningUnderWine())
+        m_Logger.Print ("Pacing %s is not used under Wine: its MIDI driver takes every piece of a SysEx as a message "
+                        "of its own, so each SysEx is sent whole.\n", SysExPaceText (now).toRawUTF8());
+    else
+        m_Logger.Print ("Each SysEx is sent in pieces of at most %d bytes, %d ms apart (pacing %s).\n",
+                        now.pieceBytes, now.gapMs, SysExPaceText (now).toRawUTF8());
 }

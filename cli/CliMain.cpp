@@ -30,6 +30,7 @@ namespace
 
         if (options.dataFolder != juce::File())
             SetDataFolder (options.dataFolder);
+        SetRunSysExPace (options.pace);
         // The read-back copies are this process's own: another kestrava-cli
         // beside it (one per module) must never compare what this one read.
         const auto scratch = CreateOwnFolder (GetScratchFolderByRule(), "kestrava-cli");
@@ -50,7 +51,8 @@ namespace
         std::shared_ptr<MidiPortSource> source;
         if (options.simulate)
         {
-            rig = std::make_unique<SimulatedRig> (options.simulatedFlash, options.simulatedModules, options.simulatedUnplug);
+            rig = std::make_unique<SimulatedRig> (options.simulatedFlash, options.simulatedModules, options.simulatedUnplug,
+                                                  options.simulatedLostAnswers);
             if (! rig->FlashLoaded())
             {
                 std::fprintf (stderr, "kestrava-cli: cannot read the simulated flash %s\n",
@@ -82,7 +84,10 @@ namespace
             else
             {
                 SetMidiPortSource (source);
-                status = JobSession (printer).Run (options);
+                JobSession session (printer);
+                if (rig != nullptr)
+                    session.SetProgramHook ([&rig] { rig->ProgramPressed(); });
+                status = session.Run (options);
                 SetMidiPortSource (nullptr);
             }
         }

@@ -39,6 +39,14 @@ namespace
         "                          identifiers (implies --simulate)\n"
         "  --simulate-unplug N     simulated module N is unplugged for good after 64 KiB\n"
         "                          of programming (implies --simulate)\n"
+        "  --simulate-lost-answers N\n"
+        "                          the simulated modules leave their next N probe\n"
+        "                          answers unsent when \"Program\" is pressed, as a\n"
+        "                          busy module does (implies --simulate)\n"
+        "  --pace BYTES:MS         send each SysEx in pieces of at most BYTES bytes, MS\n"
+        "                          milliseconds apart (such as 256:90), for an interface\n"
+        "                          that loses bytes at full speed; 0: whole; default:\n"
+        "                          Pace in section Pacing of config.ini, else whole\n"
         "  --json                  one JSON object per line for every event\n"
         "  -q, --quiet             print nothing but errors\n"
         "  -v, --verbose           also print the log's text\n"
@@ -229,8 +237,8 @@ ParsedCommandLine ParseCommandLine (const juce::StringArray& args)
         else if (arg == "--all")                       ok = flag (o.all);
         else if (arg == "--version")                   ok = flag (o.version);
         else if (arg == "--data" || arg == "--port" || arg == "--simulate-flash"
-                 || arg == "--simulate-modules" || arg == "--simulate-unplug"
-                 || arg == "--offset" || arg == "--length" || arg == "--page")
+                 || arg == "--simulate-modules" || arg == "--simulate-unplug" || arg == "--simulate-lost-answers"
+                 || arg == "--offset" || arg == "--length" || arg == "--page" || arg == "--pace")
         {
             const auto v = takeValue();
             if (! v || v->isEmpty())
@@ -239,18 +247,27 @@ ParsedCommandLine ParseCommandLine (const juce::StringArray& args)
                 o.dataFolder = juce::File::getCurrentWorkingDirectory().getChildFile (*v);
             else if (arg == "--port")
                 o.ports.add (*v);
+            else if (arg == "--pace")
+            {
+                o.pace = ParseSysExPace (*v);
+                if (! o.pace)
+                    return fail ("--pace takes BYTES:MS (BYTES from " + juce::String (kMinPieceBytes) + " to "
+                                 + juce::String (kMaxPieceBytes) + ", MS up to " + juce::String (kMaxGapMs)
+                                 + ", such as 256:90) or 0, not '" + *v + "'");
+            }
             else if (arg == "--simulate-flash")
             {
                 o.simulatedFlash = juce::File::getCurrentWorkingDirectory().getChildFile (*v);
                 o.simulate = true;
             }
-            else if (arg == "--simulate-modules" || arg == "--simulate-unplug")
+            else if (arg == "--simulate-modules" || arg == "--simulate-unplug" || arg == "--simulate-lost-answers")
             {
                 const int n = v->containsOnly ("0123456789") && v->length() <= 3 ? v->getIntValue() : -1;
-                const bool modules = arg == "--simulate-modules";
-                if (n < 1 || n > kMaxSimulatedModules)
-                    return fail (arg + " takes a number from 1 to " + juce::String (kMaxSimulatedModules) + ", not '" + *v + "'");
-                (modules ? o.simulatedModules : o.simulatedUnplug) = n;
+                const bool lost = arg == "--simulate-lost-answers";
+                const int limit = lost ? 999 : kMaxSimulatedModules;
+                if (n < 1 || n > limit)
+                    return fail (arg + " takes a number from 1 to " + juce::String (limit) + ", not '" + *v + "'");
+                (lost ? o.simulatedLostAnswers : arg == "--simulate-modules" ? o.simulatedModules : o.simulatedUnplug) = n;
                 o.simulate = true;
             }
             else

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <juce_core/juce_core.h>
+#include "link/SysExPace.h"
 
 /** Everything the command line asks for. */
 struct CliOptions
@@ -16,6 +17,7 @@ struct CliOptions
     juce::File simulatedFlash;         ///< --simulate-flash: the simulated flash's file
     int simulatedModules = 1;          ///< --simulate-modules: demo modules on the simulated bus
     int simulatedUnplug = 0;           ///< --simulate-unplug: this module (from 1) is unplugged while programming
+    int simulatedLostAnswers = 0;      ///< --simulate-lost-answers: probe answers lost right after "Program"
     bool json = false;                 ///< --json
     bool quiet = false;                ///< --quiet
     bool verbose = false;              ///< --verbose
@@ -24,6 +26,7 @@ struct CliOptions
     std::optional<int64_t> offset;     ///< read --offset, bytes
     std::optional<int64_t> length;     ///< read --length, bytes
     std::optional<int> page;           ///< read --page
+    std::optional<SysExPace> pace;     ///< --pace: the pace of SysEx sends for this run; none: the settings file's
 };
 
 /** The options, or the reason the command line cannot be used. */

@@ -44,8 +44,12 @@ namespace
             args.addArray ({ "--simulate-modules", juce::String (o.simulatedModules) });
         if (o.simulatedUnplug > 0)
             args.addArray ({ "--simulate-unplug", juce::String (o.simulatedUnplug) });
+        if (o.simulatedLostAnswers > 0)
+            args.addArray ({ "--simulate-lost-answers", juce::String (o.simulatedLostAnswers) });
         if (o.verbose)
             args.add ("--verbose");
+        if (o.pace)
+            args.addArray ({ "--pace", SysExPaceText (*o.pace) });
         args.addArray ({ o.command, "--", juce::File::getCurrentWorkingDirectory().getChildFile (o.arguments[0]).getFullPathName() });
         return args;
     }

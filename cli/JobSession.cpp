@@ -117,12 +117,16 @@ void JobSession::timerCallback()
     if (m_bPressed || m_nStatus >= 0)
         return;
 
-    // "Program" does something only while the module shows as connected.
+    // "Program" does something only while the module shows as connected. It is
+    // pressed once the module has answered the cycle in progress, so that what
+    // comes after the click starts with the next probe.
     auto* program = m_pPanel->GetProgramButton();
-    if (! g_bConnected || ! program->isEnabled())
+    if (! g_bConnected || ! program->isEnabled() || ! m_pPanel->GetJobRunner().GetLink().IsFound())
         return;
     m_bPressed = true;
     m_pPanel->buttonClicked (program);
+    if (m_OnProgram)
+        m_OnProgram();
     if (m_nStatus < 0 && g_nJobPhase == 0 && g_nSwitchState == 0)
         Fail ("the driver folder " + ToString (g_szDriverDir) + " cannot be read");
 }

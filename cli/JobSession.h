@@ -4,6 +4,7 @@
 // "Program" pressed once the module shows as connected, and the message loop
 // runs until the panel reports how the job ended or the quit request comes.
 // What the panel reports goes to the printer.
+#include <functional>
 #include <memory>
 #include "app/MainComponent.h"
 #include "cli/CliOptions.h"
@@ -18,6 +19,8 @@ public:
 
     /** Runs the job the options ask for ("update", "read" or "verify"); the exit status. */
     int Run (const CliOptions& options);
+    /** Called right after "Program" was pressed (the simulated module's faults). */
+    void SetProgramHook (std::function<void()> hook) { m_OnProgram = std::move (hook); }
 
 private:
     // JobObserver
@@ -49,4 +52,5 @@ private:
     int64_t m_nDifference = -1;         // a verify's first difference
     juce::String m_strCompleted;        // the completion box's text
     double m_dInterruptedAt = 0;        // when the interrupt was first seen (ms)
+    std::function<void()> m_OnProgram;
 };

@@ -8,8 +8,8 @@ namespace
     constexpr int kBlocksBeforeUnplug = 16;   // 64 KiB programmed
 }
 
-SimulatedRig::SimulatedRig (const juce::File& flashFile, int modules, int unplugged)
-    : m_FlashFile (flashFile), m_pBus (std::make_shared<VirtualMidiBus>())
+SimulatedRig::SimulatedRig (const juce::File& flashFile, int modules, int unplugged, int lostAnswers)
+    : m_FlashFile (flashFile), m_pBus (std::make_shared<VirtualMidiBus>()), m_nLostAnswers (lostAnswers)
 {
     m_pBus->addSoundBlasterPorts();
     // As USB cards: a module that restarts into its loader comes back under another identifier.
@@ -36,6 +36,14 @@ juce::File SimulatedRig::FlashFileOf (const juce::File& flashFile, int index)
         return flashFile;
     return flashFile.getSiblingFile (flashFile.getFileNameWithoutExtension() + "-" + juce::String (index)
                                      + flashFile.getFileExtension());
+}
+
+void SimulatedRig::ProgramPressed()
+{
+    // A busy module, or a USB hiccup, just as the switch into the loader waits for its answer.
+    if (m_nLostAnswers > 0)
+        for (auto& module : m_Modules)
+            module->dropNextReplies (SimCommand::ApplicationProbe, m_nLostAnswers);
 }
 
 std::shared_ptr<MidiPortSource> SimulatedRig::GetPortSource() const

@@ -15,14 +15,17 @@ public:
         modules, alike but for their ports' identifiers (each restart gives a
         module new ones, as a USB card may get another number), their flashes taken
         from `flashFile` (module 1) and its siblings (see FlashFileOf); module
-        `unplugged` (from 1; 0: none) goes for good after 64 KiB of programming. */
-    SimulatedRig (const juce::File& flashFile, int modules = 1, int unplugged = 0);
+        `unplugged` (from 1; 0: none) goes for good after 64 KiB of programming;
+        each module leaves `lostAnswers` probe answers unsent once "Program" is pressed. */
+    SimulatedRig (const juce::File& flashFile, int modules = 1, int unplugged = 0, int lostAnswers = 0);
     ~SimulatedRig();
 
     /** Whether the flash files could be read (or there were none to read). */
     bool FlashLoaded() const { return m_bLoaded; }
     /** The bus, as the port source. */
     std::shared_ptr<MidiPortSource> GetPortSource() const;
+    /** "Program" was pressed: the lost answers begin. */
+    void ProgramPressed();
     /** Stops the bus and keeps the flashes in their files; false when one cannot be written. */
     bool Finish();
 
@@ -33,5 +36,6 @@ private:
     juce::File m_FlashFile;
     std::shared_ptr<VirtualMidiBus> m_pBus;
     std::vector<std::shared_ptr<SimulatedModule>> m_Modules;
+    int m_nLostAnswers = 0;
     bool m_bLoaded = true;
 };

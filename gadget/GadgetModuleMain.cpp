@@ -14,6 +14,9 @@
 //                                N have come (0: never); SIGUSR1 plugs it in again
 //     --write-bound-ms N         an answer the computer does not take in this time
 //                                is dropped (default 1000)
+//     --lossy-buffer N           plays a cheap interface on the way to the module:
+//                                a buffer of N bytes drained at 3125 bytes/s that
+//                                loses what overflows (default 0: none)
 //
 // It prints one line per event ("ready", "unplugged", "plugged in", ...) and,
 // at SIGTERM or SIGINT, what it received; then it writes the flash and exits.
@@ -43,6 +46,7 @@ namespace
         int awayMs = 1000;
         int unplugAfterBlocks = 0;
         int writeBoundMs = 1000;
+        int lossyBuffer = 0;
     };
 
     const auto g_start = std::chrono::steady_clock::now();
@@ -85,6 +89,7 @@ namespace
             else if (a == "--away-ms") { if (! ParseNumber (value, o.awayMs)) return false; }
             else if (a == "--unplug-after-blocks") { if (! ParseNumber (value, o.unplugAfterBlocks)) return false; }
             else if (a == "--write-bound-ms") { if (! ParseNumber (value, o.writeBoundMs)) return false; }
+            else if (a == "--lossy-buffer") { if (! ParseNumber (value, o.lossyBuffer)) return false; }
             else return false;
         }
         return ! o.gadget.empty();
@@ -125,7 +130,7 @@ int main (int argc, char** argv)
     {
         std::fprintf (stderr, "usage: kestrava-gadget-module --gadget DIR [--udc NAME] [--flash FILE]\n"
                               "       [--mode application|loader] [--away-ms N] [--unplug-after-blocks N]\n"
-                              "       [--write-bound-ms N]\n");
+                              "       [--write-bound-ms N] [--lossy-buffer N]\n");
         return 64;
     }
     std::signal (SIGTERM, [] (int) { g_stop = true; });
@@ -146,7 +151,7 @@ int main (int argc, char** argv)
     }
 
     GadgetController gadget (options.gadget, options.udc);
-    GadgetBridge bridge (bus, options.writeBoundMs);
+    GadgetBridge bridge (bus, options.writeBoundMs, (size_t) options.lossyBuffer);
     if (gadget.Udc().empty())
     {
         std::fprintf (stderr, "kestrava-gadget-module: %s is plugged into no controller (give --udc)\n",
@@ -156,6 +161,8 @@ int main (int argc, char** argv)
     if (! Connect (gadget, bridge, false))
         return 1;
     Say ("module in %s mode", ModeName (module->mode()));
+    if (options.lossyBuffer > 0)
+        Say ("behind a lossy interface: a buffer of %d bytes drained at 3125 bytes/s", options.lossyBuffer);
 
     enum class Unplug { Never, Waiting, Armed, Done } unplug = options.unplugAfterBlocks > 0 ? Unplug::Waiting : Unplug::Never;
     bool heldAway = false;     // unplugged for good: it stays away until SIGUSR1
@@ -209,10 +216,12 @@ int main (int argc, char** argv)
     for (int kind = 0; kind < (int) SimCommand::Count; ++kind)
         commands += module->receivedCount ((SimCommand) kind);
     Say ("received %d commands: %d driver blocks, %d program blocks, %d read blocks; "
-         "%llu SysEx from the computer cut short or too long, %llu answers dropped",
+         "%llu SysEx from the computer cut short or too long, %llu answers dropped, "
+         "%llu bytes lost in the interface's buffer",
          commands, module->receivedCount (SimCommand::DriverBlock),
          module->receivedCount (SimCommand::ProgramBlock), module->receivedCount (SimCommand::ReadBlock),
-         (unsigned long long) bridge.BadSysEx(), (unsigned long long) bridge.DroppedAnswers());
+         (unsigned long long) bridge.BadSysEx(), (unsigned long long) bridge.DroppedAnswers(),
+         (unsigned long long) bridge.LostBytes());
     if (flash != juce::File() && ! module->saveFlash (flash))
     {
         std::fprintf (stderr, "kestrava-gadget-module: cannot write the flash %s\n", options.flash.c_str());

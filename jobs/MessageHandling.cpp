@@ -11,7 +11,7 @@ namespace
     const juce::Colour kSearchingColour (128, 0, 0);
     const juce::Colour kConnectedColour (0, 0, 255);
     constexpr uint32_t kSwitchPauseMs = 3600;   // from the restart command to the loader probe
-    constexpr int kSearchCycles = 90;           // unanswered probe cycles before the time-out box
+    constexpr int kSearchCycles = Communication::kSearchCycles;   // unanswered probe cycles before the time-out box
     const char* const kTwoDevicesText = "Two or more devices, please confirm.    \n\xe5\xa4\x9a\xe4\xb8\xaa\xe8\xae\xbe\xe5\xa4\x87\xe8\xbf\x9e\xe6\x8e\xa5,\xe8\xaf\xb7\xe7\xa1\xae\xe8\xae\xa4!";
 }
 
@@ -49,13 +49,15 @@ void MainComponent::OnConnectionMessage (const NotifyMessage& m)
     switch (m.intParameter1)
     {
         case kNotFoundMessage:
-            EndSwitchWithoutModule();
             // Counted up to the bound and no further: while the box waits for an
-            // open file dialog, the 8-bit count must not wrap round to zero.
-            if (g_nSearchTicks <= kSearchCycles)
+            // open file dialog, the 8-bit count must not wrap round to zero. A
+            // module that restarted into its loader is reported only once it has
+            // been away as long as a search may last (the link counts those cycles).
+            if (m.intParameter2 == Communication::kLoaderNotBack)
+                g_nSearchTicks = kSearchCycles + 1;
+            else if (g_nSearchTicks <= kSearchCycles)
                 g_nSearchTicks = (uint8_t) (g_nSearchTicks + 1);
-            ShowStatus (m_bNoLogo ? "QVM Connecting..." : "Vorlenz module is connecting...", kSearchingColour);
-            m_ProgramButton->setEnabled (false);
+            ShowSearching();
             // A box would open beneath an open file dialog: it waits for the
             // first unanswered cycle after the dialog.
             if (g_nSearchTicks > kSearchCycles && ! m_bChoosingFile)
@@ -87,9 +89,9 @@ void MainComponent::OnConnectionMessage (const NotifyMessage& m)
         case kFileDropMessage:
             // The path is released with the message whichever branch runs. While
             // an update runs its file stays what it is, as "Browse..." leaves it.
-            if (m.intParameter2 == kFileDropCode && ! IsUpdateUnderWay())
+            if (m.intParameter2 == kFileDropCode)
                 if (auto* path = m.payloadAs<TextPayload>())
-                    if (path->text.isNotEmpty())
+                    if (path->text.isNotEmpty() && MayChooseFile())
                     {
                         SetFileName (path->text);
                         // A dropped file is measured as "Browse..." measures it.
@@ -102,19 +104,10 @@ void MainComponent::OnConnectionMessage (const NotifyMessage& m)
     }
 }
 
-void MainComponent::EndSwitchWithoutModule()
+void MainComponent::ShowSearching()
 {
-    // "Program" asked for the switch into the loader at the module's next
-    // application-mode answer. A cycle without any answer ends that wait: the
-    // module that comes back, in whichever mode, is not switched by that old
-    // click, and until then the panel is free, as after any failed start.
-    uint8_t waiting = 1;
-    if (! g_nSwitchState.compare_exchange_strong (waiting, 0))
-        return;
-    m_Logger.Print ("The module stopped answering before it could be switched into its loader.\n");
-    FindCloseListing (g_hFind);
-    g_hFind = nullptr;
-    DeliverStop();
+    ShowStatus (m_bNoLogo ? "QVM Connecting..." : "Vorlenz module is connecting...", kSearchingColour);
+    m_ProgramButton->setEnabled (false);
 }
 
 void MainComponent::ShowConnected (bool fs)
@@ -274,6 +267,8 @@ void MainComponent::ProbeRestartedModule()
     // A reset during the pause ended the switch: the link searches afresh by itself.
     if (g_nSwitchState != 2)
         return;
+    // The module has restarted: it is searched for until its loader answers.
+    ShowSearching();
     auto& link = m_JobRunner.GetLink();
     link.ClosePorts();
     link.FindDevices();

@@ -390,10 +390,12 @@ void Communication::timerCallback()
     {
         // The module restarting into its loader is not back yet. It may come
         // back as new ports (a USB device enumerates again): scan at every
-        // cycle. Each unanswered cycle counts towards the search's time-out,
-        // which ends a wait for a module that never comes back.
+        // cycle. Nothing is said while it is away; a module away for as many
+        // cycles as a search may last is reported at every further cycle, and
+        // the panel ends the wait as a search that timed out.
         stopTimer();
-        Post (kNotFoundMessage, 0);
+        if (++m_nLoaderWaitCycles > kSearchCycles)
+            Post (kNotFoundMessage, kLoaderNotBack);
         ClosePorts();
         FindDevices();
         ProbeLoader();

@@ -30,6 +30,12 @@ enum LinkOp : int
 class Communication : public MidiInHandler, public juce::Timer
 {
 public:
+    /** Unanswered probe cycles a search may last; the next one times it out (about 64 s). */
+    static constexpr int kSearchCycles = 90;
+    /** The argument of kNotFoundMessage for a module that restarted into its loader
+        and has not answered within the search's cycles. */
+    static constexpr int kLoaderNotBack = 1;
+
     Communication();
     ~Communication() override;
 
@@ -223,6 +229,7 @@ private:
 
     // additions of this implementation
     std::atomic<bool> m_bFailed { false };     // the running operation failed: its replies are ignored
+    std::atomic<int> m_nLoaderWaitCycles { 0 }; // unanswered cycles since the module was told to restart
     bool m_bEraseOnlyStep = false;             // the erase ends its step (no programming follows)
     int m_nPendingError = 0;                   // error found under the lock, reported after it
     std::unique_ptr<ErrorRelay> m_pErrorRelay;

@@ -9,8 +9,9 @@ namespace
     constexpr int kIndexedOutputs = 128;   // the loader probe names its output in one 7-bit byte
 }
 
-/** Hears how the messages of one output end: a block that has left restarts
-    the watchdog's count; a failed write and a writer left behind are logged. */
+/** Hears how the messages of one output end: a block that has left, and each
+    piece of a paced one, restarts the watchdog's count, so that it counts from
+    the last piece; a failed write and a writer left behind are logged. */
 class Communication::OutputNotes : public MidiOutObserver
 {
 public:
@@ -22,6 +23,12 @@ public:
             link.m_nIdleTicks = 0;
         else if (! failureTold.exchange (true))
             link.Log (("MIDI: a message could not be written to " + name + "; nothing more goes out on it until the ports are scanned again\n").toRawUTF8());
+    }
+
+    bool pieceWritten() override
+    {
+        link.m_nIdleTicks = 0;
+        return true;
     }
 
     void leftBehind() override
@@ -259,6 +266,11 @@ void Communication::OnLoaderIdentity (MidiInPort* source, const uint8_t* d, int 
             m_pMidiIn = delivering;
             m_pMidiOut = candidate;
             m_bFound = true;
+            // Still awaited in application mode, the module restarted meanwhile:
+            // it is already where the switch would have brought it.
+            uint8_t waiting = 1;
+            if (g_nSwitchState.compare_exchange_strong (waiting, 2))
+                g_nJobPhase = 1;
             uint8_t expected = 2;
             if (g_nSwitchState.compare_exchange_strong (expected, 0))
                 switched = true;
@@ -284,6 +296,7 @@ void Communication::OnApplicationIdentity()
     uint8_t expected = 1;
     if (g_nSwitchState.compare_exchange_strong (expected, 2))
     {
+        m_nLoaderWaitCycles = 0;
         g_nJobPhase = 1;
         Post (kModeSwitchMessage, 0);
     }

@@ -40,6 +40,9 @@ public:
     virtual void written (bool ok) = 0;
     /** The output was closed while a write was still under way; it ends on its own. */
     virtual void leftBehind() = 0;
+    /** A piece of a message sent in pieces has left and more follow (see
+        SysExPace.h); false asks the output to drop the rest, as it closes. */
+    virtual bool pieceWritten() { return true; }
 };
 
 /** An opened MIDI output. */

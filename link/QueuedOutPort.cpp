@@ -26,6 +26,26 @@ namespace
         bool leftBehind = false;
     };
 
+    /** What the device's own output tells of the pieces of a message, passed
+        on to the observer; a reset or the close drops the rest of the message. */
+    class PieceRelay : public MidiOutObserver
+    {
+    public:
+        explicit PieceRelay (Shared& s) : shared (s) {}
+        void written (bool) override {}
+        void leftBehind() override {}
+        bool pieceWritten() override
+        {
+            const std::lock_guard<std::mutex> l (shared.lock);
+            if (shared.closing || shared.resetAsked)
+                return false;
+            return shared.observer == nullptr || shared.observer->pieceWritten();
+        }
+
+    private:
+        Shared& shared;   // outlives the device's output, which holds this relay
+    };
+
     void Write (const std::shared_ptr<Shared>& s)
     {
         std::unique_lock<std::mutex> l (s->lock);
@@ -71,6 +91,7 @@ namespace
             : shared (std::make_shared<Shared>()), closeBound (bound)
         {
             shared->port = std::move (port);
+            shared->port->setObserver (std::make_shared<PieceRelay> (*shared));
             writer = std::thread ([s = shared] { Write (s); });
         }
 

@@ -9,6 +9,8 @@ namespace
 {
     const char* const kGlobalSection = "GlobleInfo";
     const char* const kTotalKey = "TotalPreset";
+    const char* const kPacingSection = "Pacing";
+    const char* const kPaceKey = "Pace";
 
     juce::String SectionName (int index)
     {
@@ -97,6 +99,7 @@ int CPreset::LoadAll (const wchar_t* fileName)
     LoadSection (L"LastSave", m_pLastSave);
     for (int i = 0; i < m_nCount; ++i)
         LoadSection (SectionName (i).toWideCharPointer(), m_ppPresets[i]);
+    m_strPace = file.Get (kPacingSection, kPaceKey, {});
 
     m_pOpenFile = nullptr;
     return 0;

@@ -60,6 +60,9 @@ public:
     _STR_PRESET* Get (int index);
     /** The number of named presets in use. */
     int GetCount() const;
+    /** The pace of SysEx sends, [Pacing] Pace, as the file holds it (empty
+        when missing); it stays in the file as it is. */
+    const juce::String& GetPaceText() const { return m_strPace; }
 
 protected:
     /** The file LoadAll or SaveAll is working on, null outside them. Sections
@@ -75,6 +78,7 @@ private:
     int m_nTotalAsRead = 0;            ///< TotalPreset as read, written back while it was below 0
     bool m_bKeepTotalAsRead = false;   ///< no preset added since a TotalPreset below 0 was read
     ProfileFile* m_pOpenFile = nullptr;
+    juce::String m_strPace;            ///< [Pacing] Pace as read
 };
 
 /** The store on the settings-file layer. */

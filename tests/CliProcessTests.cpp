@@ -153,11 +153,12 @@ TEST (CliProcess, AnUpdateIsSeenByVerifiesAndAReadInLaterRuns)
     EXPECT_TRUE (juce::File (out).hasIdenticalContentTo (juce::File (image)));
 }
 
-TEST (CliProcess, FailuresExitWithTheirStatus)
+TEST (CliProcess, FailuresAndLostAnswersExitWithTheirStatus)
 {
     CliFolder f;
     // The image is checked before anything waits for a module: here none answers.
     const juce::String noModule ("--port=no module by this name");
+    const auto image = f.Image ("image.bin", 0x20000);
     const Expected cases[] = {
         { "an image without its marker", { noModule, "update", f.Image ("plain.bin", 0x20000, false) }, 24, "Error Code 24" },
         { "no such image", { noModule, "verify", f.folder.Child ("missing.bin").getFullPathName() }, 23, "Error Code 23" },
@@ -165,6 +166,12 @@ TEST (CliProcess, FailuresExitWithTheirStatus)
         { "a command that does not exist", { "erase" }, 64, "no command named 'erase'" },
         { "update without an image", { "update" }, 64, "update takes one IMAGE" },
         { "a length that is no number", { "read", "--length", "12g" }, 64, "--length takes a hexadecimal value" },
+        { "a pace that is no pace", { "--pace", "256", "ports" }, 64, "--pace takes BYTES:MS" },
+        // Probe answers lost right after "Program" cost nothing; a module that never
+        // answers again ends after a minute of unanswered cycles.
+        { "one answer lost", { "--simulate-lost-answers", "1", "update", image }, 0, "It is Completed,Please Restart Device" },
+        { "two answers lost", { "--simulate-lost-answers=2", "update", image }, 0, "It is Completed,Please Restart Device" },
+        { "no answer after \"Program\"", { "--simulate-lost-answers", "999", "update", image }, 69, "Time Out,Please Check Help." },
     };
     for (const auto& c : cases)
     {
@@ -211,8 +218,9 @@ TEST (CliProcess, AllUpdatesEveryModuleInAProcessOfItsOwnAndOneThatFailsStopsNoO
         << summary["text"].toString();
 
     // The others hold the image, the unplugged one not all of it; piped, the summary's table says so.
+    // (Each process takes the pace it is given.)
     args = f.Simulated();
-    args.addArray ({ "--simulate-modules", "3", "verify", "--all", image });
+    args.addArray ({ "--simulate-modules", "3", "--pace", "256:0", "verify", "--all", image });
     const auto verify = RunCli (args);
     EXPECT_EQ (verify.status, 1) << verify.output;
     EXPECT_TRUE (verify.output.contains ("Kestrava Demo Module (bus:2)  completed")) << verify.output;

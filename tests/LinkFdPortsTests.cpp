@@ -275,9 +275,10 @@ TEST (LinkFdPorts, PacedSysExLeavesInEventsThatEachFitTheCardsRoom)
 
     const auto block = SysEx (4689, 5);
     const Bytes sent = BytesOf (block);
-    struct Case { const char* name; long capacity, rate; bool readable, isCard, ok; size_t largest; double leastSeconds; };
+    struct Case { const char* name; long capacity, rate; bool readable, isCard, ok; size_t largest; double leastSeconds; SysExPace pace {}; };
     const Case cases[] = {
         { "USB card, default buffer", 4096, 300000, true, true, true, 512, 0.0 },
+        { "USB card, paced 256:90: the gap after each event but the last", 4096, 300000, true, true, true, 256, 1.6, { 256, 90 } },
         { "31,250-baud wire, buffer made small", 300, 3125, true, true, true, 300, 1.0 },
         { "buffer cannot be read: the wire's rate is assumed", 4096, 3125, false, true, true, 512, 0.18 },
         { "a program's port: nothing to wait for", 1 << 20, 0, true, false, true, 512, 0.0 },
@@ -292,7 +293,9 @@ TEST (LinkFdPorts, PacedSysExLeavesInEventsThatEachFitTheCardsRoom)
         card.readable = c.readable;
         card.isCard = c.isCard;
         card.queued = c.ok ? 0 : 4000;   // the stuck card is nearly full already
-        EXPECT_EQ (SendPaced (sent.data(), sent.size(), card.Pacing()), c.ok);
+        auto pacing = card.Pacing();
+        pacing.pace = c.pace;
+        EXPECT_EQ (SendPaced (sent.data(), sent.size(), pacing), c.ok);
         EXPECT_FALSE (card.overrun);
         for (auto n : card.events)
             EXPECT_LE (n, c.largest);

@@ -2,10 +2,12 @@
 // of any size into whole messages (and what a WinMM input hands over into
 // them), and the writer thread that keeps every send from waiting for the device.
 #include <condition_variable>
+#include <optional>
 #include <mutex>
 #include <gtest/gtest.h>
 #include "link/MidiStreamAssembler.h"
 #include "link/QueuedOutPort.h"
+#include "link/SysExPace.h"
 #include "link/winmm/WinMmStream.h"
 #include "tests/LinkTestRig.h"
 
@@ -105,7 +107,32 @@ TEST (LinkStream, WinMmInputJoinsSysExBuffersAndUnpacksShortMessages)
     }
     const Bytes reply { 0xF0, 0x00, 0x20, 0x54, 0x7D, 0x00, 0x00, 0xF7 };
 
+    // A whole read-back answer of 4689 bytes, in the few-byte buffers of Windows' MIDI service.
+    Bytes block { 0xF0, 0x00, 0x20, 0x54, 0x7D, 0x01, 0x00 };
+    for (int i = 0; block.size() < 4688; ++i)
+        block.push_back ((uint8_t) ((i * 5) & 0x7F));
+    block.push_back (0xF7);
+    const auto inPieces = [&] (size_t piece, int damagedPiece)
+    {
+        std::vector<Event> events;
+        for (size_t from = 0, k = 0; from < block.size(); from += piece, ++k)
+        {
+            Bytes bytes (block.begin() + (long) from, block.begin() + (long) std::min (block.size(), from + piece));
+            if ((int) k == damagedPiece)
+                events.push_back ({ Event::Error, 0, {} });   // the driver found it invalid
+            else
+                events.push_back ({ Event::Long, 0, bytes });
+        }
+        events.push_back ({ Event::Long, 0, reply });
+        return events;
+    };
+
     const Case cases[] = {
+        { "a 4689-byte answer in pieces of 1 byte", inPieces (1, -1), { block, reply }, 0 },
+        { "a 4689-byte answer in pieces of 6 bytes", inPieces (6, -1), { block, reply }, 0 },
+        { "a 4689-byte answer in pieces of 100 bytes", inPieces (100, -1), { block, reply }, 0 },
+        { "a damaged piece costs its answer only", inPieces (100, 20), { reply }, 1 },
+        { "a damaged 6-byte piece costs its answer only", inPieces (6, 3), { reply }, 1 },
         { "an answer across five buffers, real-time between them", inBuffersOf256, { { 0xF8 }, answer }, 0 },
         { "a short message takes only the bytes its status has",
           { { Event::Short, 0x7F4090, {} }, { Event::Short, 0x7F3305C0, {} }, { Event::Short, 0x7F40F8, {} }, { Event::Short, 0x7F7F00, {} } },
@@ -145,6 +172,96 @@ TEST (LinkStream, WinMmInputJoinsSysExBuffersAndUnpacksShortMessages)
         }
         EXPECT_EQ (handler.got, c.expected);
         EXPECT_EQ (handler.damaged, c.damaged);
+    }
+}
+
+TEST (LinkStream, APaceIsReadAsBytesAndMilliseconds)
+{
+    const std::pair<const char*, std::optional<SysExPace>> cases[] = {
+        { " 256 : 90 ", SysExPace { 256, 90 } }, { "16:0", SysExPace { 16, 0 } }, { "65536:1000", SysExPace { 65536, 1000 } },
+        { "", SysExPace {} }, { "0", SysExPace {} }, { "0:50", SysExPace {} }, { "256", std::nullopt }, { "15:90", std::nullopt },
+        { "65537:0", std::nullopt }, { "256:1001", std::nullopt }, { "-256:90", std::nullopt }, { "256:90ms", std::nullopt },
+        { "256:", std::nullopt }, { "99999999999:1", std::nullopt },
+    };
+    for (const auto& [text, pace] : cases)
+        EXPECT_EQ (ParseSysExPace (text), pace) << text;
+    EXPECT_EQ (SysExPaceText ({ 256, 90 }), "256:90");
+    EXPECT_EQ (SysExPaceText ({}), "0");
+
+    // The command line's pace wins over the settings file's for the run.
+    SetSettingsSysExPace ({ 256, 90 });
+    EXPECT_EQ (CurrentSysExPace(), (SysExPace { 256, 90 }));
+    SetRunSysExPace (SysExPace {});
+    EXPECT_TRUE (CurrentSysExPace().IsOff());
+    SetRunSysExPace (std::nullopt);
+    SetSettingsSysExPace ({});
+    EXPECT_TRUE (CurrentSysExPace().IsOff());
+}
+
+TEST (LinkStream, APacedSysExLeavesInPiecesWithGapsAndTheSameBytes)
+{
+    Bytes block { 0xF0 };
+    for (int i = 0; block.size() < 4688; ++i)
+        block.push_back ((uint8_t) ((i * 3) & 0x7F));
+    block.push_back (0xF7);
+    const Bytes command { 0xF0, 0x00, 0x20, 0x54, 0x7D, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF7 };
+
+    struct Case
+    {
+        const char* name;
+        const Bytes* message;
+        SysExPace pace;
+        std::vector<size_t> pieces;   // their sizes, in order
+        int gapMs;                    // the pauses in all
+        int failAt = -1;              // this piece cannot be sent
+        int closeAfter = -1;          // the output closes once this many pieces have left
+    };
+    const SysExPace off {};
+    const std::vector<size_t> of256 = [] { std::vector<size_t> v (18, 256); v.push_back (81); return v; }();
+    const Case cases[] = {
+        { "off: the whole message at once", &block, off, { 4689 }, 0 },
+        { "256:90: about 1.6 s for a block", &block, { 256, 90 }, of256, 18 * 90 },
+        { "256:0: pieces without pauses", &block, { 256, 0 }, of256, 0 },
+        { "a command fits one piece", &command, { 16, 90 }, { 12 }, 0 },
+        { "Windows, pacing off: buffers of 2048 bytes", &block, WinMmSysExPace (off, false), { 2048, 2048, 593 }, 0 },
+        { "Windows, a larger pace: still 2048", &block, WinMmSysExPace ({ 4096, 20 }, false), { 2048, 2048, 593 }, 40 },
+        { "Windows, a smaller pace", &block, WinMmSysExPace ({ 1024, 5 }, false), { 1024, 1024, 1024, 1024, 593 }, 20 },
+        { "Wine: whole, paced or not", &block, WinMmSysExPace ({ 256, 90 }, true), { 4689 }, 0 },
+        { "a piece that fails ends the send", &block, { 2048, 10 }, { 2048, 2048 }, 10, 1 },
+        { "closing drops the rest and ends the message", &block, { 2048, 10 }, { 2048, 2048, 1 }, 10, -1, 2 },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        Bytes wire;
+        std::vector<size_t> pieces;
+        int waited = 0, told = 0;
+        SysExPieces how;
+        how.send = [&] (const uint8_t* b, size_t n)
+        {
+            pieces.push_back (n);
+            if ((int) pieces.size() - 1 == c.failAt)
+                return false;
+            wire.insert (wire.end(), b, b + n);
+            return true;
+        };
+        how.wait = [&] (std::chrono::milliseconds ms) { waited += (int) ms.count(); };
+        how.pieceLeft = [&] { return ++told != c.closeAfter; };
+        const auto& m = *c.message;
+        EXPECT_EQ (SendSysExInPieces (m.data(), m.size(), c.pace, how), c.failAt < 0);
+        EXPECT_EQ (pieces, c.pieces);
+        EXPECT_EQ (waited, c.gapMs);
+        if (c.failAt >= 0)
+            continue;
+        if (c.closeAfter < 0)
+        {
+            EXPECT_EQ (wire, m);   // the same bytes, in the same order
+        }
+        else
+        {
+            EXPECT_EQ (Bytes (wire.begin(), wire.end() - 1), Bytes (m.begin(), m.begin() + (long) wire.size() - 1));
+            EXPECT_EQ (wire.back(), 0xF7);
+        }
     }
 }
 

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <gtest/gtest.h>
 #include "link/QueuedOutPort.h"
+#include "link/SysExPace.h"
 #include "tests/LinkTestRig.h"
 
 using namespace linktest;
@@ -19,6 +20,8 @@ namespace
         std::mutex lock;
         std::condition_variable changed;
         bool open = true, fail = false;
+        int pieceBytes = 0;    // above 0: a block leaves in pieces of this size, each one let through by a credit
+        int credits = 0;
         std::atomic<const MidiInPort*> input { nullptr };   // the last input opened
         void Set (bool isOpen, bool failing = false)
         {
@@ -34,21 +37,37 @@ namespace
         GatedOut (std::unique_ptr<MidiOutPort> p, std::shared_ptr<Gate> g) : port (std::move (p)), gate (std::move (g)) {}
         void sendMessageNow (const juce::MidiMessage& m) override
         {
+            int pieceBytes = 0;
             {
                 std::unique_lock<std::mutex> l (gate->lock);
                 gate->changed.wait (l, [&] { return gate->open || m.getRawDataSize() < 100; });
                 failed = gate->fail;
+                pieceBytes = m.getRawDataSize() < 100 ? 0 : gate->pieceBytes;
+            }
+            if (pieceBytes > 0)
+            {
+                // Each piece waits for a credit; the bus gets the message once the last has left.
+                const auto take = [this] (const uint8_t*, size_t)
+                {
+                    std::unique_lock<std::mutex> l (gate->lock);
+                    gate->changed.wait (l, [&] { return gate->credits > 0; });
+                    --gate->credits;
+                    return true;
+                };
+                SendSysExInPieces (m.getRawData(), (size_t) m.getRawDataSize(), { pieceBytes, 0 }, PiecesTo (take, observer));
             }
             if (! failed)
                 port->sendMessageNow (m);
         }
         void reset() override { port->reset(); }
         bool hasFailed() const override { return failed; }
+        void setObserver (std::shared_ptr<MidiOutObserver> o) override { observer = std::move (o); }
 
     private:
         std::unique_ptr<MidiOutPort> port;
         std::shared_ptr<Gate> gate;
         std::atomic<bool> failed { false };
+        std::shared_ptr<MidiOutObserver> observer;
     };
 
     /** The bus's ports, each output behind the gate and a writer thread. */
@@ -264,30 +283,41 @@ TEST (LinkTransfer, WatchdogRunsAtTheOperationsPeriodAndTimesOutAtTheNinthSilent
 
 TEST (LinkTransfer, TheWatchdogCountsFromWhenABlockHasLeftNotFromWhenItWasQueued)
 {
-    Rig rig;
-    auto gate = std::make_shared<Gate>();
-    SetMidiPortSource (std::make_shared<GatedSource> (rig.bus, gate));
-    auto module = rig.AddModule();
-    ASSERT_TRUE (rig.ReadyForFlash());
-    module->dropNextReplies (SimCommand::ProgramBlock, 1);
+    // Whole, the block waits in the writer thread as on a slow wire; paced, it
+    // leaves in five pieces, each a while after the last (longer in all than
+    // the watchdog's bound): the count restarts at each piece.
+    for (const int pieceBytes : { 0, 1024 })
+    {
+        SCOPED_TRACE (pieceBytes);
+        Rig rig;
+        auto gate = std::make_shared<Gate>();
+        SetMidiPortSource (std::make_shared<GatedSource> (rig.bus, gate));
+        auto module = rig.AddModule();
+        ASSERT_TRUE (rig.ReadyForFlash());
+        module->dropNextReplies (SimCommand::ProgramBlock, 1);
 
-    // The block waits in the writer thread, as on a slow wire.
-    gate->Set (false);
-    const auto from = rig.Mark();
-    ASSERT_FALSE (rig.link->ProgramZeroBlock (0, 0, 0x10000, 0x800));
-    rig.link->StopTimer();
-    for (int tick = 1; tick <= 8; ++tick)
+        gate->pieceBytes = pieceBytes;
+        gate->Set (false);
+        const auto from = rig.Mark();
+        ASSERT_FALSE (rig.link->ProgramZeroBlock (0, 0, 0x10000, 0x800));
+        rig.link->StopTimer();
+        for (int tick = 1; tick <= 8; ++tick)
+            rig.link->timerCallback();
+        // Once the block (or each piece) has left, the module has its whole allowance again.
+        gate->Set (true);
+        for (int piece = 1; piece <= (pieceBytes > 0 ? 5 : 1); ++piece)
+        {
+            { const std::lock_guard<std::mutex> l (gate->lock); ++gate->credits; }
+            gate->changed.notify_all();
+            ASSERT_TRUE (RunLoopUntil ([&] { return rig.link->GetIdleTicks() == 0; }));
+            for (int tick = 1; tick <= 8; ++tick)
+                rig.link->timerCallback();
+            EXPECT_TRUE (rig.timeline.Boxes (from).isEmpty());
+        }
         rig.link->timerCallback();
-
-    // Once it has left, the module has its whole allowance again.
-    gate->Set (true);
-    ASSERT_TRUE (RunLoopUntil ([&] { return rig.link->GetIdleTicks() == 0; }));
-    for (int tick = 1; tick <= 8; ++tick)
-        rig.link->timerCallback();
-    EXPECT_TRUE (rig.timeline.Boxes (from).isEmpty());
-    rig.link->timerCallback();
-    EXPECT_EQ (rig.timeline.Boxes (from), juce::StringArray ("Error Code 7\n"));
-    ASSERT_TRUE (rig.WaitStepEnd (from));
+        EXPECT_EQ (rig.timeline.Boxes (from), juce::StringArray ("Error Code 7\n"));
+        ASSERT_TRUE (rig.WaitStepEnd (from));
+    }
 }
 
 TEST (LinkTransfer, AFailedWriteAWriterLeftBehindAndADroppedSysExAreLogged)

@@ -188,6 +188,27 @@ TEST (PanelConnection, ADroppedFileBecomesTheChosenFileWithItsTooltipAndSize)
     EXPECT_EQ (g_nFileSize.load(), 0x1234);
 }
 
+TEST (PanelConnection, BrowseWhileTheSwitchWaitsForTheFirstAnswerCallsItOffButNotOnceItRuns)
+{
+    PanelHarness h;
+    auto& panel = h.Start();
+    const auto image = paneltest::WriteImage (h.folder.getChildFile ("chosen.bin"), 0x1234);
+    SetFileChooserHook ([&] { return image; });
+    // Waiting for the loader, the update is under way: its file stays.
+    g_nSwitchState = 2;
+    panel.buttonClicked (panel.GetBrowseButton());
+    EXPECT_EQ (panel.GetFileLabelText(), "No file selected.");
+    EXPECT_EQ (g_nSwitchState.load(), 2);
+    // Waiting for the module's first answer, nothing has gone to it: the click is taken back.
+    g_nSwitchState = 1;
+    panel.buttonClicked (panel.GetBrowseButton());
+    SetFileChooserHook (nullptr);
+    EXPECT_EQ (panel.GetFileLabelText(), image.getFullPathName());
+    EXPECT_EQ (g_nFileSize.load(), 0x1234);
+    EXPECT_EQ (g_nSwitchState.load(), 0);
+    EXPECT_TRUE (h.boxes.empty());
+}
+
 TEST (PanelConnection, ADropWithAnotherCodeOrWithoutAPathChangesNothing)
 {
     PanelHarness h;

@@ -30,7 +30,8 @@ struct PanelRecorder : JobObserver
 {
     std::optional<JobOutcome> pending;   ///< the last outcome no box has taken yet
     juce::String text;                   ///< everything logged since the panel was built
-    void OnConnected (bool) override {}
+    std::function<void()> onConnected;   ///< called as each answered cycle is shown
+    void OnConnected (bool) override { if (onConnected) onConnected(); }
     void OnPhase (FlowPhase) override {}
     void OnStep (int, int, const _STR_JOB_STEP&) override {}
     void OnProgress (const char*, int64_t, int64_t) override {}

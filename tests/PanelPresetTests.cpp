@@ -1,6 +1,7 @@
 // The panel's use of the settings file: what it writes at a first run, how it
 // shows the last-used values, and what StoreLastSave keeps.
 #include <gtest/gtest.h>
+#include "link/SysExPace.h"
 #include "tests/PanelTestSupport.h"
 
 using paneltest::ConfigFile;
@@ -159,4 +160,44 @@ TEST (PanelPresets, TheStoredValuesComeBackAtTheNextStart)
     EXPECT_EQ (panel.GetFileOffsetEditor()->getText(), "1000000");
     EXPECT_TRUE (panel.GetByteToggle()->getToggleState());
     EXPECT_FALSE (panel.GetWordToggle()->getToggleState());
+}
+
+TEST (PanelPresets, ThePaceOfSysExSendsComesFromItsSectionAndABadOneIsLoggedAndTakenAsOff)
+{
+    struct Case
+    {
+        const char* name;
+        juce::String section;              // what config.ini holds besides LastSave
+        std::optional<SysExPace> run;      // kestrava-cli --pace
+        SysExPace expected;
+        const char* log;                   // in the log pane; null: nothing about the pace
+    };
+    const Case cases[] = {
+        { "no section: whole messages", {}, std::nullopt, {}, nullptr },
+        { "a pace", "[Pacing]\nPace=256:90\n", std::nullopt, { 256, 90 }, "Each SysEx is sent in pieces of at most 256 bytes, 90 ms apart" },
+        { "no pace", "[Pacing]\nPace=256 90\n", std::nullopt, {}, "[Pacing] Pace=256 90 is no pace" },
+        { "the command line's wins", "[Pacing]\nPace=256:90\n", SysExPace { 512, 20 }, { 512, 20 }, "pieces of at most 512 bytes, 20 ms apart" },
+        { "the command line's off wins", "[Pacing]\nPace=256:90\n", SysExPace {}, {}, nullptr },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        PanelHarness h;
+        WriteConfig (h, "UserWordAddress=1\n", c.section);
+        SetRunSysExPace (c.run);
+        auto& panel = h.Start();
+        EXPECT_EQ (CurrentSysExPace(), c.expected);
+        const auto log = panel.GetLogText();
+        if (c.log != nullptr)
+            EXPECT_TRUE (log.contains (c.log)) << log;
+        else
+            EXPECT_FALSE (log.contains ("Pacing") || log.contains ("pieces")) << log;
+
+        // The file keeps the value as the user wrote it.
+        h.panel.reset();
+        SetRunSysExPace (std::nullopt);
+        const auto ini = ReadIni (ConfigFile (h));
+        EXPECT_EQ (ini.Get ("Pacing", "Pace"), c.section.fromFirstOccurrenceOf ("Pace=", false, false).trimEnd());
+    }
+    SetSettingsSysExPace ({});
 }

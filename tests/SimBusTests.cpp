@@ -1,8 +1,11 @@
 // The virtual MIDI bus: listing, opening, delivery order and threads, ports
-// that vanish, and the stop() guarantee.
+// that vanish, and the stop() guarantee. Also the cheap interface the rig
+// puts before a module, and what pacing does against its losses.
 #include <atomic>
 #include <future>
 #include <gtest/gtest.h>
+#include "link/SysExPace.h"
+#include "sim/OverrunBuffer.h"
 #include "tests/SimTestHost.h"
 
 namespace
@@ -195,4 +198,44 @@ TEST (SimBus, PortMayStopAndDieInsideItsOwnCallback)
     ASSERT_TRUE (bus.waitForIdle());
     EXPECT_EQ (handler.calls, 1);
     EXPECT_EQ (bus.livePortObjects(), 0);
+}
+
+TEST (SimBus, ALossyInterfaceLosesAWholeBlockButNoneOfAPacedOne)
+{
+    // A block of 4689 bytes handed over in pieces; between two pieces the
+    // buffer of 384 bytes drains at 3125 bytes/s (90 ms: 281 bytes).
+    std::vector<uint8_t> block { 0xF0 };
+    for (int i = 0; block.size() < 4688; ++i)
+        block.push_back ((uint8_t) ((i * 11) & 0x7F));
+    block.push_back (0xF7);
+
+    struct Case { const char* name; SysExPace pace; bool whole; };
+    const Case cases[] = {
+        { "at full speed", {}, false },
+        { "in pieces of 512 bytes: more than the buffer", { 512, 90 }, false },
+        { "in pieces of 256 bytes, too close together", { 256, 20 }, false },
+        { "paced 256:90", { 256, 90 }, true },
+        { "paced 128:40", { 128, 40 }, true },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        OverrunBuffer buffer (384, 3125);
+        auto now = OverrunBuffer::Clock::time_point {};
+        std::vector<uint8_t> wire;
+        SysExPieces how;
+        how.send = [&] (const uint8_t* b, size_t n) { buffer.Advance (now, b, n, wire); return true; };
+        how.wait = [&] (std::chrono::milliseconds gap) { now += gap; };
+        ASSERT_TRUE (SendSysExInPieces (block.data(), block.size(), c.pace, how));
+        while (buffer.NextLeaves() != OverrunBuffer::Clock::time_point::max())
+        {
+            now = buffer.NextLeaves();
+            buffer.Advance (now, nullptr, 0, wire);
+        }
+        EXPECT_EQ (wire == block, c.whole);
+        EXPECT_EQ (buffer.Lost() == 0, c.whole);
+        EXPECT_EQ (wire.size() + buffer.Lost(), block.size());
+        // The wire never runs faster than 3125 bytes/s.
+        EXPECT_GE (std::chrono::duration<double> (now - OverrunBuffer::Clock::time_point {}).count() + 1e-9, (double) wire.size() / 3125);
+    }
 }

@@ -24,6 +24,26 @@ namespace
         return FlashHolds (module, 0, PanelHarness::Bytes (image), 0, 0x40000);
     }
 
+    /** Presses "Program" as the module's answer to a probe cycle is shown, with `fault`
+        set up before the next probe goes out: the fault comes right after the click. */
+    ::testing::AssertionResult PressAfterAnswer (PanelHarness& h, const std::function<void()>& fault)
+    {
+        bool pressed = false;
+        h.recorder.onConnected = [&]
+        {
+            if (pressed || ! g_bConnected)
+                return;
+            pressed = true;
+            fault();
+            h.PressProgram();
+        };
+        const bool switching = RunLoopUntil ([] { return g_nSwitchState.load() != 0; }, 15000);
+        h.recorder.onConnected = nullptr;
+        if (! switching)
+            return ::testing::AssertionFailure() << "\"Program\" did not start the switch; status " << h.panel->GetStatusText();
+        return ::testing::AssertionSuccess();
+    }
+
     /** Boxes with this text. */
     int CountBoxes (const PanelHarness& h, const juce::String& text)
     {
@@ -101,44 +121,112 @@ TEST (UpdateFlowFailure, ACloseAResetOrThePanelGoingDuringTheSwitchPauseEndItThe
     }
 }
 
-TEST (UpdateFlowFailure, AModuleGoneBeforeItsApplicationAnswerEndsTheSwitchAtOnce)
+TEST (UpdateFlowFailure, AnswersLostRightAfterProgramCancelNothing)
 {
-    // Gone for good, back in application mode, back in its loader.
-    struct Case { const char* name; int returnAfterMs; SimMode mode; };
-    for (const Case c : { Case { "gone", -1, SimMode::Application }, Case { "back in application mode", 2000, SimMode::Application },
-                          Case { "back in its loader", 2000, SimMode::Loader } })
+    // Each fault starts with the first probe after the click. "Another file": while the
+    // switch waits, a file dropped is for the next "Program", which then writes it.
+    struct Case { const char* name; int lost; int loaderAfterMs; bool dropFile; int restarts; };
+    for (const Case c : { Case { "one answer lost", 1, -1, false, 1 }, Case { "two answers lost", 2, -1, false, 1 },
+                          Case { "back in its loader on its own", 0, 1500, false, 0 },
+                          Case { "another file while it waits", 3, -1, true, 1 } })
     {
         SCOPED_TRACE (c.name);
         PanelHarness h;
         auto module = h.AddModule (SimMode::Application);
         h.Start();
-        ASSERT_TRUE (h.WaitConnected());
-        h.Choose (h.MakeImage ("image.bin", 0x40000));
-        module->vanishAtNext (SimCommand::ApplicationProbe, c.returnAfterMs, c.mode);
-        ASSERT_TRUE (Press (h));
+        auto image = h.MakeImage ("image.bin", 0x40000);
+        h.Choose (image);
+        ASSERT_TRUE (PressAfterAnswer (h, [&]
+        {
+            if (c.lost > 0)
+                module->dropNextReplies (SimCommand::ApplicationProbe, c.lost);
+            else
+                module->vanishAtNext (SimCommand::ApplicationProbe, c.loaderAfterMs, SimMode::Loader, 1);
+        }));
 
-        // The first unanswered cycle ends the switch, not the search's time-out a minute later.
-        ASSERT_TRUE (RunLoopUntil ([] { return g_nSwitchState.load() == 0; }, 3000)) << Diagnose (h, module.get());
-        EXPECT_TRUE (FlowAtRest (h));
-        EXPECT_EQ (g_hFind, nullptr);
-        // A drop and "Browse..." choose files again.
-        const auto other = h.MakeImage ("other.bin", 0x20000);
-        h.panel->GetBrowseButton()->filesDropped ({ other.getFullPathName() }, 5, 5);
-        EXPECT_TRUE (RunLoopUntil ([&] { return g_nFileSize.load() == 0x20000; }, 3000));
-        if (c.returnAfterMs < 0)
+        // The switch waits through the unanswered cycles, shown as a search.
+        bool searchedWhileWaiting = false;
+        const auto watch = [&]
         {
-            h.Choose (h.MakeImage ("third.bin", 0x30000));
-            EXPECT_EQ (g_nFileSize.load(), 0x30000);
+            if (g_nSwitchState != 1 || ! h.panel->GetStatusText().contains ("connecting"))
+                return;
+            searchedWhileWaiting = true;
             EXPECT_FALSE (h.panel->GetProgramButton()->isEnabled());
-        }
-        else
+            if (c.dropFile && image.getFileName() == "image.bin")
+            {
+                image = h.MakeImage ("other.bin", 0x20000, true, false, 9);
+                h.panel->GetBrowseButton()->filesDropped ({ image.getFullPathName() }, 5, 5);
+                ASSERT_TRUE (RunLoopUntil ([&] { return g_nFileSize.load() == 0x20000; }, 3000));
+                EXPECT_EQ (g_nSwitchState.load(), 0);
+                EXPECT_EQ (g_hFind, nullptr);
+                EXPECT_EQ (module->receivedCount (SimCommand::Restart), 0);
+            }
+        };
+        if (c.dropFile)
         {
-            // The module that comes back is not switched by the old click; "Program" starts afresh.
-            ASSERT_TRUE (h.WaitConnected (10000));
-            EXPECT_EQ (module->receivedCount (SimCommand::Restart), 0);
-            EXPECT_TRUE (SecondUpdateCompletes (h, *module));
+            ASSERT_TRUE (RunLoopUntil ([&] { watch(); return g_nFileSize.load() == 0x20000; }, 10000));
+            ASSERT_TRUE (Press (h));
         }
-        EXPECT_TRUE (h.boxes.size() <= 1 && ! h.HasBox ("Time Out,Please Check Help.\n")) << BoxTexts (h);
+        ASSERT_TRUE (RunUntilBoxes (h, 1, 60000, nullptr, watch)) << Diagnose (h, module.get());
+        EXPECT_TRUE (searchedWhileWaiting);
+        EXPECT_EQ (h.boxes[0].text, kCompleted) << BoxTexts (h);
+        EXPECT_EQ (module->receivedCount (SimCommand::Restart), c.restarts);
+        EXPECT_TRUE (FlashHolds (*module, 0, PanelHarness::Bytes (image), 0, (size_t) image.getSize()));
+        EXPECT_EQ (h.BoxesWithoutTheirOutcome(), "");
+    }
+}
+
+TEST (UpdateFlowFailure, AModuleThatNeverComesBackEndsInTheSearchTimeOut)
+{
+    // Gone before its application answer (the search's unanswered cycles count), or
+    // after its restart into the loader (the link counts, and says nothing until the end).
+    for (const bool restarted : { false, true })
+    {
+        SCOPED_TRACE (restarted ? "after its restart" : "before its application answer");
+        PanelHarness h;
+        auto module = h.AddModule (SimMode::Application);
+        h.Start();
+        h.Choose (h.MakeImage ("image.bin", 0x40000));
+        ASSERT_TRUE (PressAfterAnswer (h, [&]
+        {
+            if (restarted)
+                module->setRestartAbsence (-1);
+            else
+                module->vanishAtNext (SimCommand::ApplicationProbe);
+        }));
+        if (restarted)
+        {
+            ASSERT_TRUE (RunLoopUntil ([&] { return g_nSwitchState == 2 && ! h.panel->IsSwitchPausing()
+                                                    && h.panel->GetStatusText().contains ("connecting"); }, 10000));
+        }
+
+        // The link's cycles, run by hand: a minute of them takes no minute here.
+        auto& link = h.panel->GetJobRunner().GetLink();
+        const int waiting = g_nSwitchState.load();
+        int cycles = 0;
+        while (h.boxes.empty() && cycles < 200)
+        {
+            link.StopTimer();
+            link.timerCallback();
+            link.StopTimer();
+            ++cycles;
+            PumpMessages (2);
+            if (! h.boxes.empty())
+                break;
+            ASSERT_EQ (g_nSwitchState.load(), waiting) << "cycle " << cycles;
+            if (restarted)
+            {
+                ASSERT_EQ (g_nSearchTicks, 0) << "cycle " << cycles;
+            }
+        }
+        ASSERT_EQ (h.boxes.size(), 1u) << Diagnose (h, module.get());
+        EXPECT_EQ (h.boxes[0].text, "Time Out,Please Check Help.\n");
+        EXPECT_EQ (h.BoxesWithoutTheirOutcome(), "");
+        // The probe that found it, then 91 unanswered cycles; after the restart, 91 loader probes.
+        EXPECT_EQ (cycles, restarted ? 91 : 92);
+        EXPECT_EQ (g_nSwitchState.load(), 0);
+        EXPECT_TRUE (FlowAtRest (h));
+        EXPECT_EQ (module->receivedCount (SimCommand::Restart), restarted ? 1 : 0);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "link/rawmidi/FdMidiPorts.h"
 #include "link/MidiInputFeed.h"
+#include "link/SysExPace.h"
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -59,8 +60,17 @@ FdMidiOutPort::~FdMidiOutPort()
 
 void FdMidiOutPort::sendMessageNow (const juce::MidiMessage& message)
 {
-    if (! m_bFailed)
-        m_bFailed = ! WriteWhole (m_nFd, message.getRawData(), (size_t) message.getRawDataSize());
+    if (m_bFailed)
+        return;
+    const auto* bytes = message.getRawData();
+    const auto size = (size_t) message.getRawDataSize();
+    if (! message.isSysEx())
+    {
+        m_bFailed = ! WriteWhole (m_nFd, bytes, size);
+        return;
+    }
+    const auto pieces = PiecesTo ([this] (const uint8_t* b, size_t n) { return WriteWhole (m_nFd, b, n); }, m_pObserver);
+    m_bFailed = ! SendSysExInPieces (bytes, size, CurrentSysExPace(), pieces);
 }
 
 //==============================================================================

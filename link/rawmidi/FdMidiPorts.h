@@ -16,7 +16,8 @@ using FdCloser = std::function<void()>;
 bool WriteWhole (int fd, const uint8_t* bytes, size_t size, int boundMs = -1);
 
 /** An output on a descriptor. Each send blocks until the whole message is
-    with the device: that is the flow control (put it behind WithWriterThread). */
+    with the device: that is the flow control (put it behind WithWriterThread).
+    A SysEx goes in pieces with gaps when pacing is on (SysExPace.h). */
 class FdMidiOutPort : public MidiOutPort
 {
 public:
@@ -29,11 +30,14 @@ public:
     void reset() override {}
     /** Whether a write failed (the device is gone). */
     bool hasFailed() const override { return m_bFailed; }
+    /** Told of each piece of a paced SysEx that has left; set before the first send. */
+    void setObserver (std::shared_ptr<MidiOutObserver> observer) override { m_pObserver = std::move (observer); }
 
 private:
     const int m_nFd;
     FdCloser m_Closer;
     bool m_bFailed = false;
+    std::shared_ptr<MidiOutObserver> m_pObserver;
 };
 
 /** An input on a descriptor, read by a thread of its own while started. */

@@ -17,16 +17,22 @@ namespace
 
 bool SendPaced (const uint8_t* bytes, size_t size, const SysExPacing& pacing)
 {
+    // Every event but the last is as large as the card's buffer, the pace and
+    // kPacedEventBytes allow; each waits for the room it needs.
+    size_t largest = kPacedEventBytes;
+    if (pacing.capacity > 0)
+        largest = std::min (largest, (size_t) pacing.capacity);
+    if (! pacing.pace.IsOff())
+        largest = std::min (largest, (size_t) pacing.pace.pieceBytes);
+
     const auto start = pacing.now();
     auto lastProgress = start;
     long lastRoom = -2;
     size_t sent = 0;
-    while (sent < size)
+    SysExPieces events;
+    events.send = [&] (const uint8_t* event, size_t n)
     {
-        size_t event = std::min (kPacedEventBytes, size - sent);
-        if (pacing.capacity > 0)
-            event = std::min (event, (size_t) pacing.capacity);
-        if (pacing.room)
+        while (pacing.room)
         {
             long room = pacing.room();
             const auto now = pacing.now();
@@ -35,18 +41,23 @@ bool SendPaced (const uint8_t* bytes, size_t size, const SysExPacing& pacing)
             else if (room != lastRoom)
                 lastProgress = now;   // the device took bytes (or the first look)
             lastRoom = room;
-            if (room < (long) event)
-            {
-                if (now - lastProgress > kPacedStallBound)
-                    return false;
-                pacing.sleep (microseconds (1000));
-                continue;
-            }
+            if (room >= (long) n)
+                break;
+            if (now - lastProgress > kPacedStallBound)
+                return false;
+            pacing.sleep (microseconds (1000));
         }
-        if (! pacing.send (bytes + sent, event))
+        if (! pacing.send (event, n))
             return false;
-        sent += event;
+        sent += n;
         lastProgress = pacing.now();
-    }
-    return true;
+        return true;
+    };
+    events.wait = [&] (std::chrono::milliseconds gap)
+    {
+        pacing.sleep (gap);
+        lastProgress = pacing.now();
+    };
+    events.pieceLeft = pacing.pieceLeft;
+    return SendSysExInPieces (bytes, size, { (int) largest, pacing.pace.gapMs }, events);
 }

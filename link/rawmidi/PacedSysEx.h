@@ -2,11 +2,13 @@
 // A SysEx message sent through the sequencer to a card as a series of events
 // (the first starts with F0, the last ends with F7), each one sent only once
 // the card's output buffer has room for it: the kernel drops whatever does
-// not fit, so an event too many would cut the message.
+// not fit, so an event too many would cut the message. With pacing on
+// (SysExPace.h) the events are no larger than its pieces and its gap follows each.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include "link/SysExPace.h"
 
 /** How a paced send learns the room and moves the bytes. */
 struct SysExPacing
@@ -24,6 +26,10 @@ struct SysExPacing
     std::function<void (std::chrono::microseconds)> sleep;
     /** The time, for the rate without room and the bound on a device that takes nothing. */
     std::function<Clock::time_point()> now;
+    /** The pace chosen: no event larger than its pieces, its gap after each event but the last. */
+    SysExPace pace {};
+    /** Told after each event but the last; false: the rest is dropped (the output closes). */
+    std::function<bool()> pieceLeft;
 };
 
 /** The largest event a paced send makes. */
@@ -36,5 +42,6 @@ constexpr long kAssumedBytesPerSecond = 3125;
 constexpr std::chrono::milliseconds kPacedStallBound { 5000 };
 
 /** Sends `size` bytes as events of at most kPacedEventBytes; false when an
-    event could not be sent or the device stopped taking bytes. */
+    event could not be sent or the device stopped taking bytes. A message given
+    up half-way because the output closes is ended by an F7. */
 bool SendPaced (const uint8_t* bytes, size_t size, const SysExPacing& pacing);

@@ -60,6 +60,7 @@ namespace
 
         void reset() override {}
         bool hasFailed() const override { return failed; }
+        void setObserver (std::shared_ptr<MidiOutObserver> o) override { observer = std::move (o); }
 
     private:
         SysExPacing Pacing()
@@ -83,6 +84,8 @@ namespace
             };
             p.sleep = [] (std::chrono::microseconds us) { std::this_thread::sleep_for (us); };
             p.now = [] { return SysExPacing::Clock::now(); };
+            p.pace = CurrentSysExPace();
+            p.pieceLeft = PieceTeller (observer);
             return p;
         }
 
@@ -130,6 +133,7 @@ namespace
         int card = -1, device = 0, subdevice = 0;
         long capacity = -1;
         bool failed = false;
+        std::shared_ptr<MidiOutObserver> observer;   // told of each event of a SysEx that has left
     };
 }
 

@@ -1,5 +1,7 @@
 #include "link/winmm/WinMmOut.h"
 #include "link/OutputTurns.h"
+#include "link/SysExPace.h"
+#include "platform/Wine.h"
 #ifndef NOMINMAX
  #define NOMINMAX
 #endif
@@ -41,13 +43,25 @@ namespace
                 return;
             const auto* bytes = message.getRawData();
             const int size = message.getRawDataSize();
-            failed = (message.isSysEx() || size > 3) ? ! SendLong (bytes, size) : ! SendShort (bytes, size);
+            if (message.isSysEx())
+            {
+                // A SysEx spread over several buffers, the first starting with F0
+                // and the last ending with F7, as classic drivers take it.
+                const auto send = [this] (const uint8_t* b, size_t n) { return SendLong (b, (int) n); };
+                failed = ! SendSysExInPieces (bytes, (size_t) size, WinMmSysExPace (CurrentSysExPace(), underWine),
+                                              PiecesTo (send, observer));
+            }
+            else
+            {
+                failed = size > 3 ? ! SendLong (bytes, size) : ! SendShort (bytes, size);
+            }
         }
 
         /** Nothing to drop: every send has ended before the next begins. */
         void reset() override {}
 
         bool hasFailed() const override { return failed; }
+        void setObserver (std::shared_ptr<MidiOutObserver> o) override { observer = std::move (o); }
 
     private:
         bool SendShort (const uint8_t* bytes, int size)
@@ -91,6 +105,8 @@ namespace
         HMIDIOUT handle = nullptr;
         HANDLE done = nullptr;   // set by the driver when a long message has ended
         bool failed = false;     // the writer thread's only
+        const bool underWine = RunningUnderWine();
+        std::shared_ptr<MidiOutObserver> observer;   // told of each buffer of a SysEx in pieces
     };
 }
 

@@ -5,8 +5,9 @@
 # host side, one boot per group:
 #   cli       kestrava-cli: ports; update from application mode, verify, read;
 #             the update with the card's port held by aseqdump, through the
-#             sequencer backend, with the module away 6 s, and unplugged in the
-#             middle of programming
+#             sequencer backend, with the module away 6 s, unplugged in the
+#             middle of programming, and behind an interface that loses bytes
+#             at full speed (without pacing and paced)
 #   programs  Kestrava's window under Xvfb; kestrava-cli.exe under Wine (WinMM)
 #   modules   four cards: update --all with the fourth module unplugged in the
 #             middle of programming, then verify --all on the other three
@@ -60,7 +61,7 @@ expected=0
 status=0
 for group in ${groups//,/ }; do
     case "$group" in
-        cli) count=7 memory=768 cards=1 cpus=1 ;;
+        cli) count=8 memory=768 cards=1 cpus=1 ;;
         programs) count=2 memory=1536 cards=1 cpus=1 ;;
         # Four modules, four processes that program them and the one above:
         # a second CPU makes the emulated guest's updates a third faster.

@@ -109,8 +109,10 @@ record_rate() {
 }
 
 # flash_holds_image [flash file]: the module's flash file (written when it
-# stopped; every byte inverted, so that erased flash is a hole) begins with the image.
+# stopped; every byte inverted, so that erased flash is a hole) begins with
+# the image ($image, or a scenario's own in $flash_image).
 flash_holds_image() {
+    local image=${flash_image:-$image}
     python3 - "${1:-$dir/module.flash}" "$image" <<'EOF' || why "the module's flash does not hold the image"
 import sys
 flash = open(sys.argv[1], 'rb').read()
@@ -272,6 +274,32 @@ unplugged_mid_programming() {
     [ "$status" -eq 0 ] && completed "$dir/update-again.log" || why "the second update exited with $status"
 }
 
+# A cheap interface before the module (kestrava-gadget-module --lossy-buffer):
+# a buffer of 384 bytes drained at 3125 bytes/s that loses what overflows.
+# With a 64 KiB image, so that the paced run stays short: at full speed the
+# update ends in its error code; paced 256:90 it completes and the module
+# holds the image. Both runs' times go to the notes.
+update_through_lossy_interface() {
+    local small=$dir/small.bin status start
+    head -c 65536 "$image" >"$small"
+    start_module --lossy-buffer 384 || return 1
+    start=$(now)
+    run_cli unpaced 120 -- update "$small"
+    status=$?
+    echo "at full speed: update exited with $status after $(since "$start") s: $(tail -n1 "$dir/unpaced.log" | cut -d' ' -f2-)" >>"$dir/notes.txt"
+    [ "$status" -ge 2 ] && [ "$status" -le 26 ] || why "at full speed, update exited with $status, not with an error code"
+    start=$(now)
+    run_cli paced 240 -- --pace 256:90 --verbose update "$small"
+    status=$?
+    echo "paced 256:90: update exited with $status after $(since "$start") s" >>"$dir/notes.txt"
+    [ "$status" -eq 0 ] && completed "$dir/paced.log" || why "paced, update exited with $status: $(tail -n1 "$dir/paced.log" | cut -d' ' -f2-)"
+    grep -q 'Each SysEx is sent in pieces of at most 256 bytes, 90 ms apart' "$dir/paced.log" || why "the log does not tell the pace"
+    record_rate "$dir/paced.log" "update paced 256:90 through a lossy interface"
+    stop_module
+    grep -o '[0-9]* bytes lost in the interface.s buffer' "$module_log" | sed 's/^/module: /' >>"$dir/notes.txt"
+    flash_image=$small flash_holds_image
+}
+
 # ---- Kestrava's window and the Windows build ----------------------------------
 window_shows_connected() {
     command -v tesseract >/dev/null || { why "tesseract is not installed"; return 1; }
@@ -358,6 +386,7 @@ case "$group" in
         run_scenario "update through KESTRAVA_MIDI_BACKEND=sequencer" update_through_sequencer
         run_scenario "update with the module away 6 s on its restart" update_module_away_6s
         run_scenario "module unplugged mid-programming, then again" unplugged_mid_programming
+        run_scenario "lossy interface: fails unpaced, completes paced 256:90" update_through_lossy_interface
         ;;
     programs)
         run_scenario "Kestrava under Xvfb shows the module connected" window_shows_connected
