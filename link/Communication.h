@@ -175,9 +175,7 @@ private:
     void RequestBlock (int64_t byteAddress);
     void OnReadBlock (bool damaged);
     void OnReadTimeout();
-    void CloseReadFile();
-    bool FinishReadFile (bool written);
-    bool CloseReadFileAt (int64_t length);
+    bool CloseReadFile();
     bool RefuseRead (const juce::String& why);
     bool EndCompare (int errorCode);
     int64_t FlashSize() const;
@@ -222,7 +220,6 @@ private:
     std::atomic<bool> m_bSending { false };
     std::atomic<bool> m_bFound { false };
     std::FILE* m_hReadFile = nullptr;
-    juce::String m_strReadPath;                // the path m_hReadFile was opened by
     static constexpr int64_t kCompareChunk = 1 << 18;
     std::mutex m_CompareLock;                  // guards m_pCompareChunks: one compare at a time uses them
     std::unique_ptr<uint8_t[]> m_pCompareChunks;   // a chunk of each file, kept from one compare to the next

@@ -38,42 +38,15 @@ namespace
     }
 }
 
-void Communication::CloseReadFile()
+bool Communication::CloseReadFile()
 {
-    // A read that did not finish leaves only what it stored, as a new file
-    // would: nothing an earlier, longer read left stays behind it. Bytes that
-    // cannot be flushed were not stored, and where they end cannot be told.
-    if (m_hReadFile != nullptr)
-        CloseReadFileAt (std::fflush (m_hReadFile) == 0 ? (int64_t) std::ftell (m_hReadFile) : -1);
-}
-
-bool Communication::FinishReadFile (bool written)
-{
-    // Every byte must have reached the file: a full disk shows here at the latest.
-    // The file was written over from its start, not cut: what an earlier, longer
-    // read left behind the end goes now.
-    if (! written)
-    {
-        CloseReadFile();
-        return false;
-    }
-    return CloseReadFileAt (m_nTransferLength);
-}
-
-bool Communication::CloseReadFileAt (int64_t length)
-{
-    // A file that cannot be made to hold exactly these bytes (-1: unknown) holds
-    // nothing anybody may take for what was read: it is removed. A device is left be.
-    const bool regular = IsRegularFile (m_hReadFile);
-    bool ok = length >= 0 && SetFileLength (m_hReadFile, length);
-    ok = std::fclose (m_hReadFile) == 0 && ok;
+    // The file was made empty when the read began: on any way out it holds the
+    // bytes this read stored, those that reached it, and nothing else.
+    if (m_hReadFile == nullptr)
+        return true;
+    const bool closed = std::fclose (m_hReadFile) == 0;
     m_hReadFile = nullptr;
-    if (ok || ! regular)
-        return ok;
-    const bool removed = DeleteFileW (m_strReadPath.toWideCharPointer());
-    Log ((m_strReadPath + (removed ? " could not be written: it was removed.\n"
-                                   : " could not be written, nor removed: it does not hold what was read.\n")).toRawUTF8());
-    return false;
+    return closed;
 }
 
 bool Communication::RefuseRead (const juce::String& why)
@@ -93,12 +66,7 @@ bool Communication::ReadToFile (const juce::String& path, int page, int flashOff
     {
         std::lock_guard<std::mutex> l (m_OpLock);
         CloseReadFile();
-        // Written over in place: cutting a file that is there only to be filled again
-        // costs more than the read of a block. A new file is made.
-        m_hReadFile = OpenFileW (path, "r+b");
-        if (m_hReadFile == nullptr)
-            m_hReadFile = OpenFileW (path, "wb");
-        m_strReadPath = path;
+        m_hReadFile = OpenFileW (path, "wb");
         if (m_hReadFile == nullptr)
         {
             SetPendingError (20);
@@ -216,8 +184,10 @@ void Communication::OnReadBlock (bool damaged)
     else
     {
         PostProgress (3, m_nTransferPos, m_nTransferLength);
+        // Every byte must reach the file: a full disk shows when it is closed at the latest.
         const auto rest = (size_t) (m_nTransferLength - m_nTransferPos);
-        if (! FinishReadFile (std::fwrite (m_Block, 1, rest, m_hReadFile) == rest))
+        const bool written = std::fwrite (m_Block, 1, rest, m_hReadFile) == rest;
+        if (! CloseReadFile() || ! written)
         {
             SetPendingError (20);
             return;

@@ -35,7 +35,6 @@ namespace
         const juce::String wideMode (mode);
         return ::_wfopen (path.c_str(), wideMode.toWideCharPointer());
     }
-    bool CutAt (std::FILE* file, int64_t length)            { return ::_chsize_s (::_fileno (file), length) == 0; }
     bool StatLink (const NativePath& path, FileInfo& info)  { return StatPath (path, info); }
     bool Unlink (const NativePath& path)                    { return ::_wunlink (path.c_str()) == 0; }
     int SeekEnd (std::FILE* file)                           { return ::_fseeki64 (file, 0, SEEK_END); }
@@ -71,7 +70,6 @@ namespace
             ::close (fd);
         return file;
     }
-    bool CutAt (std::FILE* file, int64_t length)            { return ::ftruncate (::fileno (file), (off_t) length) == 0; }
     bool StatLink (const NativePath& path, FileInfo& info)  { return ::lstat (path.c_str(), &info) == 0; }
     bool Unlink (const NativePath& path)                    { return ::unlink (path.c_str()) == 0; }
     int SeekEnd (std::FILE* file)                           { return ::fseeko (file, 0, SEEK_END); }
@@ -106,21 +104,6 @@ std::FILE* OpenFileW (const juce::String& path, const char* mode)
         return nullptr;
     }
     return file;
-}
-
-bool SetFileLength (std::FILE* file, int64_t length)
-{
-    FileInfo info {};
-    if (file == nullptr || length < 0 || std::fflush (file) != 0 || ! StatOpenFile (file, info))
-        return false;
-    // Only a regular file has a length to set.
-    return ! IsRegular (info) || CutAt (file, length);
-}
-
-bool IsRegularFile (std::FILE* file)
-{
-    FileInfo info {};
-    return file != nullptr && StatOpenFile (file, info) && IsRegular (info);
 }
 
 bool DeleteFileW (const wchar_t* path)

@@ -15,11 +15,6 @@
 std::FILE* OpenFileW (const wchar_t* path, const char* mode);
 /** Opens a file by a JUCE path string; null on failure. */
 std::FILE* OpenFileW (const juce::String& path, const char* mode);
-/** Sets the length of a file open for writing, after flushing it (a device
-    has none to set); false on failure. */
-bool SetFileLength (std::FILE* file, int64_t length);
-/** Whether an open file is a regular file (not a device, a pipe or a socket). */
-bool IsRegularFile (std::FILE* file);
 /** Deletes a file; a missing file is no error. Returns true when the file is gone. */
 bool DeleteFileW (const wchar_t* path);
 /** Milliseconds since an arbitrary start, 32 bits, wrapping like a tick counter. */

@@ -56,9 +56,15 @@ print_stage_times() {
     done
 }
 
-# Adds one ctest run's counts (from its log) to the totals.
+# Adds one ctest run's counts (from its log) to the totals, and the names of
+# its failed tests (ctest's list at its end) to those the summary repeats, so
+# that a failure deep in a long log is named again at the end.
+failed_tests=()
 count_results() {
     local line
+    while IFS= read -r line; do
+        failed_tests+=("$(basename "$1" .log): ${line#"${line%%[![:space:]]*}"}")
+    done < <(sed -n '/^The following tests FAILED:/,/^[^[:space:]]/{/^[[:space:]]/p}' "$1")
     line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$1" | tail -n1 || true)
     [ -n "$line" ] || return 0
     local failed total
@@ -315,6 +321,10 @@ print_stage_times
 if [ ${#failed_stages[@]} -ne 0 ]; then
     echo "Failed stages:"
     printf '  %s\n' "${failed_stages[@]}"
+fi
+if [ ${#failed_tests[@]} -ne 0 ]; then
+    echo "Failed tests (their output is in the stage's log above):"
+    printf '  %s\n' "${failed_tests[@]}"
 fi
 echo "Summary: $total_passed passed, $total_failed failed"
 [ ${#failed_stages[@]} -eq 0 ]
