@@ -115,8 +115,6 @@ bool GadgetBridge::Open (const std::string& devicePort)
     auto out = OpenAlsaRawMidi (devicePort, outputName, false);
     if (out.fd < 0)
         return false;
-    // Non-blocking again, so that a write waits no longer than its bound.
-    ::fcntl (out.fd, F_SETFL, ::fcntl (out.fd, F_GETFL) | O_NONBLOCK);
     {
         const std::lock_guard<std::mutex> l (m_OutLock);
         m_nRawOutFd = out.fd;

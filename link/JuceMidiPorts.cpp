@@ -1,5 +1,6 @@
 #include "link/JuceMidiPorts.h"
 #include <juce_audio_devices/juce_audio_devices.h>
+#include "link/DeliveryGate.h"
 #include "link/OutputTurns.h"
 #include "link/QueuedOutPort.h"
 #if defined(KESTRAVA_RAWMIDI)
@@ -9,7 +10,9 @@
 
 namespace
 {
-    /** Forwards JUCE's input callback to the link's handler. */
+    /** Forwards JUCE's input callback to the link's handler. JUCE's stop only
+        keeps later messages from being handed over (on ALSA a callback may
+        still run, or be about to): the gate makes stop() wait for it. */
     class JuceInPort : public MidiInPort, private juce::MidiInputCallback
     {
     public:
@@ -20,18 +23,28 @@ namespace
             if (input != nullptr && input->getName() != info.name)
                 input.reset();
         }
+        ~JuceInPort() override { gate.Close(); }
         bool isOpen() const { return input != nullptr; }
-        void start() override { input->start(); }
-        void stop() override { input->stop(); }
+        void start() override
+        {
+            gate.Open();
+            input->start();
+        }
+        void stop() override
+        {
+            input->stop();
+            gate.Close();
+        }
 
     private:
         void handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& m) override
         {
-            handler->handleIncomingMidiMessage (this, m);
+            gate.Deliver ([&] { handler->handleIncomingMidiMessage (this, m); });
         }
 
         MidiInHandler* handler;
-        std::unique_ptr<juce::MidiInput> input;
+        DeliveryGate gate;
+        std::unique_ptr<juce::MidiInput> input;   // destroyed first: its thread never calls into a gate that is gone
     };
 
    #if ! defined(KESTRAVA_RAWMIDI)

@@ -2,7 +2,7 @@
 // Opening an output and destroying one take turns. A writer left behind
 // destroys its output on its own thread when its write finally ends, while
 // the message thread may be opening outputs, and a system's list of open
-// handles (JUCE's for WinMM) may have no lock. Opening waits a bounded time:
+// handles (JUCE's) may have no lock. Opening waits a bounded time:
 // a destruction that hangs in the driver costs the port one scan, not the window.
 #include <chrono>
 #include <mutex>

@@ -3,19 +3,28 @@
 // whatever the reads and writes cut them into, a device that never drains
 // holds neither the caller nor the close, and a whole update runs through it.
 // Also what the backend reads from the kernel (its listing, the information
-// files of busy ports) and the paced SysEx of the sequencer route.
+// files of busy ports), the paced SysEx of the sequencer route and the wait
+// for what is still queued when an output is closed; and, on the hardware
+// stage's real kernel, a card that takes nothing closed and opened again.
 #if defined(KESTRAVA_RAWMIDI)
+#include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <cstdlib>
+#include <future>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <gtest/gtest.h>
 #include "link/QueuedOutPort.h"
+#include "link/rawmidi/AlsaRawMidi.h"
 #include "link/rawmidi/CardLocation.h"
 #include "link/rawmidi/FdMidiPorts.h"
+#include "link/rawmidi/OutputDrain.h"
 #include "link/rawmidi/PacedSysEx.h"
 #include "link/rawmidi/RawMidiPortSource.h"
 #include "link/rawmidi/RawMidiProc.h"
+#include "link/rawmidi/SeqMidiOut.h"
 #include "link/rawmidi/SequencerLocations.h"
 #include "sim/StreamMidiInterface.h"
 #include "tests/SimTestHost.h"
@@ -328,6 +337,81 @@ TEST (LinkFdPorts, ADeviceThatNeverDrainsHoldsNeitherTheCallerNorTheClose)
     EXPECT_EQ (atDevice.got[0], BytesOf (SysEx (4689, 0)));
 }
 
+TEST (LinkFdPorts, AnInputWithoutItsWakePipeStillStops)
+{
+    int p[2];
+    ASSERT_EQ (::pipe (p), 0);
+    Received handler;
+    std::unique_ptr<FdMidiInPort> in;
+    {
+        // UBSan checks a type the first time it meets it through a pipe of
+        // its own: the port's types are met once while pipes can be made.
+        int q[2];
+        ASSERT_EQ (::pipe (q), 0);
+        { FdMidiInPort met (q[0], &handler, Closer (q[0])); }
+        ::close (q[1]);
+
+        // No descriptor is left for the port's own pipe.
+        rlimit old {};
+        ASSERT_EQ (::getrlimit (RLIMIT_NOFILE, &old), 0);
+        const int lowestFree = ::open ("/dev/null", O_RDONLY);
+        ASSERT_GE (lowestFree, 0);
+        ::close (lowestFree);
+        rlimit none = old;
+        none.rlim_cur = (rlim_t) lowestFree;
+        ASSERT_EQ (::setrlimit (RLIMIT_NOFILE, &none), 0);
+        int probe[2];
+        const bool refused = ::pipe (probe) != 0;
+        in = std::make_unique<FdMidiInPort> (p[0], &handler, Closer (p[0]));
+        ::setrlimit (RLIMIT_NOFILE, &old);
+        ASSERT_TRUE (refused);
+    }
+    in->start();
+    const uint8_t probe[] = { 0xF0, 0x00, 0x20, 0x54, 0x05, 0x06, 0x00, 0xF7 };
+    ASSERT_EQ (::write (p[1], probe, sizeof (probe)), (ssize_t) sizeof (probe));
+    ASSERT_TRUE (handler.WaitFor (1));
+    auto stopping = std::async (std::launch::async, [&] { in->stop(); });
+    const bool stopped = stopping.wait_for (std::chrono::seconds (20)) == std::future_status::ready;
+    if (! stopped)
+        (void) ::write (p[1], probe, 1);   // lets a reader that never looks at the request end
+    EXPECT_TRUE (stopped);
+    stopping.wait();
+    ::close (p[1]);
+}
+
+TEST (LinkFdPorts, AClosedOutputGivesWhatIsQueuedTheWiresTimeAndNoMore)
+{
+    // A card's buffer on a clock of the test's own, drained at `rate` bytes
+    // per second; `takesNothingAfter`: it stops there.
+    struct Case { const char* name; long queued; double rate; double takesNothingAfter; bool drained; double leastSeconds, mostSeconds; };
+    const Case cases[] = {
+        { "nothing queued", 0, 0, 0, true, 0, 0 },
+        { "a block at USB speed", 4689, 300000, -1, true, 0.0, 0.05 },
+        { "a block at the wire's pace", 4689, 3125, -1, true, 1.4, 1.6 },
+        { "a probe to a device that takes nothing", 9, 0, 0, false, 0.0, 0.21 },
+        { "a block to a device that stops half way", 4689, 3125, 0.5, false, 0.7, 0.75 },
+        { "a device slower than any wire", 4689, 1000, -1, false, 1.6, 1.62 },
+        { "a card gone", -1, 0, 0, false, 0, 0 },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        QueuedOutput::Clock::time_point clock {};
+        const auto seconds = [&] { return std::chrono::duration<double> (clock - QueuedOutput::Clock::time_point {}).count(); };
+        const auto queued = [&]
+        {
+            if (c.queued < 0)
+                return -1L;
+            const double moving = c.takesNothingAfter >= 0 ? std::min (seconds(), c.takesNothingAfter) : seconds();
+            return std::max (0L, c.queued - (long) (moving * c.rate));
+        };
+        const QueuedOutput output { queued, [&] (std::chrono::microseconds us) { clock += us; }, [&] { return clock; } };
+        EXPECT_EQ (WaitOutputDrained (output), c.drained);
+        EXPECT_GE (seconds(), c.leastSeconds);
+        EXPECT_LE (seconds(), c.mostSeconds);
+    }
+}
+
 TEST (LinkFdPorts, ABoundedWriteGivesUpOnADeviceThatNeverDrains)
 {
     int pipeFds[2];
@@ -338,6 +422,75 @@ TEST (LinkFdPorts, ABoundedWriteGivesUpOnADeviceThatNeverDrains)
     EXPECT_FALSE (WriteWhole (pipeFds[1], large.data(), large.size(), 50));
     ::close (pipeFds[0]);
     ::close (pipeFds[1]);
+}
+
+// Run by the hardware stage on a real kernel (tests/hardware/): the output of
+// a card whose far end takes nothing, named by KESTRAVA_STALLED_RAWMIDI
+// ("hw:C,D,S"; the rig's gadget card seen from its device side while nobody
+// reads the host side). Its output is closed with bytes queued, directly and
+// through the card's sequencer port, and opened again meanwhile.
+TEST (LinkFdPorts, ACardThatTakesNothingIsClosedWithoutHoldingTheProgram)
+{
+    const char* stalled = std::getenv ("KESTRAVA_STALLED_RAWMIDI");
+    if (stalled == nullptr)
+        GTEST_SKIP() << "no card that takes nothing (KESTRAVA_STALLED_RAWMIDI); the hardware stage runs this";
+    using namespace std::chrono;
+    const auto seconds = [] (steady_clock::time_point since) { return duration<double> (steady_clock::now() - since).count(); };
+    int card = -1, device = -1, sub = -1;
+    ASSERT_TRUE (ParseRawIdentifier (stalled, card, device, sub));
+    const auto queued = [&]
+    {
+        const auto info = ParseRawMidiProc (ReadRawMidiProc (card, device), true, sub);
+        return info.has_value() && info->avail >= 0 ? info->bufferSize - info->avail : 0L;
+    };
+    auto source = MakeRawMidiPortSource (false);
+    const auto ports = source->listPorts();
+    const auto find = [&] (const std::vector<MidiPortInfo>& side)
+    {
+        const auto it = std::find_if (side.begin(), side.end(), [&] (const MidiPortInfo& p) { return p.identifier == stalled; });
+        return it != side.end() ? *it : MidiPortInfo {};
+    };
+    const auto out = find (ports.outputs), in = find (ports.inputs);
+    ASSERT_TRUE (out.name.isNotEmpty() && in.name.isNotEmpty()) << stalled << " is not listed";
+
+    // Directly: what is queued is dropped at the close, which returns at once
+    // and leaves the card to be opened again at once.
+    auto port = source->openOutput (out);
+    ASSERT_NE (port, nullptr);
+    for (int i = 0; i < 5; ++i)   // more than the far end's requests take: the rest stays in the card's buffer
+        port->sendMessageNow (SysEx (4689, i));
+    ASSERT_TRUE (RunLoopUntil ([&] { return queued() >= 4689; }, 20000));
+    auto start = steady_clock::now();
+    port.reset();
+    EXPECT_LT (seconds (start), 2.0);
+    EXPECT_EQ (AbandonedWriters(), 0);
+    start = steady_clock::now();
+    port = source->openOutput (out);
+    EXPECT_NE (port, nullptr);
+    EXPECT_LT (seconds (start), 2.0);
+    port.reset();
+
+    // Through the card's sequencer port: the kernel waits (up to 10 s) for the
+    // card's buffer as the program unsubscribes, on the writer thread. Opening
+    // the output meanwhile costs one short wait, then none; the input opens.
+    const auto route = CardSequencerPort (card, device, sub);
+    ASSERT_FALSE (route.empty());
+    port = WithWriterThread (OpenSequencerOutput (route, {}), milliseconds (1000));
+    ASSERT_NE (port, nullptr);
+    port->sendMessageNow (SysEx (2000, 1));   // the far end takes nothing more: it stays in the card's buffer
+    ASSERT_TRUE (RunLoopUntil ([&] { return queued() >= 2000; }, 20000));
+    port.reset();
+    ASSERT_EQ (AbandonedWriters(), 1) << "the unsubscribing ended at once: the far end took the bytes after all";
+    start = steady_clock::now();
+    EXPECT_EQ (source->openOutput (out), nullptr);
+    EXPECT_EQ (source->openOutput (out), nullptr);
+    Received handler;
+    auto input = source->openInput (in, &handler);
+    EXPECT_NE (input, nullptr);
+    input.reset();
+    EXPECT_LT (seconds (start), 3.0);
+    ASSERT_TRUE (RunLoopUntil ([] { return AbandonedWriters() == 0; }, 30000));
+    EXPECT_NE (source->openOutput (out), nullptr);
 }
 
 TEST (UpdateFlowRawMidi, WholeUpdateOverAByteStreamAtUsbFullSpeed)

@@ -147,6 +147,24 @@ TEST (LinkProbe, AWinMmPortIsOpenedByItsNumberOfNowAndNeverAsAnotherPort)
     EXPECT_EQ (FindWinMmPort (now, listed[1]), -1);   // "Rig Module-2" is gone
     auto renamed = ListWinMmPorts ({ { "Loader", path } });
     EXPECT_EQ (FindWinMmPort (renamed, listed[2]), -1);   // that interface is another port now
+
+    // After the open, the handle tells which device the number reached: a
+    // device that came or went in between moved the numbers.
+    const char* const otherPath = R"(\\?\usb#vid_1209&pid_7a01#6&1a2b3c4d&0&3#{6994ad04-93ef-11d0-a3cc-00a0c9223196}\global)";
+    struct Case { size_t listed; WinMmDevice opened; bool same; };
+    const Case cases[] = {
+        { 2, { "USB MIDI", path }, true },
+        { 2, { "USB MIDI", otherPath }, false },             // another device of that name
+        { 2, { "USB MIDI", "" }, true },                     // the handle tells no interface: the name decides
+        { 2, { "Rig Module", "" }, false },
+        { 1, { "Rig Module", "" }, true },                   // a duplicate's number is the listing's own
+        { 0, { "Loader", "" }, false },
+        { 0, { "", "" }, true },                             // a handle that tells nothing is taken at its word
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ (IsListedWinMmDevice (listed[c.listed], c.opened), c.same)
+            << listed[c.listed].name << " opened as " << c.opened.name << " " << c.opened.interfacePath;
+    EXPECT_TRUE (IsListedWinMmDevice (ListWinMmPorts ({ { "MIDI-2", "" } })[0], { "MIDI-2", "" }));   // a name that ends in a number
 }
 
 TEST (LinkProbe, IdentityRepliesNamingNoOpenedOutputBindNothing)

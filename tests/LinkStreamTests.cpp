@@ -1,13 +1,18 @@
 // Between the link and the wire: the byte-stream assembler that turns reads
 // of any size into whole messages (and what a WinMM input hands over into
-// them), and the writer thread that keeps every send from waiting for the device.
+// them), the writer thread that keeps every send from waiting for the device,
+// and the bounds on what a device or driver may keep the program waiting for.
 #include <condition_variable>
-#include <optional>
+#include <future>
 #include <mutex>
+#include <optional>
 #include <gtest/gtest.h>
+#include "link/ClosingDevices.h"
+#include "link/DeliveryGate.h"
 #include "link/MidiStreamAssembler.h"
 #include "link/QueuedOutPort.h"
 #include "link/SysExPace.h"
+#include "link/winmm/LongSendWait.h"
 #include "link/winmm/WinMmStream.h"
 #include "tests/LinkTestRig.h"
 
@@ -415,4 +420,96 @@ TEST (LinkStream, ABlockThatNeverLeavesEndsAsASilentModuleDoes)
 
     { const std::lock_guard<std::mutex> l (source->hang->lock); source->hang->free = true; }
     source->hang->released.notify_all();
+}
+
+TEST (LinkStream, AClosingDeviceCostsItsOwnPortOneScanAndNoOtherAny)
+{
+    using namespace std::chrono;
+    const auto seconds = [] (steady_clock::time_point since) { return duration<double> (steady_clock::now() - since).count(); };
+    {
+        const ClosingDevice hung ("hw:1,0,0");
+        EXPECT_FALSE (DeviceCloseEnded ("hw:1,0,0", milliseconds (20)));   // the first opening waits, in vain
+        const auto start = steady_clock::now();
+        EXPECT_FALSE (DeviceCloseEnded ("hw:1,0,0", minutes (5)));         // later ones do not wait at all
+        EXPECT_TRUE (DeviceCloseEnded ("hw:2,0,0", minutes (5)));          // nor does any other device
+        EXPECT_LT (seconds (start), 60.0);
+    }
+    EXPECT_TRUE (DeviceCloseEnded ("hw:1,0,0", minutes (5)));   // the close has ended
+
+    // A close that ends while the first opening waits lets it open.
+    auto slow = std::make_unique<ClosingDevice> ("hw:1,0,0");
+    auto opening = std::async (std::launch::async, [] { return DeviceCloseEnded ("hw:1,0,0", minutes (5)); });
+    slow.reset();
+    EXPECT_TRUE (opening.get());
+}
+
+TEST (LinkStream, NoDeliveryRunsOnceTheGateIsClosed)
+{
+    DeliveryGate gate;
+    gate.Open();
+    std::atomic<bool> closed { false }, ending { false };
+    std::atomic<int> delivered { 0 }, afterClose { 0 }, attempts { 0 };
+    std::thread input ([&]
+    {
+        while (! ending)
+        {
+            gate.Deliver ([&]
+            {
+                ++delivered;
+                std::this_thread::yield();   // a delivery that takes a moment
+                if (closed)
+                    ++afterClose;
+            });
+            ++attempts;
+        }
+    });
+    ASSERT_TRUE (RunLoopUntil ([&] { return delivered > 100; }));
+    gate.Close();
+    closed = true;
+    const int seen = attempts;
+    ASSERT_TRUE (RunLoopUntil ([&] { return attempts > seen + 100; }));   // the thread goes on calling
+    ending = true;
+    input.join();
+    EXPECT_EQ (afterClose.load(), 0);
+
+    // Closed from inside a delivery: that one ends, and is the last.
+    DeliveryGate inner;
+    inner.Open();
+    int calls = 0;
+    inner.Deliver ([&] { ++calls; inner.Close(); });
+    inner.Deliver ([&] { ++calls; });
+    EXPECT_EQ (calls, 1);
+}
+
+TEST (LinkStream, ALongMessageTheDriverKeepsIsWaitedForABoundedTime)
+{
+    // A driver on a clock of the test's own: it gives the buffer back after
+    // `backAfter`, or only when reset, or never.
+    struct Case { const char* name; size_t bytes; double backAfter; bool backAtReset; LongSendEnd end; };
+    const Case cases[] = {
+        { "a block, sent at the wire's pace", 4689, 1.5, false, LongSendEnd::Sent },
+        { "a block the service never gives back", 4689, -1, false, LongSendEnd::Kept },
+        { "given back when reset", 4689, -1, true, LongSendEnd::Stopped },
+        { "a probe, kept", 9, -1, false, LongSendEnd::Kept },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        LongSendWait::Clock::time_point clock {};
+        bool reset = false;
+        const auto elapsed = [&] { return std::chrono::duration<double> (clock - LongSendWait::Clock::time_point {}).count(); };
+        LongSendWait w;
+        w.done = [&] { return (c.backAfter >= 0 && elapsed() >= c.backAfter) || (reset && c.backAtReset); };
+        w.wait = [&] (std::chrono::milliseconds ms) { clock += ms; };
+        w.reset = [&] { reset = true; };
+        w.now = [&] { return clock; };
+        EXPECT_EQ (AwaitLongSend (c.bytes, w), c.end);
+        const double bound = std::chrono::duration<double> (LongSendBound (c.bytes)).count();
+        EXPECT_GE (bound, 2.0 * (double) c.bytes / 3125.0);   // twice what a 31,250-baud wire takes
+        if (c.end == LongSendEnd::Kept)
+        {
+            EXPECT_NEAR (elapsed(), bound + std::chrono::duration<double> (kLongSendResetWait).count(), 0.06);
+        }
+        EXPECT_EQ (reset, c.end != LongSendEnd::Sent);
+    }
 }

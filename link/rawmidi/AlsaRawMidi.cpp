@@ -4,7 +4,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <poll.h>
+#include <thread>
+#include "link/ClosingDevices.h"
 #include "link/rawmidi/CardLocation.h"
+#include "link/rawmidi/OutputDrain.h"
 
 namespace
 {
@@ -30,6 +33,39 @@ namespace
     std::string Identifier (int card, int device, int subdevice)
     {
         return "hw:" + std::to_string (card) + "," + std::to_string (device) + "," + std::to_string (subdevice);
+    }
+
+    /** Bytes still queued in an output's buffer; -1 when the card cannot tell (it is gone). */
+    long QueuedBytes (snd_rawmidi_t* handle)
+    {
+        snd_rawmidi_params_t* params;
+        snd_rawmidi_status_t* status;
+        snd_rawmidi_params_alloca (&params);
+        snd_rawmidi_status_alloca (&status);
+        if (snd_rawmidi_params_current (handle, params) < 0 || snd_rawmidi_status (handle, status) < 0)
+            return -1;
+        const auto size = snd_rawmidi_params_get_buffer_size (params);
+        const auto avail = snd_rawmidi_status_get_avail (status);
+        return avail < size ? (long) (size - avail) : 0L;
+    }
+
+    /** Closes an output: what is still queued gets the time the wire needs
+        for it, the rest is dropped, so that the kernel's close (which waits up
+        to 10 s for the buffer to empty, holding the card) returns at once. */
+    void CloseOutput (snd_rawmidi_t* handle, const std::string& identifier)
+    {
+        const ClosingDevice closing (identifier);
+        WaitOutputDrained ({ [handle] { return QueuedBytes (handle); },
+                             [] (std::chrono::microseconds us) { std::this_thread::sleep_for (us); },
+                             [] { return QueuedOutput::Clock::now(); } });
+        if (snd_rawmidi_drop (handle) == 0)
+        {
+            snd_rawmidi_close (handle);
+            return;
+        }
+        // The card is gone and takes no call but the close, which waits out
+        // the kernel's bound on what is left: nobody needs to wait for that.
+        std::thread ([handle] { snd_rawmidi_close (handle); }).detach();
     }
 
     void ListDevice (snd_ctl_t* ctl, int card, const std::string& cardName, const std::string& cardLocation, int device,
@@ -101,6 +137,12 @@ std::vector<AlsaRawMidiPort> ListAlsaRawMidiPorts()
 
 AlsaRawMidiOpened OpenAlsaRawMidi (const std::string& identifier, const std::string& name, bool input, size_t bufferBytes)
 {
+    if (! input && ! DeviceCloseEnded (identifier))
+    {
+        AlsaRawMidiOpened closing;
+        closing.error = -EINPROGRESS;
+        return closing;
+    }
     snd_rawmidi_t* handle = nullptr;
     const int err = input ? snd_rawmidi_open (&handle, nullptr, identifier.c_str(), SND_RAWMIDI_NONBLOCK)
                           : snd_rawmidi_open (nullptr, &handle, identifier.c_str(), SND_RAWMIDI_NONBLOCK);
@@ -111,7 +153,10 @@ AlsaRawMidiOpened OpenAlsaRawMidi (const std::string& identifier, const std::str
         return failed;
     }
     AlsaRawMidiOpened opened;
-    opened.close = [handle] { snd_rawmidi_close (handle); };
+    if (input)
+        opened.close = [handle] { snd_rawmidi_close (handle); };
+    else
+        opened.close = [handle, identifier] { CloseOutput (handle, identifier); };
 
     // The descriptor is read and written directly: only the kernel's own device will do.
     snd_rawmidi_info_t* info;
@@ -133,8 +178,6 @@ AlsaRawMidiOpened OpenAlsaRawMidi (const std::string& identifier, const std::str
     if (snd_rawmidi_params_current (handle, params) == 0
         && snd_rawmidi_params_set_buffer_size (handle, params, bufferBytes) == 0)
         snd_rawmidi_params (handle, params);   // a driver that refuses keeps its own size
-    if (! input)
-        snd_rawmidi_nonblock (handle, 0);
     opened.fd = p.fd;
     return opened;
 }

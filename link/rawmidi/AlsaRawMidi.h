@@ -39,14 +39,16 @@ std::vector<AlsaRawMidiPort> ListAlsaRawMidiPorts();
 struct AlsaRawMidiOpened
 {
     int fd = -1;                        ///< read or write here; -1: not opened
-    int error = 0;                      ///< why it was not opened (a negative errno; -EBUSY: some program holds it)
+    int error = 0;                      ///< why it was not opened (a negative errno; -EBUSY: some program holds it;
+                                        ///< -EINPROGRESS: the program's own close of it is still under way)
     std::function<void()> close;        ///< closes the port (after the last use of fd)
 };
 
 /** Opens the input or output of a listed port. Opens non-blocking, so that a
-    port another program holds fails at once; then writes block (the flow
-    control) and the buffers grow to `bufferBytes`. Refused when the port
-    no longer carries the listed name. */
+    port another program holds fails at once, and stays so (a write waits in
+    poll, see WriteWhole); the buffers grow to `bufferBytes`. Refused when the
+    port no longer carries the listed name. Closing an output gives what is
+    still queued the time the wire needs for it and drops the rest. */
 AlsaRawMidiOpened OpenAlsaRawMidi (const std::string& identifier, const std::string& name, bool input,
                                    size_t bufferBytes = 64 * 1024);
 

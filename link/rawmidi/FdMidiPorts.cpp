@@ -12,7 +12,10 @@
 
 bool WriteWhole (int fd, const uint8_t* bytes, size_t size, int boundMs)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (boundMs);
+    using Clock = std::chrono::steady_clock;
+    const bool bounded = boundMs >= 0;
+    // Without a bound in all, the bound runs from the last byte the device took.
+    auto deadline = Clock::now() + std::chrono::milliseconds (bounded ? boundMs : kWriteStallMs);
     while (size > 0)
     {
         const auto n = ::write (fd, bytes, size);
@@ -20,20 +23,18 @@ bool WriteWhole (int fd, const uint8_t* bytes, size_t size, int boundMs)
         {
             bytes += n;
             size -= (size_t) n;
+            if (! bounded)
+                deadline = Clock::now() + std::chrono::milliseconds (kWriteStallMs);
             continue;
         }
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
         {
-            int wait = -1;
-            if (boundMs >= 0)
-            {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds> (deadline - std::chrono::steady_clock::now());
-                if (left.count() <= 0)
-                    return false;
-                wait = (int) left.count();
-            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds> (deadline - Clock::now());
+            if (left.count() <= 0)
+                return false;
+            const int wait = (int) left.count();
             pollfd p { fd, POLLOUT, 0 };
             if (::poll (&p, 1, wait) < 0 && errno != EINTR)
                 return false;
@@ -77,6 +78,8 @@ void FdMidiOutPort::sendMessageNow (const juce::MidiMessage& message)
 /** What the reader thread uses; the thread keeps it alive while it runs. */
 struct FdMidiInPort::Reader
 {
+    static constexpr int kStopLookMs = 50;
+
     Reader (int f, MidiInPort* port, MidiInHandler* h, FdCloser c, size_t bound)
         : fd (f), closer (std::move (c)), feed (port, h, stopping, bound)
     {
@@ -99,10 +102,13 @@ struct FdMidiInPort::Reader
     void Run()
     {
         uint8_t buffer[4096];
+        // Without its wake pipe (no descriptor was left for it) the reader
+        // looks at the stop request between polls of its own.
+        const int lookMs = wake[0] >= 0 ? -1 : kStopLookMs;
         while (! stopping)
         {
             pollfd p[2] = { { fd, POLLIN, 0 }, { wake[0], POLLIN, 0 } };
-            if (::poll (p, 2, -1) < 0)
+            if (::poll (p, 2, lookMs) < 0)
             {
                 if (errno == EINTR)
                     continue;

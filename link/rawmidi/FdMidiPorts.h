@@ -10,12 +10,16 @@
 /** Closes the device behind a descriptor (once its port is done with it). */
 using FdCloser = std::function<void()>;
 
+/** A device that takes no byte for this long while a write waits has failed. */
+constexpr int kWriteStallMs = 5000;
+
 /** Writes all `size` bytes: continues short writes, waits in poll while a
-    non-blocking descriptor is full, for at most `boundMs` in all (-1: no
-    bound); false when the device fails or the bound has passed. */
+    non-blocking descriptor is full, for at most `boundMs` in all (-1: as long
+    as the device keeps taking bytes, kWriteStallMs without any); false when
+    the device fails or the bound has passed. */
 bool WriteWhole (int fd, const uint8_t* bytes, size_t size, int boundMs = -1);
 
-/** An output on a descriptor. Each send blocks until the whole message is
+/** An output on a descriptor. Each send waits until the whole message is
     with the device: that is the flow control (put it behind WithWriterThread).
     A SysEx goes in pieces with gaps when pacing is on (SysExPace.h). */
 class FdMidiOutPort : public MidiOutPort

@@ -73,6 +73,9 @@ namespace
                 NoteRoute (port, false, {});
                 return WithWriterThread (std::make_unique<FdMidiOutPort> (opened.fd, std::move (opened.close)));
             }
+            if (opened.error == -EINPROGRESS)
+                Tell ("MIDI: the output of " + port.name + " (" + port.identifier + ") is still being closed; "
+                      "it is left out until that has ended\n");
             if (opened.error != -EBUSY)
                 return nullptr;
 
@@ -127,8 +130,13 @@ namespace
                                                    : "reached through sequencer port " + juce::String (route).replaceCharacter ('-', ':');
             NoteRoute (port, input, held + ", " + via);
 
-            const auto line = "MIDI: the " + juce::String (input ? "input" : "output") + " of " + port.name + " ("
-                              + port.identifier + ") is busy, " + held + "; " + via + "\n";
+            Tell ("MIDI: the " + juce::String (input ? "input" : "output") + " of " + port.name + " ("
+                  + port.identifier + ") is busy, " + held + "; " + via + "\n");
+        }
+
+        /** A line for the log, handed out once. */
+        void Tell (const juce::String& line)
+        {
             const std::lock_guard<std::mutex> l (m_Lock);
             if (m_Told.insert (line.toStdString()).second)
                 m_strPending += line;
@@ -138,8 +146,8 @@ namespace
         std::shared_ptr<MidiPortSource> m_pSequencer = MakeJuceMidiPortSource();   // the sequencer's ports
         std::mutex m_Lock;                             // guards what follows (ports open on the message thread, notes are read by any)
         std::map<std::string, juce::String> m_Routes;  // direction and identifier -> how it is reached when busy
-        std::set<std::string> m_Told;                  // busy lines already handed out: each is said once
-        juce::String m_strPending;                     // busy lines not yet handed out
+        std::set<std::string> m_Told;                  // lines already handed out: each is said once
+        juce::String m_strPending;                     // lines not yet handed out
     };
 }
 

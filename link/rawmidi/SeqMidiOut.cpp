@@ -1,10 +1,13 @@
 #include "link/rawmidi/SeqMidiOut.h"
 #include <alsa/asoundlib.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <thread>
+#include "link/ClosingDevices.h"
 #include "link/rawmidi/AlsaErrors.h"
 #include "link/rawmidi/AlsaRawMidi.h"
+#include "link/rawmidi/OutputDrain.h"
 #include "link/rawmidi/PacedSysEx.h"
 #include "link/rawmidi/RawMidiProc.h"
 
@@ -20,16 +23,32 @@ namespace
         return std::sscanf (identifier.c_str(), "%d-%d%c", &client, &port, &rest) == 2 && client >= 0 && port >= 0;
     }
 
+    /** The card behind a sequencer client; -1 for a program's. */
+    int ClientCard (snd_seq_t* seq, int client)
+    {
+        snd_seq_client_info_t* info;
+        snd_seq_client_info_alloca (&info);
+        return snd_seq_get_any_client_info (seq, client, info) == 0 ? snd_seq_client_info_get_card (info) : -1;
+    }
+
+    /** What a close of the port is known by: the raw port the kernel reaches
+        through it ("hw:C,D,S", as the raw route's), else its own identifier. */
+    std::string CloseKey (int card, int client, int port)
+    {
+        if (card < 0)
+            return SequencerIdentifier (client, port);
+        return "hw:" + std::to_string (card) + "," + std::to_string (port / kPortsPerRawDevice) + ","
+               + std::to_string (port % kPortsPerRawDevice);
+    }
+
     class SeqMidiOut : public MidiOutPort
     {
     public:
-        SeqMidiOut (snd_seq_t* s, int own, int client, int port) : seq (s), ownPort (own)
+        SeqMidiOut (snd_seq_t* s, int own, int client, int port)
+            : seq (s), ownPort (own), destClient (client), destPort (port)
         {
             snd_midi_event_new (16, &encoder);
-            snd_seq_client_info_t* info;
-            snd_seq_client_info_alloca (&info);
-            if (snd_seq_get_any_client_info (seq, client, info) == 0)
-                card = snd_seq_client_info_get_card (info);
+            card = ClientCard (seq, client);
             device = port / kPortsPerRawDevice;
             subdevice = port % kPortsPerRawDevice;
             if (card >= 0)
@@ -39,9 +58,19 @@ namespace
 
         ~SeqMidiOut() override
         {
+            const ClosingDevice closing (CloseKey (card, destClient, destPort));
+            if (card >= 0)
+                WaitOutputDrained ({ [this] { return Queued(); },
+                                     [] (std::chrono::microseconds us) { std::this_thread::sleep_for (us); },
+                                     [] { return QueuedOutput::Clock::now(); } });
+            snd_seq_drop_output (seq);
+            // Unsubscribing closes the card's output, after the kernel has
+            // waited (up to 10 s) for its buffer to empty; done here rather than
+            // by the close, which would hold every sequencer client's opening meanwhile.
+            snd_seq_disconnect_to (seq, ownPort, destClient, destPort);
             if (encoder != nullptr)
                 snd_midi_event_free (encoder);
-            snd_seq_close (seq);   // unsubscribes: the kernel lets the card's buffer drain
+            snd_seq_close (seq);
         }
 
         void sendMessageNow (const juce::MidiMessage& message) override
@@ -63,6 +92,15 @@ namespace
         void setObserver (std::shared_ptr<MidiOutObserver> o) override { observer = std::move (o); }
 
     private:
+        /** Bytes the card's buffer still holds; -1 when it cannot be read. */
+        long Queued() const
+        {
+            const auto sub = ParseRawMidiProc (ReadRawMidiProc (card, device), true, subdevice);
+            if (! sub.has_value() || sub->avail < 0 || sub->bufferSize < 0)
+                return -1;
+            return std::max (0L, sub->bufferSize - sub->avail);
+        }
+
         SysExPacing Pacing()
         {
             SysExPacing p;
@@ -109,11 +147,14 @@ namespace
             return true;
         }
 
-        /** One event to the subscribed port, sent at once; a program whose queue is full is waited for a while. */
+        /** One event to the port, sent at once; a program whose queue is full is
+            waited for a while. The event goes to that port alone, never to
+            whoever else might subscribe: an error then always means it was not
+            taken, and trying again never sends it twice. */
         bool Output (snd_seq_event_t& ev)
         {
             snd_seq_ev_set_source (&ev, ownPort);
-            snd_seq_ev_set_subs (&ev);
+            snd_seq_ev_set_dest (&ev, destClient, destPort);
             snd_seq_ev_set_direct (&ev);
             for (int attempt = 0; attempt < kBusyRetries; ++attempt)
             {
@@ -128,7 +169,7 @@ namespace
         }
 
         snd_seq_t* const seq;
-        const int ownPort;
+        const int ownPort, destClient, destPort;
         snd_midi_event_t* encoder = nullptr;
         int card = -1, device = 0, subdevice = 0;
         long capacity = -1;
@@ -156,9 +197,12 @@ std::unique_ptr<MidiOutPort> OpenSequencerOutput (const std::string& identifier,
     snd_seq_port_info_alloca (&info);
     const bool same = snd_seq_get_any_port_info (seq, client, port, info) == 0
                       && (snd_seq_port_info_get_capability (info) & SND_SEQ_PORT_CAP_SUBS_WRITE) != 0
-                      && (name.empty() || name == snd_seq_port_info_get_name (info));
+                      && (name.empty() || name == snd_seq_port_info_get_name (info))
+                      && DeviceCloseEnded (CloseKey (ClientCard (seq, client), client, port));
     snd_seq_set_client_name (seq, "Kestrava");
-    const int own = same ? snd_seq_create_simple_port (seq, "Kestrava out", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
+    // No other client may subscribe to the program's port (nor connect it):
+    // what it sends goes to the one port it was opened for.
+    const int own = same ? snd_seq_create_simple_port (seq, "Kestrava out", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_NO_EXPORT,
                                                        SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION)
                           : -1;
     // Subscribing makes the kernel open a card's raw output: a port some

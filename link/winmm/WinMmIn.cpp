@@ -3,12 +3,8 @@
 #include <future>
 #include <mutex>
 #include <thread>
+#include "link/winmm/WinMmDescribe.h"
 #include "link/winmm/WinMmStream.h"
-#ifndef NOMINMAX
- #define NOMINMAX
-#endif
-#include <windows.h>
-#include <mmsystem.h>
 
 namespace
 {
@@ -40,7 +36,7 @@ namespace
             }
         }
 
-        bool Open (UINT device)
+        bool Open (UINT device, const MidiPortInfo& listed)
         {
             // The driver posts its messages to the receiver, whose queue must be there first.
             std::promise<DWORD> ready;
@@ -58,6 +54,8 @@ namespace
                 handle = nullptr;
                 return false;
             }
+            if (! IsListedWinMmDevice (listed, DescribeWinMmInput (handle)))
+                return false;   // the number went to another device meanwhile
             buffers = std::make_unique<Buffers>();
             for (int i = 0; i < kBuffers; ++i)
             {
@@ -178,10 +176,10 @@ namespace
     };
 }
 
-std::unique_ptr<MidiInPort> OpenWinMmInput (unsigned device, MidiInHandler* handler)
+std::unique_ptr<MidiInPort> OpenWinMmInput (unsigned device, const MidiPortInfo& listed, MidiInHandler* handler)
 {
     auto port = std::make_unique<WinMmInPort> (handler);
-    if (! port->Open ((UINT) device))
+    if (! port->Open ((UINT) device, listed))
         return nullptr;
     return port;
 }

@@ -1,5 +1,25 @@
 #include "link/winmm/WinMmNames.h"
 
+namespace
+{
+    const auto kDuplicateMark = juce::CharPointer_UTF8 ("-");
+
+    /** The text without the number a listing adds to a duplicate ("Name-2": "Name"). */
+    juce::String WithoutDuplicateNumber (const juce::String& text)
+    {
+        const int mark = text.lastIndexOf (kDuplicateMark);
+        const auto number = text.substring (mark + 1);
+        if (mark <= 0 || number.isEmpty() || ! number.containsOnly ("0123456789"))
+            return text;
+        return text.substring (0, mark);
+    }
+
+    bool SameOrDuplicate (const juce::String& listed, const juce::String& told)
+    {
+        return listed == told || WithoutDuplicateNumber (listed) == told;
+    }
+}
+
 std::vector<MidiPortInfo> ListWinMmPorts (const std::vector<WinMmDevice>& devices)
 {
     juce::StringArray names, identifiers;
@@ -8,8 +28,8 @@ std::vector<MidiPortInfo> ListWinMmPorts (const std::vector<WinMmDevice>& device
         names.add (d.name);
         identifiers.add (d.interfacePath.isNotEmpty() ? d.interfacePath : d.name);
     }
-    names.appendNumbersToDuplicates (false, false, juce::CharPointer_UTF8 ("-"), juce::CharPointer_UTF8 (""));
-    identifiers.appendNumbersToDuplicates (false, false, juce::CharPointer_UTF8 ("-"), juce::CharPointer_UTF8 (""));
+    names.appendNumbersToDuplicates (false, false, kDuplicateMark, juce::CharPointer_UTF8 (""));
+    identifiers.appendNumbersToDuplicates (false, false, kDuplicateMark, juce::CharPointer_UTF8 (""));
 
     std::vector<MidiPortInfo> ports;
     for (int i = 0; i < names.size(); ++i)
@@ -23,4 +43,14 @@ int FindWinMmPort (const std::vector<MidiPortInfo>& now, const MidiPortInfo& por
         if (now[i].identifier == port.identifier)
             return now[i].name == port.name ? (int) i : -1;
     return -1;
+}
+
+bool IsListedWinMmDevice (const MidiPortInfo& listed, const WinMmDevice& opened)
+{
+    if (opened.name.isEmpty() && opened.interfacePath.isEmpty())
+        return true;
+    const bool listedByPath = WithoutDuplicateNumber (listed.identifier) != WithoutDuplicateNumber (listed.name);
+    if (listedByPath && opened.interfacePath.isNotEmpty())
+        return SameOrDuplicate (listed.identifier, opened.interfacePath);
+    return SameOrDuplicate (listed.name, opened.name);
 }

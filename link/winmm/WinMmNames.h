@@ -20,3 +20,9 @@ std::vector<MidiPortInfo> ListWinMmPorts (const std::vector<WinMmDevice>& device
 /** The device number of `port` in a listing made now; -1 when the port is gone
     or the number now belongs to another port. */
 int FindWinMmPort (const std::vector<MidiPortInfo>& now, const MidiPortInfo& port);
+
+/** Whether the device an open reached is the listed port, by what its handle
+    tells: the same device interface where the port was listed by one and the
+    handle tells one too, else the same name (a duplicate's number aside). A
+    handle that tells nothing is taken as the port. */
+bool IsListedWinMmDevice (const MidiPortInfo& listed, const WinMmDevice& opened);

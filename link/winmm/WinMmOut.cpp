@@ -1,40 +1,49 @@
 #include "link/winmm/WinMmOut.h"
-#include "link/OutputTurns.h"
+#include <vector>
+#include "link/ClosingDevices.h"
 #include "link/SysExPace.h"
+#include "link/winmm/LongSendWait.h"
+#include "link/winmm/WinMmDescribe.h"
 #include "platform/Wine.h"
-#ifndef NOMINMAX
- #define NOMINMAX
-#endif
-#include <windows.h>
-#include <mmsystem.h>
 
 namespace
 {
     constexpr int kBusyTries = 50;         // a short message the driver is not ready for, tried again each millisecond
-    constexpr DWORD kDoneLookMs = 50;      // how often the end of a long message is looked for, should its signal be missed
+
+    /** A long message's header and bytes, the driver's while it has them. */
+    struct LongBuffer
+    {
+        MIDIHDR header {};
+        std::vector<char> bytes;
+    };
 
     class WinMmOutPort : public MidiOutPort
     {
     public:
+        explicit WinMmOutPort (const juce::String& key) : closeKey (key.toStdString()) {}
+
         ~WinMmOutPort() override
         {
             if (handle != nullptr)
             {
-                const std::lock_guard<std::timed_mutex> l (OutputTurns());
+                // No lock of all outputs is held: a driver that hangs here holds
+                // up this device alone, which counts as closing meanwhile.
+                const ClosingDevice closing (closeKey);
                 ::midiOutClose (handle);
             }
             if (done != nullptr)
                 ::CloseHandle (done);
         }
 
-        bool Open (UINT device)
+        bool Open (UINT device, const MidiPortInfo& listed)
         {
             done = ::CreateEventW (nullptr, FALSE, FALSE, nullptr);
             if (done == nullptr)
                 return false;
             if (::midiOutOpen (&handle, device, (DWORD_PTR) done, 0, CALLBACK_EVENT) != MMSYSERR_NOERROR)
                 handle = nullptr;
-            return handle != nullptr;
+            // The number may have gone to another device since the listing.
+            return handle != nullptr && IsListedWinMmDevice (listed, DescribeWinMmOutput (handle));
         }
 
         void sendMessageNow (const juce::MidiMessage& message) override
@@ -82,15 +91,26 @@ namespace
 
         bool SendLong (const uint8_t* bytes, int size)
         {
-            MIDIHDR h {};
-            h.lpData = reinterpret_cast<LPSTR> (const_cast<uint8_t*> (bytes));   // only read
+            // On the heap: a driver that never gives the buffer back may use it for good.
+            auto buffer = std::make_unique<LongBuffer>();
+            buffer->bytes.assign (bytes, bytes + size);
+            MIDIHDR& h = buffer->header;
+            h.lpData = buffer->bytes.data();
             h.dwBufferLength = h.dwBytesRecorded = (DWORD) size;
             if (::midiOutPrepareHeader (handle, &h, sizeof (h)) != MMSYSERR_NOERROR)
                 return false;
             const MMRESULT sent = ::midiOutLongMsg (handle, &h, sizeof (h));
+            auto end = LongSendEnd::Sent;
             if (sent == MMSYSERR_NOERROR)
-                while ((h.dwFlags & MHDR_DONE) == 0)
-                    ::WaitForSingleObject (done, kDoneLookMs);   // as long as the device takes: the writer thread waits
+                end = AwaitLongSend ((size_t) size, { [&h] { return (h.dwFlags & MHDR_DONE) != 0; },
+                                                      [this] (std::chrono::milliseconds ms) { ::WaitForSingleObject (done, (DWORD) ms.count()); },
+                                                      [this] { ::midiOutReset (handle); },
+                                                      [] { return LongSendWait::Clock::now(); } });
+            if (end == LongSendEnd::Kept)
+            {
+                (void) buffer.release();   // still the driver's: never unprepared nor freed
+                return false;
+            }
             MMRESULT r = MMSYSERR_NOERROR;
             for (int t = 0; t < kBusyTries; ++t)
             {
@@ -99,9 +119,10 @@ namespace
                     break;
                 ::Sleep (1);
             }
-            return sent == MMSYSERR_NOERROR && r == MMSYSERR_NOERROR;
+            return sent == MMSYSERR_NOERROR && end == LongSendEnd::Sent && r == MMSYSERR_NOERROR;
         }
 
+        const std::string closeKey;   // the device, as ClosingDevices knows it
         HMIDIOUT handle = nullptr;
         HANDLE done = nullptr;   // set by the driver when a long message has ended
         bool failed = false;     // the writer thread's only
@@ -110,10 +131,10 @@ namespace
     };
 }
 
-std::unique_ptr<MidiOutPort> OpenWinMmOutput (unsigned device)
+std::unique_ptr<MidiOutPort> OpenWinMmOutput (unsigned device, const MidiPortInfo& listed)
 {
-    auto port = std::make_unique<WinMmOutPort>();
-    if (! port->Open ((UINT) device))
+    auto port = std::make_unique<WinMmOutPort> (listed.identifier);
+    if (! port->Open ((UINT) device, listed))
         return nullptr;
     return port;
 }

@@ -1,49 +1,22 @@
 #include "link/winmm/WinMmSource.h"
 #include <algorithm>
-#include "link/OutputTurns.h"
+#include "link/ClosingDevices.h"
 #include "link/QueuedOutPort.h"
+#include "link/winmm/WinMmDescribe.h"
 #include "link/winmm/WinMmIn.h"
-#include "link/winmm/WinMmNames.h"
 #include "link/winmm/WinMmOut.h"
 #include "platform/WineMidiExit.h"
-#ifndef NOMINMAX
- #define NOMINMAX
-#endif
-#include <windows.h>
-#include <mmsystem.h>
-#include <mmddk.h>
 
 namespace
 {
-    /** The device interface a driver tells for device `i`, or empty. */
-    template <typename Handle>
-    juce::String InterfacePath (UINT i, MMRESULT (WINAPI *message) (Handle, UINT, DWORD_PTR, DWORD_PTR))
-    {
-        ULONG size = 0;
-        const auto h = reinterpret_cast<Handle> ((UINT_PTR) i);
-        if (message (h, DRV_QUERYDEVICEINTERFACESIZE, (DWORD_PTR) &size, 0) != MMSYSERR_NOERROR)
-            return {};
-        WCHAR path[512] = {};
-        if (size == 0 || size > sizeof (path)
-            || message (h, DRV_QUERYDEVICEINTERFACE, (DWORD_PTR) path, sizeof (path)) != MMSYSERR_NOERROR)
-            return {};
-        return juce::String (path);
-    }
-
     /** One direction's ports: `count` devices, described by `caps` and `message`. */
     template <typename Caps, typename Handle>
     std::vector<MidiPortInfo> Listed (UINT count, MMRESULT (WINAPI *caps) (UINT_PTR, Caps*, UINT),
                                       MMRESULT (WINAPI *message) (Handle, UINT, DWORD_PTR, DWORD_PTR))
     {
         std::vector<WinMmDevice> devices;
-        for (UINT i = 0; i < count; ++i)
-        {
-            Caps c {};
-            if (caps (i, &c, sizeof (c)) == MMSYSERR_NOERROR)
-                devices.push_back ({ juce::String (c.szPname), InterfacePath<Handle> (i, message) });
-            else
-                devices.push_back ({});   // keeps the numbers of the devices after it
-        }
+        for (UINT i = 0; i < count; ++i)   // one entry each, described or not: the numbers stay
+            devices.push_back (DescribeWinMm<Caps, Handle> (reinterpret_cast<Handle> ((UINT_PTR) i), caps, message));
         return ListWinMmPorts (devices);
     }
 
@@ -65,20 +38,18 @@ namespace
         std::unique_ptr<MidiInPort> openInput (const MidiPortInfo& info, MidiInHandler* handler) override
         {
             const int device = FindWinMmPort (Inputs(), info);
-            return device < 0 ? nullptr : OpenWinMmInput ((unsigned) device, handler);
+            return device < 0 ? nullptr : OpenWinMmInput ((unsigned) device, info, handler);
         }
 
         std::unique_ptr<MidiOutPort> openOutput (const MidiPortInfo& info) override
         {
-            auto turn = TakeOpeningTurn();
-            if (! turn.owns_lock())
+            // A close of this device that has not ended (a hung driver) costs
+            // this port one scan; the other devices are opened meanwhile.
+            if (! DeviceCloseEnded (info.identifier.toStdString()))
                 return nullptr;
             const int device = FindWinMmPort (Outputs(), info);
-            auto out = device < 0 ? nullptr : OpenWinMmOutput ((unsigned) device);
-            turn.unlock();
-            // midiOutLongMsg keeps the caller until the message is out, without a
-            // time-out: the writer thread waits instead.
-            return WithWriterThread (std::move (out));
+            // The writer thread waits for the driver, each wait bounded.
+            return WithWriterThread (device < 0 ? nullptr : OpenWinMmOutput ((unsigned) device, info));
         }
     };
 }

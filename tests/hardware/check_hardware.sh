@@ -5,9 +5,11 @@
 # host side, one boot per group:
 #   cli       kestrava-cli: ports; update from application mode, verify, read;
 #             the update with the card's port held by aseqdump, through the
-#             sequencer backend, with the module away 6 s, unplugged in the
-#             middle of programming, and behind an interface that loses bytes
-#             at full speed (without pacing and paced)
+#             sequencer backend (a second reader refused by the program's
+#             port), with the module away 6 s, unplugged in the middle of
+#             programming, and behind an interface that loses bytes at full
+#             speed (without pacing and paced); a card that takes nothing
+#             closed and opened again (kestrava_tests)
 #   programs  Kestrava's window under Xvfb; kestrava-cli.exe under Wine (WinMM)
 #   modules   four cards: update --all with the fourth module unplugged in the
 #             middle of programming, then verify --all on the other three
@@ -15,7 +17,7 @@
 #   check_hardware.sh [--groups cli,programs,modules] [build dir] [artifact dir]
 #
 # The build dir (default build/) must hold kestrava-cli, Kestrava,
-# kestrava-gadget-module and the demo's data folder; the Windows scenario
+# kestrava-gadget-module, tests/kestrava_tests and the demo's data folder; the Windows scenario
 # takes dist/Kestrava-windows-x64.zip (scripts/build-windows.sh). Prints one
 # line per scenario and the update rates; exits 0 only when every scenario
 # passed.
@@ -61,7 +63,7 @@ expected=0
 status=0
 for group in ${groups//,/ }; do
     case "$group" in
-        cli) count=8 memory=768 cards=1 cpus=1 ;;
+        cli) count=9 memory=768 cards=1 cpus=1 ;;
         programs) count=2 memory=1536 cards=1 cpus=1 ;;
         # Four modules, four processes that program them and the one above:
         # a second CPU makes the emulated guest's updates a third faster.

@@ -227,11 +227,32 @@ update_with_port_held() {
     [ -z "$reason" ]
 }
 
+# Meanwhile a second reader that takes nothing (aseqdump, stopped) is
+# subscribed to each of the program's output ports as it appears: the ports
+# refuse it, so what the card is sent goes to the card alone, once.
 update_through_sequencer() {
     start_module || return 1
     flash_check=1
+    stdbuf -oL aseqdump >"$dir/aseqdump.log" 2>&1 &
+    local dump=$!
+    helpers+=("$dump")
+    kv_wait 10 aseqdump_client || { why "aseqdump did not start"; return 1; }
+    kill -STOP "$dump"
+    (
+        while sleep 0.2; do
+            d=$(aseqdump_client) || continue
+            for k in $(sed -n 's/^Client *\([0-9]*\) : "Kestrava".*/\1/p' /proc/asound/seq/clients); do
+                if aconnect "$k:0" "$d:0" 2>>"$dir/refused.log"; then echo "$k" >>"$dir/subscribed.txt"; fi
+            done
+        done
+    ) &
+    helpers+=($!)
     update_completes update KESTRAVA_MIDI_BACKEND=sequencer || return 1
     record_rate "$dir/update.log" "update through the ALSA sequencer"
+    { kill -KILL "$dump" && wait "$dump"; } 2>/dev/null
+    [ ! -s "$dir/subscribed.txt" ] || why "another client could subscribe to the program's output port"
+    [ -s "$dir/refused.log" ] || why "no subscription to the program's output port was tried"
+    echo "a second reader was refused by the program's output port $(grep -c . "$dir/refused.log") times" >>"$dir/notes.txt"
 }
 
 update_module_away_6s() {
@@ -298,6 +319,26 @@ update_through_lossy_interface() {
     stop_module
     grep -o '[0-9]* bytes lost in the interface.s buffer' "$module_log" | sed 's/^/module: /' >>"$dir/notes.txt"
     flash_image=$small flash_holds_image
+}
+
+# A card whose far end takes nothing: the gadget's card seen from its device
+# side, whose sends to the host side nobody collects (no module program runs,
+# nobody reads the host side). kestrava_tests closes its output with bytes
+# queued, through the card's sequencer port and directly, and opens it again
+# meanwhile: the program never waits out the kernel's 10 s drain.
+closing_a_card_that_takes_nothing() {
+    local tests=$build/tests/kestrava_tests device
+    [ -x "$tests" ] || { why "no $tests (build it first)"; return 1; }
+    stop_module
+    kv_unplug 0 2>/dev/null
+    kv_plug 0 || return 1
+    { kv_wait_host_card 0 20 && kv_wait_device_card 0 20; } || { why "the card did not come back after plugging in"; return 1; }
+    device=$(kv_device_card 0) || { why "no device side"; return 1; }
+    KESTRAVA_STALLED_RAWMIDI="hw:$device,0,0" timeout -k 5 120 "$tests" \
+        --gtest_filter='LinkFdPorts.ACardThatTakesNothingIsClosedWithoutHoldingTheProgram' >"$dir/test.log" 2>&1 \
+        || why "kestrava_tests failed: $(grep -m1 -A2 'Failure' "$dir/test.log" | tr '\n' ' ')"
+    grep -q '^\[  PASSED  \] 1 test' "$dir/test.log" || why "the test did not run (see test.log)"
+    grep -E '^\[       OK \]' "$dir/test.log" | sed 's/^\[       OK \] /kestrava_tests: /' >>"$dir/notes.txt"
 }
 
 # ---- Kestrava's window and the Windows build ----------------------------------
@@ -387,6 +428,7 @@ case "$group" in
         run_scenario "update with the module away 6 s on its restart" update_module_away_6s
         run_scenario "module unplugged mid-programming, then again" unplugged_mid_programming
         run_scenario "lossy interface: fails unpaced, completes paced 256:90" update_through_lossy_interface
+        run_scenario "a card that takes nothing closed and opened again" closing_a_card_that_takes_nothing
         ;;
     programs)
         run_scenario "Kestrava under Xvfb shows the module connected" window_shows_connected
