@@ -63,6 +63,7 @@ void Communication::Shutdown()
     ReleasePorts (inputs, outputs);
     std::lock_guard<std::mutex> l (m_OpLock);
     CloseReadFile();
+    m_bChecking = false;
     m_Source.Release();
 }
 
