@@ -478,7 +478,6 @@ void MainComponent::EndJob()
     DeleteScratchFiles();
     m_nStartTick = GetTickCount() - m_nStartTick;
     const uint32_t t = m_nStartTick, s = t / 1000;
-    m_Logger.Print ("%02d:%02d:%02d.%03d\n", (int) (s / 3600), (int) ((s % 3600) / 60), (int) (s % 60), (int) (t % 1000));
     JobOutcome done { JobOutcome::Kind::Done, 0, -1, "It is Completed,Please Restart Device\n" };
     if (OnlyChangedJob())
     {
@@ -486,6 +485,7 @@ void MainComponent::EndJob()
         done.writtenBytes = m_nWrittenBytes;
         m_Logger.Write (OnlyChangedSummary (m_nInPlaceBytes, m_nWrittenBytes) + "\n");
     }
+    m_Logger.Print ("%02d:%02d:%02d.%03d\n", (int) (s / 3600), (int) ((s % 3600) / 60), (int) (s % 60), (int) (t % 1000));
     m_nJobKind = 0;
     m_JobRunner.GetLink().StopTimer();
     // The box runs no loop of its own: on Linux a quit asked for right after a

@@ -378,6 +378,8 @@ void MainComponent::StartProgramJob()
             m_JobRunner.AddCompare (file, m_bWordMode ? 2 * (F + w) : F + w, m_szCompareTempPath);
         }
         FinishWorkflow (false);
+        m_nDoneBytes = m_nPassInPlaceBytes;   // the bar starts with what is in place
+        m_dProgress = m_nTotalBytes > 0 ? juce::jlimit (0.0, 1.0, (double) m_nDoneBytes / (double) m_nTotalBytes) : 0.0;
         return;
     }
     for (uint32_t a = 0; a < (uint32_t) end; a += 0x20000)

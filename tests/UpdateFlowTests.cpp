@@ -372,6 +372,8 @@ namespace
             ADD_FAILURE() << Diagnose (h, module.get());
             return {};
         }
+        // The bar counts the whole image, checked and written.
+        EXPECT_DOUBLE_EQ (h.panel->GetProgress(), 1.0);
         programmed = 0;
         for (const auto& r : Programmed (*module))
             programmed += r.second;
