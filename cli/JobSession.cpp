@@ -95,6 +95,8 @@ bool JobSession::Prepare (const CliOptions& options)
     int bank = 0;
     if (const int code = CheckImageFile (m_Image.getFullPathName(), bank))
     {
+        // The box the window would show, in the log file too.
+        RunLog::RecordBox ("Error Code " + juce::String ((int) code) + "\n");
         m_Printer.Error (code, "Error Code " + juce::String (code), FindErrorCode (code));
         m_nStatus = code;
     }
