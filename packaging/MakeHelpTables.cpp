@@ -118,7 +118,7 @@ namespace
             o << ".TP\n.B " << label << "\n" << Roff (r.cause);
             if (r.kind == TroubleKind::ErrorCode)
                 o << " When: " << Roff (r.occasions) << ".";
-            o << "\n.br\nFirst try: " << Roff (r.remedy) << "\n";
+            o << "\n.br\n" << (r.kind == TroubleKind::Exit ? "What to do: " : "First try: ") << Roff (r.remedy) << "\n";
         };
         const auto exits = RowsOf (TroubleKind::Exit);
         for (const auto* r : exits)
