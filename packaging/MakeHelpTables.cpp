@@ -91,11 +91,21 @@ namespace
 
     std::string Guide()
     {
+        // The numbers between the first code and the last that the program never shows.
+        const auto codes = RowsOf (TroubleKind::ErrorCode);
+        std::string unused;
+        for (size_t i = 1; i < codes.size(); ++i)
+            for (int n = codes[i - 1]->number + 1; n < codes[i]->number; ++n)
+                unused += (unused.empty() ? "" : ", ") + std::to_string (n);
+
         std::ostringstream o;
         o << "## The error codes\n\n"
              "A failure that stops the work shows a box with the words Error Code and a number. "
              "kestrava-cli prints the same line, exits with the number and adds the cause and the first thing to try "
-             "(kestrava-cli explain N prints the whole entry). The codes 12, 13 and 18 are never shown.\n\n";
+             "(kestrava-cli explain N prints the whole entry).";
+        if (! unused.empty())
+            o << " The numbers " << unused << " are not used.";
+        o << "\n\n";
         for (const auto* r : RowsOf (TroubleKind::ErrorCode))
             RowInMarkdown (o, *r, "code-" + std::to_string (r->number));
         o << "## The other boxes\n\n";
