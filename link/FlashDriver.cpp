@@ -24,7 +24,7 @@ bool Communication::SendDriver (const wchar_t* path)
         if (! ReadWholeFile (path, file) || file.size() > (size_t) std::numeric_limits<int>::max())
         {
             // The previous driver and sector table stay.
-            SetPendingError (14);
+            SetPendingError (kErrDriverUnreadable);
             failed = true;
         }
         else
@@ -39,7 +39,7 @@ bool Communication::SendDriver (const wchar_t* path)
             if (result != GeometryResult::Ok)
             {
                 // No sector, a table running off the end of the file, or more flash than an address reaches.
-                SetPendingError (15);
+                SetPendingError (kErrDriverWithoutSectors);
                 m_pDriver.clear();
                 m_nDriverSize = 0;
                 failed = true;
@@ -94,5 +94,5 @@ void Communication::OnCheckFlashAnswer (int status)
         Post (kStepDoneMessage, 0);
         return;
     }
-    SetPendingError (8);
+    SetPendingError (kErrFlashCheck);
 }
