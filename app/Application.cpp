@@ -2,6 +2,8 @@
 #include "app/MainComponent.h"
 #include "store/shared/ProgramGlobals.h"
 #include "platform/WineRepaints.h"
+#include "platform/ProgramFolder.h"
+#include "store/RunLog.h"
 
 const char* const kAppName = "Kestrava";
 const char* const kAppVersion = "V3.00";
@@ -41,6 +43,8 @@ MainComponent* MainDemoWindow::GetPanel() const
 
 void JUCEDemoApplication::initialise (const juce::String&)
 {
+    RunLog::Start (juce::File (GetDataFilePath ("QvDoc\\kestrava.log", DataFileKind::Log)),
+                   getApplicationName() + " " + kAppVersion, "the window");
     m_pCloseHook = WindowCloseWithoutWait::MakeUnderWine();
     m_pLookAndFeel = std::make_unique<juce::LookAndFeel_V4> (juce::LookAndFeel_V4::getLightColourScheme());
     juce::LookAndFeel::setDefaultLookAndFeel (m_pLookAndFeel.get());
@@ -59,6 +63,7 @@ void JUCEDemoApplication::shutdown()
     juce::LookAndFeel::setDefaultLookAndFeel (nullptr);
     m_pLookAndFeel.reset();
     m_pCloseHook.reset();
+    RunLog::End();
 }
 
 const juce::String JUCEDemoApplication::getApplicationName()    { return kAppName; }

@@ -2,6 +2,7 @@
 #include <limits>
 #include "platform/Paths.h"
 #include "platform/SystemCalls.h"
+#include "store/shared/Troubles.h"
 
 namespace
 {
@@ -66,17 +67,17 @@ std::FILE* OpenChosenImage (const juce::String& path)
     return f;
 }
 
-int CheckImageFile (const juce::String& path, int& bank)
+ErrorCode CheckImageFile (const juce::String& path, int& bank)
 {
     std::FILE* f = OpenChosenImage (path);
     if (f == nullptr)
-        return 23;
+        return kErrImageUnreadable;
     const auto markers = ReadImageMarkers (f);
     std::fclose (f);
     if (markers.nCount == 0)
-        return 24;
+        return kErrNoMarker;
     bank = markers.nBank;
-    return 0;
+    return kErrNone;
 }
 
 bool IsUsableImageSize (int64_t size)

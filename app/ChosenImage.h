@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <juce_core/juce_core.h>
+#include "store/shared/Troubles.h"
 
 /** Size of an image that fills a whole 192 MiB flash. */
 constexpr int64_t kFullImageSize = 0x0C000000;
@@ -32,7 +33,7 @@ std::FILE* OpenChosenImage (const juce::String& path);
     opens and carries its marker (then `bank` is the place, as in ImageMarkers),
     else the error code that stops the update: 23 when it cannot be opened (or its
     size cannot be used), 24 when it has no "BD" marker. */
-int CheckImageFile (const juce::String& path, int& bank);
+ErrorCode CheckImageFile (const juce::String& path, int& bank);
 
 /** Whether a measured size can be used: sizes are kept in 32 bits, so a file
     of 2 GiB or more cannot. */

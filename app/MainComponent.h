@@ -9,6 +9,7 @@
 #include "jobs/JobRunner.h"
 #include "jobs/SwitchPause.h"
 #include "store/shared/Notifications.h"
+#include "store/shared/Troubles.h"
 #include "platform/FolderListing.h"
 #include "platform/Paths.h"
 #include "store/FileDragButton.h"
@@ -189,11 +190,11 @@ private:
     void RunPhaseMachine();
     void EndJob();
     void FailUpdateFlow();
-    void StopWithError (int code);
+    void StopWithError (ErrorCode code);
     /** Reports the error to the observer and opens its box "Error Code N". */
-    void ShowErrorCode (int code);
-    bool BeginWorkflow (bool needsFile, const wchar_t* check1, int error1,
-                        const wchar_t* check2, int error2,
+    void ShowErrorCode (ErrorCode code);
+    bool BeginWorkflow (bool needsFile, const wchar_t* check1, ErrorCode error1,
+                        const wchar_t* check2, ErrorCode error2,
                         _STR_FLASH_INFO& flash, wchar_t* file, int& end);
     void FinishWorkflow (bool storeLastSave);
     void AddVerifyGroup (const wchar_t* driver, const wchar_t* file, int page, int w, int n);

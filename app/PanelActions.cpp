@@ -20,7 +20,7 @@ bool MainComponent::CheckChosenImage()
 {
     // A file that "Browse..." could not measure cannot be programmed either.
     int bank = 0;
-    if (const int error = CheckImageFile (m_FileLabel->getText(), bank))
+    if (const auto error = CheckImageFile (m_FileLabel->getText(), bank))
     {
         StopWithError (error);
         return false;
@@ -56,7 +56,7 @@ void MainComponent::OnProgramClicked()
     {
         // The log stays as it was, with the entries the search passed over.
         link.StopTimer();
-        ShowErrorCode (21);
+        ShowErrorCode (kErrNoDriverFits);
         DeliverStop();
         FindCloseListing (g_hFind);
         g_hFind = nullptr;

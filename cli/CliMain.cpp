@@ -5,6 +5,7 @@
 #include "cli/CliOptions.h"
 #include "cli/EventPrinter.h"
 #include "cli/EveryModule.h"
+#include "cli/Explain.h"
 #include "cli/ExitStatus.h"
 #include "cli/Interrupt.h"
 #include "cli/JobSession.h"
@@ -13,12 +14,13 @@
 #include "cli/SimulatedRig.h"
 #include "platform/ConsoleText.h"
 #include "platform/ProgramFolder.h"
+#include "store/RunLog.h"
 
 namespace
 {
     const char* const kVersion = "V3.00";
 
-    int Run (const CliOptions& options)
+    int Run (const CliOptions& options, const juce::StringArray& args)
     {
 #if ! defined(_WIN32)
         // Nothing is shown: the window system must not attach to any display
@@ -31,6 +33,10 @@ namespace
         if (options.dataFolder != juce::File())
             SetDataFolder (options.dataFolder);
         SetRunSysExPace (options.pace);
+        if (! options.noLog)
+            RunLog::Start (juce::File (GetDataFilePath ("QvDoc\\kestrava.log", DataFileKind::Log)),
+                           juce::String ("kestrava-cli ") + kVersion, "kestrava-cli " + args.joinIntoString (" "));
+        const struct RunLogEnd { ~RunLogEnd() { RunLog::End(); } } runLogEnd;
         // The read-back copies are this process's own: another kestrava-cli
         // beside it (one per module) must never compare what this one read.
         const auto scratch = CreateOwnFolder (GetScratchFolderByRule(), "kestrava-cli");
@@ -126,10 +132,12 @@ int main (int argc, char** argv)
         std::fputs (HelpText (topic).toRawUTF8(), stdout);
         return CliExit::kOk;
     }
+    if (options.command == "explain")
+        return RunExplainCommand (options);
     if (options.dataFolder != juce::File() && ! options.dataFolder.isDirectory())
     {
         PrintUsageError (options.command, "--data: no folder " + options.dataFolder.getFullPathName());
         return CliExit::kUsage;
     }
-    return Run (options);
+    return Run (options, args);
 }

@@ -1,4 +1,11 @@
 #include "cli/CliOptions.h"
+#include "cli/Explain.h"
+
+#if defined(_WIN32)
+ #define KESTRAVA_LOG_PLACE "in QvDoc beside the program (with --data, in QvDoc of that\nfolder)."
+#else
+ #define KESTRAVA_LOG_PLACE "in ~/.local/state/kestrava ($XDG_STATE_HOME/kestrava) when\ninstalled, else in QvDoc beside the program; with --data, in QvDoc of that\nfolder."
+#endif
 
 namespace
 {
@@ -16,6 +23,8 @@ namespace
         "  read [OUT]              copy a range of the module's flash into a file\n"
         "  verify IMAGE            read back the image's ranges and compare, writing\n"
         "                          nothing; with --all, on every module that answers\n"
+        "  explain [N]             what error code or exit status N means and what to do;\n"
+        "                          without N, every box and exit status\n"
         "  help [COMMAND]          this text, or a command's\n"
         "\n"
         "Options:\n"
@@ -52,18 +61,17 @@ namespace
         "  --json                  one JSON object per line for every event\n"
         "  -q, --quiet             print nothing but errors\n"
         "  -v, --verbose           also print the log's text\n"
+        "  --no-log                do not append this run to the log file (below)\n"
         "  -h, --help              help for the command\n"
         "  --version               the program's version\n"
         "\n"
+        "Log: every run but explain and help appends the log's text (what --verbose\n"
+        "prints), its boxes and the MIDI ports to kestrava.log, keeping the last few\n"
+        "runs: " KESTRAVA_LOG_PLACE "\n"
+        "Send it with a report of a problem.\n"
+        "\n"
         "Exit status (with --all: 0 when every module holds the image, else the\n"
-        "status of the first module that failed):\n"
-        "  0      done\n"
-        "  1      verify: the module's flash differs from the image\n"
-        "  2-26   the program's error code: \"Error Code N\" exits with N\n"
-        "  64     usage error\n"
-        "  69     no module answered before the search timed out (--all: the probe)\n"
-        "  70     failed without an error code; the reason is printed\n"
-        "  130    interrupted (Ctrl-C); the ports were closed\n";
+        "status of the first module that failed):\n";
 
     const char* const kPortsHelp =
         "Usage: kestrava-cli [OPTIONS] ports\n"
@@ -138,6 +146,15 @@ namespace
         "difference is (a byte offset in the image). --all verifies every module that\n"
         "answers at the same time, as update --all updates them.\n";
 
+    const char* const kExplainHelp =
+        "Usage: kestrava-cli [--json] explain [N]\n"
+        "\n"
+        "What error code or exit status N means: its cause, when it happens, the first\n"
+        "thing to try and what to do next. Without N, the same for every error code,\n"
+        "every other box the window shows and every exit status. With --json, one\n"
+        "object per line. After an error, kestrava-cli prints its cause and the first\n"
+        "thing to try on the line below it.\n";
+
     const char* const kHelpHelp =
         "Usage: kestrava-cli help [COMMAND]\n"
         "\n"
@@ -147,7 +164,7 @@ namespace
 
     bool IsCommand (const juce::String& s)
     {
-        return s == "ports" || s == "update" || s == "read" || s == "verify" || s == "help";
+        return s == "ports" || s == "update" || s == "read" || s == "verify" || s == "explain" || s == "help";
     }
 
     /** A hexadecimal value with an optional 0x, at most `limit`. */
@@ -171,7 +188,7 @@ namespace
             return "ports takes no arguments";
         if ((o.command == "update" || o.command == "verify") && n != 1)
             return o.command + " takes one IMAGE";
-        if ((o.command == "read" || o.command == "help") && n > 1)
+        if ((o.command == "read" || o.command == "help" || o.command == "explain") && n > 1)
             return o.command + " takes at most one argument";
         if (o.command == "help" && n == 1 && ! IsCommand (o.arguments[0]))
             return "no command named '" + o.arguments[0] + "'";
@@ -252,6 +269,7 @@ ParsedCommandLine ParseCommandLine (const juce::StringArray& args)
         else if (arg == "--simulate")                  ok = flag (o.simulate);
         else if (arg == "--all")                       ok = flag (o.all);
         else if (arg == "--version")                   ok = flag (o.version);
+        else if (arg == "--no-log")                    ok = flag (o.noLog);
         else if (arg == "--data" || arg == "--port" || arg == "--simulate-flash"
                  || arg == "--simulate-modules" || arg == "--simulate-unplug" || arg == "--simulate-lost-answers"
                  || arg == "--offset" || arg == "--length" || arg == "--page" || arg == "--pace")
@@ -320,10 +338,11 @@ juce::String HelpText (const juce::String& command)
                      : command == "update" ? kUpdateHelp
                      : command == "read"   ? kReadHelp
                      : command == "verify" ? kVerifyHelp
+                     : command == "explain" ? kExplainHelp
                      : command == "help"   ? kHelpHelp
                                            : nullptr;
     if (text == nullptr)
-        return kOverview;
+        return kOverview + ExitStatusSummary();
     return juce::String (text) + "\nThe options every command takes and the exit statuses: kestrava-cli --help\n";
 }
 

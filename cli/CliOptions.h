@@ -8,7 +8,7 @@
 /** Everything the command line asks for. */
 struct CliOptions
 {
-    juce::String command;              ///< "ports", "update", "read", "verify" or "help"
+    juce::String command;              ///< "ports", "update", "read", "verify", "explain" or "help"
     juce::StringArray arguments;       ///< the command's own arguments, in order
     juce::File dataFolder;             ///< --data; none: the folder beside the program
     juce::StringArray ports;           ///< every --port: only the ports each selects (see PortFilter)
@@ -24,6 +24,7 @@ struct CliOptions
     bool verbose = false;              ///< --verbose
     bool help = false;                 ///< --help for the command
     bool version = false;              ///< --version
+    bool noLog = false;                ///< --no-log: this run is not appended to kestrava.log
     std::optional<int64_t> offset;     ///< read --offset, bytes
     std::optional<int64_t> length;     ///< read --length, bytes
     std::optional<int> page;           ///< read --page

@@ -1,6 +1,7 @@
 #include "cli/EventPrinter.h"
 #include <cstdlib>
 #include "jobs/JobRunner.h"
+#include "store/RunLog.h"
 #if defined(_WIN32)
  #include <io.h>
  #define KESTRAVA_ISATTY(f) _isatty (_fileno (f))
@@ -199,6 +200,15 @@ void EventPrinter::Tick()
 
 void EventPrinter::Log (const juce::String& text)
 {
+    if (m_bRecord)
+    {
+        m_strRecordPartial += text;
+        while (m_strRecordPartial.containsChar ('\n'))
+        {
+            RunLog::AppendLine (m_strLabel + ": " + m_strRecordPartial.upToFirstOccurrenceOf ("\n", false, false));
+            m_strRecordPartial = m_strRecordPartial.fromFirstOccurrenceOf ("\n", false, false);
+        }
+    }
     if (! m_bVerbose)
         return;
     if (m_Style == Style::Json)
@@ -230,9 +240,11 @@ void EventPrinter::Warning (const juce::String& text)
     }
     ClearProgressLine();
     Write (m_pErr, (m_strLabel.isEmpty() ? "" : m_strLabel + ": ") + "Warning: " + text.trimEnd() + "\n");
+    if (m_bRecord)
+        RunLog::AppendLine (m_strLabel + ": Warning: " + text.trimEnd().replace ("\n", " / "));
 }
 
-void EventPrinter::Error (int code, const juce::String& text)
+void EventPrinter::Error (int code, const juce::String& text, const Trouble* why)
 {
     if (m_Style == Style::Json)
     {
@@ -240,10 +252,25 @@ void EventPrinter::Error (int code, const juce::String& text)
         if (code != 0)
             f.set ("code", code);
         f.set ("text", text.trimEnd());
+        if (why != nullptr)
+        {
+            f.set ("cause", juce::String::fromUTF8 (why->cause));
+            f.set ("remedy", juce::String::fromUTF8 (why->remedy));
+        }
         Emit ("error", f);
     }
     ClearProgressLine();
-    Write (m_pErr, (m_strLabel.isEmpty() ? "" : m_strLabel + ": ") + text.trimEnd() + "\n");
+    const juce::String label = m_strLabel.isEmpty() ? "" : m_strLabel + ": ";
+    Write (m_pErr, label + text.trimEnd() + "\n");
+    const auto explained = why != nullptr ? label + juce::String::fromUTF8 (TroubleLine (*why).c_str()) : juce::String();
+    if (why != nullptr)
+        Write (m_pErr, explained + "\n");
+    if (m_bRecord)
+    {
+        RunLog::AppendLine (label + text.trimEnd());
+        if (why != nullptr)
+            RunLog::AppendLine (explained);
+    }
 }
 
 void EventPrinter::Done (int status, const juce::String& result, const juce::String& text, const juce::NamedValueSet& fields)

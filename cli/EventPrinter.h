@@ -8,6 +8,7 @@
 #include <juce_core/juce_core.h>
 #include "cli/ProgressMeter.h"
 #include "jobs/JobObserver.h"
+#include "store/shared/Troubles.h"
 
 class EventPrinter
 {
@@ -29,6 +30,11 @@ public:
     /** Every event from now on is one module's: JSON gets a "port" field, lines start with `label`. */
     void SetPort (const juce::String& port, const juce::String& label);
 
+    /** The log text, warnings and errors of this printer also go to the log
+        file, a line each with the port's label: a module's process of --all
+        keeps no log file of its own. */
+    void RecordInRunLog() { m_bRecord = true; }
+
     /** The module answered (printed once). */
     void Connected (bool fs);
     /** The update flow went into another phase. */
@@ -41,8 +47,9 @@ public:
     void Log (const juce::String& text);
     /** A warning the window would show in a box; the job goes on. */
     void Warning (const juce::String& text);
-    /** An error: its code (0: none) and its text. */
-    void Error (int code, const juce::String& text);
+    /** An error: its code (0: none) and its text; with `why`, its cause and the
+        first thing to try follow on a line of their own (JSON: as fields). */
+    void Error (int code, const juce::String& text, const Trouble* why = nullptr);
     /** The end: the exit status, a one-word result, a sentence, and fields for JSON. */
     void Done (int status, const juce::String& result, const juce::String& text, const juce::NamedValueSet& fields);
     /** A plain line of a listing ("ports"); JSON gets `fields` as event `event` (none when empty). */
@@ -70,4 +77,6 @@ private:
     bool m_bProgressShown = false;      // the terminal's progress line is on screen
     juce::String m_strPartialLog;       // log text not yet ended by a line feed
     juce::String m_strLastDriver;       // the driver file uploaded last
+    bool m_bRecord = false;             // also into the log file (RecordInRunLog)
+    juce::String m_strRecordPartial;    // log text for the file not yet ended by a line feed
 };

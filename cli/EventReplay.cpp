@@ -44,7 +44,16 @@ bool ReplayEvent (const juce::var& event, EventPrinter& printer)
     else if (kind == "warning")
         printer.Warning (text);
     else if (kind == "error")
-        printer.Error ((int) event["code"], text);
+    {
+        // The child's explanation is a row of the same table.
+        const Trouble* why = nullptr;
+        size_t count = 0;
+        const auto* rows = AllTroubles (count);
+        for (size_t i = 0; i < count && event.hasProperty ("cause"); ++i)
+            if (event["cause"].toString() == juce::String::fromUTF8 (rows[i].cause))
+                why = &rows[i];
+        printer.Error ((int) event["code"], text, why);
+    }
     else if (kind == "done")
     {
         juce::NamedValueSet fields;

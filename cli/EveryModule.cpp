@@ -33,7 +33,7 @@ namespace
     juce::StringArray ChildArguments (const CliOptions& o, const juce::String& port)
     {
         juce::StringArray args { juce::File::getSpecialLocation (juce::File::currentExecutableFile).getFullPathName(),
-                                 "--json", "--port", port };
+                                 "--json", "--port", port, "--no-log", "--verbose" };
         if (o.dataFolder != juce::File())
             args.addArray ({ "--data", o.dataFolder.getFullPathName() });
         if (o.simulate)
@@ -46,8 +46,6 @@ namespace
             args.addArray ({ "--simulate-unplug", juce::String (o.simulatedUnplug) });
         if (o.simulatedLostAnswers > 0)
             args.addArray ({ "--simulate-lost-answers", juce::String (o.simulatedLostAnswers) });
-        if (o.verbose)
-            args.add ("--verbose");
         if (o.pace)
             args.addArray ({ "--pace", SysExPaceText (*o.pace) });
         if (o.onlyChanged)
@@ -78,6 +76,7 @@ namespace
                 run.result.label = t.Label();
                 run.printer = std::make_unique<EventPrinter> (lineStyle, options.quiet, options.verbose);
                 run.printer->SetPort (run.result.port, run.result.label);
+                run.printer->RecordInRunLog();
                 labels.add (run.result.label);
             }
             if (useBoard)
@@ -276,7 +275,7 @@ int RunEveryModule (const CliOptions& options, std::shared_ptr<MidiPortSource> s
     const auto targets = PlanModules (source->listPorts(), watch->Answers());
     if (targets.empty())
     {
-        printer.Error (0, "kestrava-cli: no module answered the probe");
+        printer.Error (0, "kestrava-cli: no module answered the probe", FindExitStatus (CliExit::kNoModule));
         return CliExit::kNoModule;
     }
     if (! options.quiet)

@@ -3,6 +3,7 @@
 #include "store/shared/ProgramHooks.h"
 #include "cli/ExitStatus.h"
 #include "cli/Interrupt.h"
+#include "store/RunLog.h"
 #include "store/shared/ProgramGlobals.h"
 
 namespace
@@ -96,10 +97,27 @@ bool JobSession::Prepare (const CliOptions& options)
     int bank = 0;
     if (const int code = CheckImageFile (m_Image.getFullPathName(), bank))
     {
-        m_Printer.Error (code, "Error Code " + juce::String (code));
+        // The box the window would show, in the log file too.
+        RunLog::RecordBox ("Error Code " + juce::String ((int) code) + "\n");
+        m_Printer.Error (code, "Error Code " + juce::String (code), FindErrorCode (code));
         m_nStatus = code;
     }
     return true;
+}
+
+namespace
+{
+    /** The row of the table that explains an error outcome, or null. */
+    const Trouble* TroubleOf (const JobOutcome& outcome)
+    {
+        if (outcome.code != 0)
+            return FindErrorCode (outcome.code);
+        if (outcome.text.startsWith (kNoOutDeviceText))
+            return FindBox (BoxKind::NoOutDevice);
+        if (outcome.text.startsWith (kNoUpdateFitsStart))
+            return FindBox (BoxKind::NoUpdateFits);
+        return nullptr;
+    }
 }
 
 //==============================================================================
@@ -170,11 +188,11 @@ void JobSession::OnOutcome (const JobOutcome& outcome)
             Finish (CliExit::kDifferent);
             break;
         case JobOutcome::Kind::TimedOut:
-            m_Printer.Error (0, line);
+            m_Printer.Error (0, line, FindBox (BoxKind::TimeOut));
             Finish (CliExit::kNoModule);
             break;
         case JobOutcome::Kind::Error:
-            m_Printer.Error (outcome.code, line);
+            m_Printer.Error (outcome.code, line, TroubleOf (outcome));
             Finish (outcome.code > 0 && outcome.code < CliExit::kUsage ? outcome.code : CliExit::kFailed);
             break;
     }
@@ -200,7 +218,7 @@ void JobSession::EndedWithoutCompletion()
         const int code = line.fromFirstOccurrenceOf ("Error Code ", false, false).getIntValue();
         if (code > 0 && code < CliExit::kUsage)
         {
-            m_Printer.Error (code, line);
+            m_Printer.Error (code, line, FindErrorCode (code));
             Finish (code);
             return;
         }
@@ -213,6 +231,7 @@ void JobSession::EndedWithoutCompletion()
 
 void JobSession::Fail (const juce::String& reason)
 {
+    RunLog::AppendLine ("kestrava-cli: " + reason);
     m_Printer.Error (0, "kestrava-cli: " + reason);
     Finish (CliExit::kFailed);
 }

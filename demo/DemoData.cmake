@@ -10,9 +10,7 @@ add_executable(MakeDemoData
     ${CMAKE_CURRENT_LIST_DIR}/MakeDemoData.cpp
     ${CMAKE_CURRENT_LIST_DIR}/datagen/DemoDrivers.cpp
     ${CMAKE_CURRENT_LIST_DIR}/datagen/DemoImages.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/datagen/DemoLogo.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/datagen/HelpPdf.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/datagen/PdfPage.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/datagen/DemoLogo.cpp)
 target_link_libraries(MakeDemoData PRIVATE kestrava_juce)
 target_compile_options(MakeDemoData PRIVATE ${KESTRAVA_WARNINGS})
 
@@ -32,7 +30,6 @@ set(_demo_data_files
     QvDoc/flashpgm.bin
     QvDoc/Special.bin
     QvDoc/Special418.bin
-    Help.pdf
     Sample.bin)
 list(TRANSFORM _demo_data_files PREPEND ${KESTRAVA_DEMO_DATA_DIR}/)
 
@@ -47,6 +44,7 @@ add_custom_command(
     DEPENDS ${_demo_data_generator}
     COMMENT "Writing the demo's data folder"
     VERBATIM)
-add_custom_target(kestrava_demo_data ALL DEPENDS ${_demo_data_files})
+include(${PROJECT_SOURCE_DIR}/docs/help/Help.cmake)
+add_custom_target(kestrava_demo_data ALL DEPENDS ${_demo_data_files} ${KESTRAVA_DEMO_DATA_DIR}/Help.pdf)
 # Other folders (the tests) find the data folder through the target.
 set_target_properties(kestrava_demo_data PROPERTIES KESTRAVA_DEMO_DATA_DIR ${KESTRAVA_DEMO_DATA_DIR})

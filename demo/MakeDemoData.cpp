@@ -6,16 +6,15 @@
 //   QvDoc/flashpgm.bin     boot image of the QVM428 update
 //   QvDoc/Special.bin      flash driver uploaded by the QVM410 update
 //   QvDoc/Special418.bin   flash driver uploaded by the QVM428 update
-//   Help.pdf               one page on how to update a module
 //   Sample.bin             an image to program, with its "BD" marker
-// Everything is generated here; nothing is copied from elsewhere. "Drivers" is
+// Help.pdf, the user's guide, is made from docs/help beside it. Everything
+// else is generated here; nothing is copied from elsewhere. "Drivers" is
 // written afresh each time, so it never holds stale files; QvDoc/config.ini and
 // the scratch files of a run are left alone.
 #include "DemoChip.h"
 #include "datagen/DemoDrivers.h"
 #include "datagen/DemoImages.h"
 #include "datagen/DemoLogo.h"
-#include "datagen/HelpPdf.h"
 #include "datagen/WriteGenerated.h"
 #include <juce_gui_basics/juce_gui_basics.h>
 #include <iostream>
@@ -63,7 +62,6 @@ int main (int argc, char** argv)
     const juce::File root (juce::File::getCurrentWorkingDirectory().getChildFile (argv[1]));
     bool ok = WriteDrivers (root.getChildFile ("Drivers"));
     ok = WriteQvDoc (root.getChildFile ("QvDoc")) && ok;
-    ok = Write (root.getChildFile ("Help.pdf"), BuildHelpPdf()) && ok;
     ok = Write (root.getChildFile (DemoChip::kSampleImageFile), BuildSampleImage (DemoChip::kSampleImageSize)) && ok;
     return ok ? 0 : 1;
 }

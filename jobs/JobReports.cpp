@@ -69,7 +69,7 @@ void MainComponent::ShowOutcomeBox (const JobOutcome& outcome)
     ShowErrorBox (outcome.text);
 }
 
-void MainComponent::ShowErrorCode (int code)
+void MainComponent::ShowErrorCode (ErrorCode code)
 {
-    ShowOutcomeBox ({ JobOutcome::Kind::Error, code, -1, juce::String::formatted ("Error Code %d\n", code) });
+    ShowOutcomeBox ({ JobOutcome::Kind::Error, code, -1, juce::String::formatted ("Error Code %d\n", (int) code) });
 }

@@ -12,7 +12,6 @@ namespace
     const juce::Colour kConnectedColour (0, 0, 255);
     constexpr uint32_t kSwitchPauseMs = 3600;   // from the restart command to the loader probe
     constexpr int kSearchCycles = Communication::kSearchCycles;   // unanswered probe cycles before the time-out box
-    const char* const kTwoDevicesText = "Two or more devices, please confirm.    \n\xe5\xa4\x9a\xe4\xb8\xaa\xe8\xae\xbe\xe5\xa4\x87\xe8\xbf\x9e\xe6\x8e\xa5,\xe8\xaf\xb7\xe7\xa1\xae\xe8\xae\xa4!";
 }
 
 void MainComponent::handleMessage (const juce::Message& message)
@@ -63,7 +62,7 @@ void MainComponent::OnConnectionMessage (const NotifyMessage& m)
             if (g_nSearchTicks > kSearchCycles && ! m_bChoosingFile)
             {
                 m_JobRunner.GetLink().StopTimer();
-                ShowOutcomeBox ({ JobOutcome::Kind::TimedOut, 0, -1, "Time Out,Please Check Help.\n" });
+                ShowOutcomeBox ({ JobOutcome::Kind::TimedOut, 0, -1, kTimeOutText });
                 m_JobRunner.GetLink().Reset();
                 g_nSearchTicks = 0;
             }
@@ -347,7 +346,7 @@ void MainComponent::RunPhaseMachine()
                 return;
             }
             link.StopTimer();
-            ShowErrorCode (21);
+            ShowErrorCode (kErrNoDriverFits);
             RestartConnection();
             FindCloseListing (g_hFind);
             g_hFind = nullptr;
@@ -408,7 +407,7 @@ void MainComponent::RunPhaseMachine()
             if (! started)
             {
                 // The update would otherwise end without a word.
-                const auto why = "No update fits the module's MCU \"" + g_strMCUName + "\".\n";
+                const auto why = kNoUpdateFitsStart + g_strMCUName + kNoUpdateFitsEnd;
                 m_Logger.Write (why);
                 link.StopTimer();
                 ShowOutcomeBox ({ JobOutcome::Kind::Error, 0, -1, why });
@@ -478,7 +477,7 @@ void MainComponent::EndJob()
     DeleteScratchFiles();
     m_nStartTick = GetTickCount() - m_nStartTick;
     const uint32_t t = m_nStartTick, s = t / 1000;
-    JobOutcome done { JobOutcome::Kind::Done, 0, -1, "It is Completed,Please Restart Device\n" };
+    JobOutcome done { JobOutcome::Kind::Done, 0, -1, kCompletedText };
     if (OnlyChangedJob())
     {
         done.inPlaceBytes = m_nInPlaceBytes;

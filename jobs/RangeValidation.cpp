@@ -8,7 +8,7 @@ bool MainComponent::LoadSectorTable (const wchar_t* driverPath)
 {
     if (! ReadWholeFile (driverPath, m_pDriverImage))
     {
-        m_Logger.Print ("Error Code 22\n");
+        m_Logger.Print ("Error Code %d\n", (int) kErrRangeDriverUnreadable);
         return true;
     }
     m_pSectorTable.clear();
@@ -33,7 +33,7 @@ int32_t MainComponent::CountDriverSectors()
 {
     if (! ReadWholeFile (g_szDriverSearch, m_pDriverImage))
     {
-        m_Logger.Print ("Error Code 22\n");
+        m_Logger.Print ("Error Code %d\n", (int) kErrRangeDriverUnreadable);
         return 1;
     }
     int64_t count = 0;

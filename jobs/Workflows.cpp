@@ -20,7 +20,7 @@ namespace
     int ToUnit (int64_t byteAddress, bool wordMode) { return (int) (wordMode ? byteAddress / 2 : byteAddress); }
 }
 
-void MainComponent::StopWithError (int code)
+void MainComponent::StopWithError (ErrorCode code)
 {
     m_JobRunner.GetLink().StopTimer();
     ShowErrorCode (code);
@@ -40,8 +40,8 @@ void MainComponent::DeleteScratchFiles()
     DeleteFileW (m_szSec1Path);
 }
 
-bool MainComponent::BeginWorkflow (bool needsFile, const wchar_t* check1, int error1,
-                                   const wchar_t* check2, int error2,
+bool MainComponent::BeginWorkflow (bool needsFile, const wchar_t* check1, ErrorCode error1,
+                                   const wchar_t* check2, ErrorCode error2,
                                    _STR_FLASH_INFO& flash, wchar_t* file, int& end)
 {
     m_JobRunner.ClearSteps();
@@ -51,7 +51,7 @@ bool MainComponent::BeginWorkflow (bool needsFile, const wchar_t* check1, int er
     auto* selected = GetSelectedFlash();
     if (selected == nullptr)
     {
-        StopWithError (3);
+        StopWithError (kErrNoFlashType);
         return false;
     }
     flash = *selected;
@@ -63,7 +63,7 @@ bool MainComponent::BeginWorkflow (bool needsFile, const wchar_t* check1, int er
     DeleteScratchFiles();
     m_nJobKind = 1;
 
-    const std::pair<const wchar_t*, int> checks[] = { { check1, error1 }, { check2, error2 } };
+    const std::pair<const wchar_t*, ErrorCode> checks[] = { { check1, error1 }, { check2, error2 } };
     for (auto& c : checks)
     {
         if (c.first == nullptr)
@@ -228,7 +228,7 @@ void MainComponent::StartFileJob()
     _STR_FLASH_INFO flash;
     wchar_t file[kMaxPath] {};
     int end = 0;
-    if (! BeginWorkflow (true, nullptr, 0, nullptr, 0, flash, file, end))
+    if (! BeginWorkflow (true, nullptr, kErrNone, nullptr, kErrNone, flash, file, end))
         return;
     const auto u = UnitsFor (m_bWordMode);
     AddVerifyGroups (flash.szDriverPath, file, 0, end, u.block);
@@ -240,7 +240,7 @@ void MainComponent::StartQvm410Job()
     _STR_FLASH_INFO flash;
     wchar_t file[kMaxPath] {};
     int end = 0;
-    if (! BeginWorkflow (true, m_szBoot2Path, 2, m_szSpecialPath, 25, flash, file, end))
+    if (! BeginWorkflow (true, m_szBoot2Path, kErrBoot2Missing, m_szSpecialPath, kErrSpecialMissing, flash, file, end))
         return;
     const auto u = UnitsFor (m_bWordMode);
     const bool wm = m_bWordMode;
@@ -273,7 +273,7 @@ void MainComponent::StartQvm428Job()
     _STR_FLASH_INFO flash;
     wchar_t file[kMaxPath] {};
     int end = 0;
-    if (! BeginWorkflow (true, m_szFlashPgmPath, 4, m_szSpecial418Path, 26, flash, file, end))
+    if (! BeginWorkflow (true, m_szFlashPgmPath, kErrFlashPgmMissing, m_szSpecial418Path, kErrSpecial418Missing, flash, file, end))
         return;
     const auto u = UnitsFor (m_bWordMode);
     const bool wm = m_bWordMode;
@@ -301,7 +301,7 @@ void MainComponent::StartEraseJob()
     _STR_FLASH_INFO flash;
     wchar_t file[kMaxPath] {};
     int end = 0;
-    if (! BeginWorkflow (false, m_szFlashPgmPath, 4, m_szSpecial418Path, 26, flash, nullptr, end))
+    if (! BeginWorkflow (false, m_szFlashPgmPath, kErrFlashPgmMissing, m_szSpecial418Path, kErrSpecial418Missing, flash, nullptr, end))
         return;
     PathCopy (file, m_FileLabel->getText());
     const auto u = UnitsFor (m_bWordMode);
@@ -350,7 +350,7 @@ void MainComponent::StartProgramJob()
     _STR_FLASH_INFO flash;
     wchar_t file[kMaxPath] {};
     int end = 0;
-    if (! BeginWorkflow (true, nullptr, 0, nullptr, 0, flash, file, end))
+    if (! BeginWorkflow (true, nullptr, kErrNone, nullptr, kErrNone, flash, file, end))
         return;
     const auto u = UnitsFor (m_bWordMode);
     const int F = ReadHexField (m_FileOffsetEditor);

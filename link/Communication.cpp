@@ -10,7 +10,7 @@
 
 namespace
 {
-    constexpr int kNoOutDevice = -1;   // the "No out device" box; the step then stops as on any error
+    constexpr auto kNoOutDevice = static_cast<ErrorCode> (-1);   // the "No out device" box; the step then stops as on any error
 }
 
 /** Carries an error found on the MIDI input thread to the message thread,
@@ -24,7 +24,7 @@ public:
         if (auto* n = AsNotify (m))
         {
             n->Taken();
-            link.ShowError (n->intParameter1);
+            link.ShowError (static_cast<ErrorCode> (n->intParameter1));
         }
     }
 
@@ -113,7 +113,7 @@ void Communication::Log (const char* text)
         m_pLogger->Print ("%s", text);
 }
 
-void Communication::SetPendingError (int code)
+void Communication::SetPendingError (ErrorCode code)
 {
     // Called with the operation lock held: the operation is over, whatever arrives for it now is ignored.
     StopTimerFromAnyThread();
@@ -136,15 +136,15 @@ void Communication::FlushPendingError()
     if (code == 0)
         return;
     if (juce::MessageManager::getInstance()->isThisTheMessageThread())
-        ShowError (code);
+        ShowError (static_cast<ErrorCode> (code));
     else
         m_pErrorRelay->postMessage (new NotifyMessage (code));
 }
 
-void Communication::ShowError (int code)
+void Communication::ShowError (ErrorCode code)
 {
     // A transfer with no output ends its step like any other failure: nothing would ever answer it.
-    const auto text = code == kNoOutDevice ? juce::String ("No out device") : juce::String::formatted ("Error Code %d\n", code);
+    const auto text = code == kNoOutDevice ? juce::String (kNoOutDeviceText) : juce::String::formatted ("Error Code %d\n", (int) code);
     if (m_OnError)
         m_OnError (code == kNoOutDevice ? 0 : code, text);
     ShowErrorBox (text);
@@ -222,7 +222,7 @@ bool Communication::BeginTransfer (int64_t byteAddress, int64_t length, bool toF
     // The first block is read before anything is sent: a file that cannot deliver it sends nothing.
     if (! FillBlockFromSource())
     {
-        SetPendingError (16);
+        SetPendingError (kErrProgramFileUnreadable);
         return true;
     }
     if (toFlash)
@@ -319,7 +319,7 @@ void Communication::OnStatusReply (int status)
         // The next block leaves first: the module works on it while the progress is posted.
         if (! FillBlockFromSource())
         {
-            SetPendingError (16);
+            SetPendingError (kErrProgramFileUnreadable);
             return;
         }
         SendDataBlock();
@@ -338,7 +338,7 @@ void Communication::OnStatus (int status)
 {
     if (status == 2)
     {
-        SetPendingError (5);
+        SetPendingError (kErrModuleRefused);
         return;
     }
     if (status == 3)
@@ -347,7 +347,7 @@ void Communication::OnStatus (int status)
         if (m_nOp == kOpReading)
             OnReadTimeout();
         else
-            SetPendingError (7);
+            SetPendingError (kErrNoAnswer);
         return;
     }
 

@@ -14,6 +14,7 @@
 #include "link/SysExCodec.h"
 #include "link/TransferSource.h"
 #include "store/DriverFile.h"
+#include "store/shared/Troubles.h"
 
 class CLogger;
 
@@ -153,9 +154,9 @@ private:
     void Post (int code, int argument = 0, int third = 0);
     void PostProgress (int kind, int64_t done, int64_t total);
     void Log (const char* text);
-    void SetPendingError (int code);
+    void SetPendingError (ErrorCode code);
     void FlushPendingError();
-    void ShowError (int code);
+    void ShowError (ErrorCode code);
     void StopTimerFromAnyThread();
 
     // wire
@@ -192,7 +193,7 @@ private:
     void OnCheckBlock();
     bool CloseReadFile();
     bool RefuseRead (const juce::String& why);
-    bool EndCompare (int errorCode);
+    bool EndCompare (ErrorCode errorCode);
     int64_t FlashSize() const;
 
     //==== state (declaration order as the link keeps it) =====================

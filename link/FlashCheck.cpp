@@ -51,7 +51,7 @@ bool Communication::CheckRange (int page, const juce::String& path, int srcOffse
         }
         if (! ready)
         {
-            SetPendingError (16);
+            SetPendingError (kErrProgramFileUnreadable);
             failed = true;
         }
         else

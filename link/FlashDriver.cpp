@@ -25,7 +25,7 @@ bool Communication::SendDriver (const wchar_t* path)
         if (! ReadWholeFile (path, file) || file.size() > (size_t) std::numeric_limits<int>::max())
         {
             // The previous driver and sector table stay.
-            SetPendingError (14);
+            SetPendingError (kErrDriverUnreadable);
             failed = true;
         }
         else
@@ -40,7 +40,7 @@ bool Communication::SendDriver (const wchar_t* path)
             if (result != GeometryResult::Ok)
             {
                 // No sector, a table running off the end of the file, or more flash than an address reaches.
-                SetPendingError (15);
+                SetPendingError (kErrDriverWithoutSectors);
                 m_pDriver.clear();
                 m_nDriverSize = 0;
                 failed = true;
@@ -95,5 +95,5 @@ void Communication::OnCheckFlashAnswer (int status)
         Post (kStepDoneMessage, 0);
         return;
     }
-    SetPendingError (8);
+    SetPendingError (kErrFlashCheck);
 }

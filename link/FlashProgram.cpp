@@ -30,7 +30,7 @@ bool Communication::EraseAndProgramFile (int page, const juce::String& path, int
         // The file is opened and measured now; its bytes are read when they are programmed.
         if (! m_Source.OpenFile (path))
         {
-            SetPendingError (16);
+            SetPendingError (kErrProgramFileUnreadable);
             failed = true;
         }
         else
@@ -78,7 +78,7 @@ void Communication::PlanErase()
         }
     if (first < 0)
     {
-        SetPendingError (17);
+        SetPendingError (kErrNotSectorStart);
         return;
     }
     m_nFirstSector = first;
@@ -88,7 +88,7 @@ void Communication::PlanErase()
     {
         // The source offset lies outside the file: nothing to program.
         m_nOp = kOpErasing;
-        SetPendingError (19);
+        SetPendingError (kErrNoSectorToErase);
         return;
     }
 
@@ -128,7 +128,7 @@ void Communication::PlanErase()
     if (! FitsWireAddress (start, end - start))
     {
         // A page beyond the wire's 28-bit word address (or a negative one): nothing it could reach.
-        SetPendingError (19);
+        SetPendingError (kErrNoSectorToErase);
         return;
     }
     if (end - start != length)
@@ -149,7 +149,7 @@ void Communication::PlanErase()
     m_nOp = kOpErasing;
     if (m_nEndSector <= m_nFirstSector)
     {
-        SetPendingError (19);
+        SetPendingError (kErrNoSectorToErase);
         return;
     }
     m_nNextSector = m_nFirstSector;
@@ -193,7 +193,7 @@ void Communication::StartProgramming()
     // its own): that ends as a file that cannot be opened.
     if (m_nSrcOffset < 0 || m_nProgramLength < 0 || m_nSrcOffset + m_nProgramLength > m_Source.GetSize())
     {
-        SetPendingError (16);
+        SetPendingError (kErrProgramFileUnreadable);
         return;
     }
     if (m_pLogger != nullptr)
@@ -210,7 +210,7 @@ bool Communication::ProgramFile (int page, const juce::String& path, int srcOffs
         std::lock_guard<std::mutex> l (m_OpLock);
         if (! m_Source.OpenFile (path))
         {
-            SetPendingError (16);
+            SetPendingError (kErrProgramFileUnreadable);
             failed = true;
         }
         else
@@ -222,7 +222,7 @@ bool Communication::ProgramFile (int page, const juce::String& path, int srcOffs
             m_nProgramLength = (m_nLength == 0 || m_nLength > available || m_nLength < 0) ? available : m_nLength;
             if (available <= 0 || m_nSrcOffset < 0 || ! FitsWireAddress (m_nStartAddr, m_nProgramLength))
             {
-                SetPendingError (19);
+                SetPendingError (kErrNoSectorToErase);
                 failed = true;
             }
             else
@@ -250,7 +250,7 @@ bool Communication::ProgramZeroBlock (int page, int srcOffset, int flashOffset, 
             len = kBlockBytes - src;
         if (src < 0 || src >= kBlockBytes || len <= 0 || ! FitsWireAddress (m_nStartAddr, len))
         {
-            SetPendingError (19);
+            SetPendingError (kErrNoSectorToErase);
             failed = true;
         }
         else

@@ -69,7 +69,7 @@ bool Communication::ReadToFile (const juce::String& path, int page, int flashOff
         m_hReadFile = OpenFileW (path, "wb");
         if (m_hReadFile == nullptr)
         {
-            SetPendingError (20);
+            SetPendingError (kErrReadFileNotCreated);
             failed = true;
         }
         else
@@ -157,7 +157,7 @@ void Communication::OnReadBlock (bool damaged)
         Log (".");
         if (m_nReadRetries >= kReadRetryLimit)
         {
-            SetPendingError (6);
+            SetPendingError (kErrReadNotAnswered);
             return;
         }
         ++m_nReadRetries;
@@ -182,7 +182,7 @@ void Communication::OnReadBlock (bool damaged)
         PostProgress (3, position, m_nTransferLength);
         if (std::fwrite (m_Block, 1, kBlockBytes, m_hReadFile) != (size_t) kBlockBytes)
         {
-            SetPendingError (20);
+            SetPendingError (kErrReadFileNotCreated);
             return;
         }
     }
@@ -194,7 +194,7 @@ void Communication::OnReadBlock (bool damaged)
         const bool written = std::fwrite (m_Block, 1, rest, m_hReadFile) == rest;
         if (! CloseReadFile() || ! written)
         {
-            SetPendingError (20);
+            SetPendingError (kErrReadFileNotCreated);
             return;
         }
         if (m_pListener != nullptr)
@@ -218,7 +218,7 @@ void Communication::OnReadTimeout()
     m_nIdleTicks = 0;
     if (m_nReadRetries >= kReadRetryLimit)
     {
-        SetPendingError (6);
+        SetPendingError (kErrReadNotAnswered);
         return;
     }
     ++m_nReadRetries;
@@ -229,7 +229,7 @@ void Communication::OnReadTimeout()
     RequestBlock (m_nStartAddr + m_nTransferPos);
 }
 
-bool Communication::EndCompare (int errorCode)
+bool Communication::EndCompare (ErrorCode errorCode)
 {
     m_nCompareRetries = 0;
     {
@@ -257,7 +257,7 @@ bool Communication::CompareFiles (const juce::String& writtenPath, int srcOffset
     {
         if (written != nullptr)
             std::fclose (written);
-        return EndCompare (9);
+        return EndCompare (kErrWrittenFileUnreadable);
     }
     std::FILE* readBack = OpenFileW (readPath, "rb");
     const int64_t readSize = FileSize64 (readBack);
@@ -266,7 +266,7 @@ bool Communication::CompareFiles (const juce::String& writtenPath, int srcOffset
         if (readBack != nullptr)
             std::fclose (readBack);
         std::fclose (written);
-        return EndCompare (10);
+        return EndCompare (kErrReadBackUnreadable);
     }
     if (srcOffset < 0 || writtenSize < srcOffset)
     {
@@ -302,7 +302,7 @@ bool Communication::CompareFiles (const juce::String& writtenPath, int srcOffset
     Log ("Compare FAIL!\n\n");
     const int count = ++m_nCompareRetries;
     if (count >= kCompareLimit)
-        return EndCompare (11);
+        return EndCompare (kErrCompareFailed);
     Post (kStepDoneMessage, 1);
     if (m_pLogger != nullptr)
         m_pLogger->Print ("Retry %d!\n", count);

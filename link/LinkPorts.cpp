@@ -3,6 +3,7 @@
 #include "link/Communication.h"
 #include "store/shared/ProgramGlobals.h"
 #include "store/shared/Notifications.h"
+#include "store/RunLog.h"
 
 namespace
 {
@@ -77,6 +78,7 @@ void Communication::FindDevices()
     // One listing: the names tested and the ports opened are the same entries,
     // even when devices come and go meanwhile (a module restarting into its loader).
     const auto ports = source.listPorts();
+    RunLog::RecordPorts (NamesOf (ports.inputs), NamesOf (ports.outputs));
     const auto notice = source.takeNotice();
     if (notice.isNotEmpty())
         Log ((notice.trimEnd() + "\n").toRawUTF8());

@@ -130,6 +130,8 @@ juce::String DataFilePathFor (const juce::File& programFolder, const juce::Strin
             return UserFolder ("XDG_CONFIG_HOME", ".config").getChildFile (LastName (relative)).getFullPathName();
         case DataFileKind::Scratch:
             return UserFolder ("XDG_CACHE_HOME", ".cache").getChildFile (LastName (relative)).getFullPathName();
+        case DataFileKind::Log:
+            return UserFolder ("XDG_STATE_HOME", ".local/state").getChildFile (LastName (relative)).getFullPathName();
         case DataFileKind::Drivers:
         {
             const auto own = UserBaseFolder ("XDG_DATA_HOME", ".local/share").getChildFile ("kestrava").getChildFile (Native (relative));

@@ -9,7 +9,8 @@
 //   from the user's own folder $XDG_DATA_HOME/kestrava/Drivers
 //   (~/.local/share/kestrava/Drivers) when there is one, and writes
 //   config.ini to $XDG_CONFIG_HOME/kestrava (~/.config/kestrava) and its
-//   scratch files to $XDG_CACHE_HOME/kestrava (~/.cache/kestrava), both
+//   scratch files to $XDG_CACHE_HOME/kestrava (~/.cache/kestrava) and its
+//   log to $XDG_STATE_HOME/kestrava (~/.local/state/kestrava), all
 //   created when needed;
 // - otherwise (a build tree, the Windows zip) the program's own folder
 //   holds everything.
@@ -45,7 +46,8 @@ enum class DataFileKind
     Fixed,      ///< read only: boot images, the logo, the help document
     Drivers,    ///< the folder of flash drivers
     Settings,   ///< the settings file
-    Scratch     ///< written and deleted by the jobs
+    Scratch,    ///< written and deleted by the jobs
+    Log         ///< the log file (an installed program: $XDG_STATE_HOME/kestrava)
 };
 
 /** The full path of one of the program's files, named as it lies in the

@@ -21,13 +21,15 @@ tree=build-windows
 deps=$PWD/$tree/deps
 build_windows_deps "$deps" "$toolchain"
 
-# The generators of the demo's data folder and of the programs' icon, for the build machine.
+# The generators of the demo's data folder, of the guide's tables and of the
+# programs' icon, for the build machine.
 configure_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-build_tree build MakeDemoData MakeIcons
+build_tree build MakeDemoData MakeHelpTables MakeIcons
 
 configure_tree "$tree" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DKESTRAVA_WINDOWS_DEPS="$deps/prefix" \
     -DCMAKE_BUILD_TYPE=Release -DKESTRAVA_BUILD_TESTS=OFF -DKESTRAVA_BUILD_BENCH=OFF \
     -DKESTRAVA_HOST_MAKEDEMODATA="$PWD/build/demo/MakeDemoData" \
+    -DKESTRAVA_HOST_MAKEHELPTABLES="$PWD/build/demo/MakeHelpTables" \
     -DKESTRAVA_HOST_MAKEICONS="$PWD/build/packaging/MakeIcons"
 build_tree "$tree" Kestrava KestravaDemo kestrava-cli kestrava_demo_data
 
@@ -38,7 +40,7 @@ mkdir -p "$stage" dist
 cp "$tree/Kestrava.exe" "$tree/kestrava-cli.exe" "$tree/demo/KestravaDemo.exe" "$stage/"
 x86_64-w64-mingw32-strip --strip-unneeded "$stage"/*.exe
 cp -r "$tree/demo/Drivers" "$tree/demo/QvDoc" "$tree/demo/Help.pdf" "$tree/demo/Sample.bin" "$stage/"
-rm -f "$stage/QvDoc/config.ini" "$stage/QvDoc/Comparetemp.rom"
+rm -f "$stage/QvDoc/config.ini" "$stage/QvDoc/Comparetemp.rom" "$stage/QvDoc/kestrava.log"
 cp README.md "$stage/README.md"
 cp LICENSE "$stage/LICENSE.txt"
 rm -f dist/Kestrava-windows-x64.zip

@@ -17,6 +17,9 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     # Sanitizer and fuzz builds (clang's libFuzzer and runtimes, symbolizer)
     clang libclang-rt-14-dev llvm
+    # The user's guide, Help.pdf: pandoc turns the text into HTML, WeasyPrint
+    # lays it out as PDF with its fonts embedded; poppler-utils checks the result
+    pandoc weasyprint poppler-utils fonts-dejavu-core
     # GUI checks: virtual display, window lookup, screenshots, a font for text
     xvfb xauth xdotool imagemagick fonts-dejavu-core
     # Windows build: MinGW-w64 (POSIX threads) and zlib for it; dpkg-dev

@@ -15,7 +15,7 @@ source scripts/build-common.sh
 install_unless_skipped package-deb "$@"
 
 configure_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-build_tree build Kestrava KestravaDemo kestrava-cli kestrava_demo_data MakeIcons
+build_tree build Kestrava KestravaDemo kestrava-cli kestrava_demo_data kestrava_manual_page MakeIcons
 
 version=$(sed -n 's/^project(Kestrava VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 arch=$(dpkg --print-architecture)
@@ -43,7 +43,7 @@ install -m 0644 build/demo/Help.pdf build/demo/Sample.bin "$root/usr/share/kestr
 install -m 0644 packaging/debian/*.desktop "$root/usr/share/applications/"
 install -m 0644 packaging/debian/org.kestrava.Kestrava.metainfo.xml "$root/usr/share/metainfo/"
 build/packaging/MakeIcons "$root/usr/share/icons"
-gzip -9n -c docs/kestrava-cli.1 >"$root/usr/share/man/man1/kestrava-cli.1.gz"
+gzip -9n -c build/docs/kestrava-cli.1 >"$root/usr/share/man/man1/kestrava-cli.1.gz"
 {
     echo "Kestrava $version"
     echo

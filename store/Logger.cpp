@@ -1,5 +1,6 @@
 #include "store/Logger.h"
 #include "store/shared/Notifications.h"
+#include "store/RunLog.h"
 #include "platform/Paths.h"
 
 #include <cstdarg>
@@ -142,6 +143,7 @@ void CLogger::PrintW (const wchar_t* format, ...)
 
 void CLogger::Write (const juce::String& text)
 {
+    RunLog::Append (text);
     if (auto* editor = m_pEditor.load())
         editor->Append (text);
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <juce_core/juce_core.h>
 #include "tests/PlatformTestFolder.h"
+#include "store/RunLog.h"
 
 namespace
 {
@@ -186,12 +187,31 @@ TEST (CliProcess, FailuresAndLostAnswersExitWithTheirStatus)
         { "one answer lost", { "--simulate-lost-answers", "1", "update", image }, 0, "It is Completed,Please Restart Device" },
         { "two answers lost", { "--simulate-lost-answers=2", "update", image }, 0, "It is Completed,Please Restart Device" },
         { "no answer after \"Program\"", { "--simulate-lost-answers", "999", "update", image }, 69, "Time Out,Please Check Help." },
+        // Every error is followed by its cause and the first thing to try, also as JSON fields.
+        { "the cause after the code", { noModule, "update", f.Image ("other.bin", 0x20000, false) }, 24,
+          "Error Code 24\nCause: The chosen file is not an image for this module" },
+        { "the cause as JSON", { noModule, "--json", "update", f.Image ("third.bin", 0x20000, false) }, 24,
+          "\"remedy\": \"Choose the image file meant for the module" },
+        { "explain one code", { "explain", "7" }, 0, "  First try:  Connect the module directly" },
+        { "explain a code never shown", { "explain", "12" }, 64, "no error code or exit status 12" },
     };
     for (const auto& c : cases)
     {
         CliRun run;
         EXPECT_TRUE (EndsAsExpected (f, c, run));
     }
+
+    // The runs left their logs, the last few of them, with the boxes and their causes.
+    const auto log = f.folder.Child ("QvDoc/kestrava.log").loadFileAsString();
+    int runs = 0;
+    for (int at = log.indexOf (RunLog::kRunMark); at >= 0; at = log.indexOf (at + 1, RunLog::kRunMark))
+        ++runs;
+    EXPECT_GE (runs, 5) << log;
+    EXPECT_LE (runs, RunLog::kKeptRuns) << log;
+    for (const char* says : { "kestrava-cli V3.00", "MIDI ports: in \"", "[box] Time Out,Please Check Help.",
+                              "Cause: No module answered for about a minute.", "[box] Error Code 24" })
+        EXPECT_TRUE (log.contains (says)) << says << "\n" << log;
+    EXPECT_FALSE (log.contains ("kestrava-cli explain")) << "explain keeps no log";
 }
 
 TEST (CliProcess, AllUpdatesEveryModuleInAProcessOfItsOwnAndOneThatFailsStopsNoOther)
@@ -230,6 +250,15 @@ TEST (CliProcess, AllUpdatesEveryModuleInAProcessOfItsOwnAndOneThatFailsStopsNoO
     EXPECT_EQ ((int) summary["status"], run.status);
     EXPECT_TRUE (summary["text"].toString().startsWith ("2 of 3 modules hold the image. Failed: Kestrava Demo Module (bus:3) (Error Code "))
         << summary["text"].toString();
+    for (auto& e : JsonEvents (run.output))
+        if (e["event"] == "error")
+            EXPECT_TRUE (e["cause"].toString().isNotEmpty()) << juce::JSON::toString (e, true);
+
+    // One log for the run, written by this process: each module's lines carry its port.
+    const auto log = f.folder.Child ("QvDoc/kestrava.log").loadFileAsString();
+    EXPECT_EQ (log.indexOf (RunLog::kRunMark), log.lastIndexOf (RunLog::kRunMark)) << log;
+    EXPECT_TRUE (log.contains ("Kestrava Demo Module (bus:3): Error Code ")) << log;
+    EXPECT_TRUE (log.contains ("Kestrava Demo Module (bus:2): ")) << log;
 
     // The others hold the image, the unplugged one not all of it; piped, the summary's table says so.
     // (Each process takes the pace it is given.)

@@ -3,6 +3,8 @@
 #include <thread>
 #include "store/shared/Notifications.h"
 #include "StoreLogCapture.h"
+#include "store/RunLog.h"
+#include "tests/PlatformTestFolder.h"
 
 using namespace storetest;
 
@@ -157,4 +159,64 @@ TEST (StoreLogger, TextGoesIntoThePaneOnlyAfterTheNotificationsWaitingBehindIt)
     EXPECT_EQ (steps.seen, juce::StringArray ("", ""));
     EXPECT_EQ (NotifyMessage::Waiting(), 0);
     EXPECT_EQ (c.Text(), "Read finished.\nCompare OK!\n\n");
+}
+
+TEST (StoreLogger, EachRunAppendsToTheLogFileWhichKeepsTheLastRunsWithinItsSize)
+{
+    TestFolder folder;
+    const auto file = folder.Child ("state/kestrava.log");   // the folder is made when needed
+    auto runs = [&file]
+    {
+        const auto text = file.loadFileAsString();
+        int n = 0;
+        for (int at = text.indexOf (RunLog::kRunMark); at >= 0; at = text.indexOf (at + 1, RunLog::kRunMark))
+            ++n;
+        return n;
+    };
+
+    // What the sink is given, the boxes with their causes and the ports once, from any thread.
+    ASSERT_TRUE (RunLog::Start (file, "kestrava-cli V3.00", "kestrava-cli update a.bin"));
+    {
+        LogCapture c;
+        c.log.Print ("Time out, retry...1");
+        std::thread ([&c] { c.log.Print (",2\n"); }).join();
+        RunLog::RecordBox ("Error Code 7\n");
+        RunLog::RecordPorts ({ "Module" }, { "Module" });
+        RunLog::RecordPorts ({ "Module" }, { "Module" });
+        c.Text();
+    }
+    RunLog::End();
+    const auto first = file.loadFileAsString();
+    EXPECT_TRUE (first.startsWith ("==== ")) << first;
+    EXPECT_TRUE (first.contains ("kestrava-cli V3.00")) << first;
+    EXPECT_TRUE (first.contains ("\nkestrava-cli update a.bin\nTime out, retry...1,2\n[box] Error Code 7\nCause: The module stopped answering"))
+        << first;
+    EXPECT_EQ (first.indexOf ("MIDI ports: in \"Module\"; out \"Module\""), first.lastIndexOf ("MIDI ports:")) << first;
+    RunLog::Append ("after the end\n");
+    EXPECT_FALSE (file.loadFileAsString().contains ("after the end"));
+
+    // The last runs are kept, the oldest dropped.
+    for (int i = 2; i <= RunLog::kKeptRuns + 3; ++i)
+    {
+        ASSERT_TRUE (RunLog::Start (file, "Kestrava V3.00", "run " + juce::String (i)));
+        RunLog::End();
+    }
+    EXPECT_EQ (runs(), RunLog::kKeptRuns);
+    EXPECT_FALSE (file.loadFileAsString().contains ("update a.bin"));
+    EXPECT_TRUE (file.loadFileAsString().contains ("run " + juce::String (RunLog::kKeptRuns + 3)));
+
+    // A run that writes more than the file may hold is cut, and the next run
+    // finds room: the older runs give way.
+    ASSERT_TRUE (RunLog::Start (file, "Kestrava V3.00", "a long run"));
+    const juce::String line = juce::String::repeatedString ("x", 999) + "\n";
+    for (juce::int64 written = 0; written < 2 * RunLog::kMaxFileBytes; written += line.length())
+        RunLog::Append (line);
+    RunLog::End();
+    EXPECT_LE (file.getSize(), RunLog::kMaxFileBytes + 200);
+    EXPECT_TRUE (file.loadFileAsString().contains ("cut here"));
+    ASSERT_TRUE (RunLog::Start (file, "Kestrava V3.00", "after the long run"));
+    RunLog::AppendLine ("still written");
+    RunLog::End();
+    EXPECT_TRUE (file.loadFileAsString().contains ("after the long run\nstill written\n"));
+    EXPECT_LE (file.getSize(), RunLog::kMaxFileBytes);
 }

@@ -1,5 +1,6 @@
 #include "store/shared/ProgramHooks.h"
 #include <mutex>
+#include "store/RunLog.h"
 
 namespace
 {
@@ -35,6 +36,7 @@ void SetQuitHook (std::function<void()> hook)
 
 void ShowMessageBox (juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text)
 {
+    RunLog::RecordBox (text);
     decltype (boxHook) hook;
     {
         std::lock_guard<std::mutex> l (hookLock);
@@ -57,6 +59,7 @@ void ShowErrorBox (const juce::String& text)
 
 void ShowErrorBoxThen (const juce::String& text, std::function<void()> then)
 {
+    RunLog::RecordBox (text);
     decltype (boxHook) hook;
     {
         std::lock_guard<std::mutex> l (hookLock);

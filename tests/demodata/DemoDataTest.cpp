@@ -6,9 +6,7 @@
 #include <juce_graphics/juce_graphics.h>
 #include <algorithm>
 #include <cstring>
-#include <regex>
 #include <set>
-#include <sstream>
 
 namespace
 {
@@ -185,39 +183,4 @@ TEST (DemoData, LogoIsAWideTransparentPng)
         for (int x = 0; x < image.getWidth(); ++x)
             opaque += image.getPixelAt (x, y).getAlpha() > 200;
     EXPECT_GT (opaque, 272 * 52 / 8) << "the logo should fill its picture";
-}
-
-TEST (DemoData, HelpIsAOnePagePdfWithAValidXref)
-{
-    const auto bytes = Load (kDataDir.getChildFile ("Help.pdf"));
-    const std::string pdf (bytes.begin(), bytes.end());
-    ASSERT_EQ (pdf.rfind ("%PDF-1.4\n", 0), 0u);
-    EXPECT_NE (pdf.find ("/Count 1 "), std::string::npos);
-    EXPECT_EQ (pdf.substr (pdf.size() - 6), "%%EOF\n");
-
-    std::smatch m;
-    ASSERT_TRUE (std::regex_search (pdf, m, std::regex ("startxref\n(\\d+)\n%%EOF\n$")));
-    const size_t xref = std::stoul (m[1]);
-    ASSERT_EQ (pdf.compare (xref, 5, "xref\n"), 0);
-
-    std::istringstream table (pdf.substr (xref + 5));
-    int first = 0, count = 0;
-    table >> first >> count;
-    ASSERT_GT (count, 6);
-    table.ignore (1);
-    std::string entry;
-    std::getline (table, entry);   // the free entry 0
-    for (int obj = 1; obj < count; ++obj)
-    {
-        std::getline (table, entry);
-        ASSERT_EQ (entry.size(), 19u) << "xref entries are 20 bytes";
-        const size_t at = std::stoul (entry.substr (0, 10));
-        EXPECT_EQ (pdf.compare (at, std::to_string (obj).size() + 6, std::to_string (obj) + " 0 obj"), 0) << obj;
-    }
-
-    ASSERT_TRUE (std::regex_search (pdf, m, std::regex ("/Length (\\d+) >>\nstream\n")));
-    const size_t start = (size_t) m.position (0) + (size_t) m.length (0);
-    EXPECT_EQ (pdf.compare (start + std::stoul (m[1]), 9, "endstream"), 0);
-    for (const char* text : { "Browse...", "Program", "It is Completed,Please Restart", "Error Code" })
-        EXPECT_NE (pdf.find (text), std::string::npos) << text;
 }

@@ -10,3 +10,9 @@ add_dependencies(kestrava_demo_data_tests kestrava_demo_data)
 gtest_discover_tests(kestrava_demo_data_tests
     DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS demo_data TIMEOUT 60)
+
+# Help.pdf, the user's guide, checked with poppler's tools against the table
+# that kestrava-cli explain prints.
+add_test(NAME demo_data.help_pdf
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/check_help_pdf.sh ${_demo_data_dir}/Help.pdf $<TARGET_FILE:kestrava-cli>)
+set_tests_properties(demo_data.help_pdf PROPERTIES LABELS demo_data TIMEOUT 120)

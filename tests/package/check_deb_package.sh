@@ -42,6 +42,7 @@ echo "Depends: $depends"
 
 before=$(cd "$root" && find . -printf '%p %s %T@\n' | sort)
 export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache"
+unset XDG_STATE_HOME   # the log goes to the default, ~/.local/state
 mkdir -p "$HOME"
 (cd "$work" && timeout 300 "$root/usr/bin/kestrava-cli" --simulate update "$root/usr/share/kestrava/Sample.bin") >"$work/cli.log" 2>&1
 status=$?
@@ -50,6 +51,8 @@ grep -q '^It is Completed,Please Restart Device$' "$work/cli.log" || fail "the u
 grep -q "^NameWrite=$root/usr/share/kestrava/Sample.bin.\\?\$" "$XDG_CONFIG_HOME/kestrava/config.ini" 2>/dev/null \
     || fail "no settings in \$XDG_CONFIG_HOME/kestrava/config.ini"
 [ -d "$XDG_CACHE_HOME/kestrava" ] || fail "no scratch folder \$XDG_CACHE_HOME/kestrava"
+grep -q '^\[box\] It is Completed,Please Restart Device$' "$HOME/.local/state/kestrava/kestrava.log" 2>/dev/null \
+    || fail "no log of the run in ~/.local/state/kestrava/kestrava.log"
 after=$(cd "$root" && find . -printf '%p %s %T@\n' | sort)
 [ "$before" = "$after" ] || fail "the run changed the package's folders: $(diff <(echo "$before") <(echo "$after") | head -n 5)"
-echo "PASS: the unpacked kestrava-cli updates the simulated module from /usr/share/kestrava, settings in \$XDG_CONFIG_HOME/kestrava"
+echo "PASS: the unpacked kestrava-cli updates the simulated module from /usr/share/kestrava, settings in \$XDG_CONFIG_HOME/kestrava, its log in ~/.local/state/kestrava"
