@@ -4,6 +4,7 @@
 // 26 widgets; its constructor is the program's start-up.
 #include <juce_gui_basics/juce_gui_basics.h>
 #include "jobs/JobObserver.h"
+#include <set>
 #include "jobs/JobPurpose.h"
 #include "jobs/JobRunner.h"
 #include "jobs/SwitchPause.h"
@@ -80,6 +81,12 @@ public:
     void StartQvm428Job();
     /** Erases one chip of the two-chip flow. */
     void StartEraseJob();
+    /** "Only what changed": each range is read first and written only when it differs (config.ini [Update] OnlyChanged). */
+    void SetOnlyChanged (bool onlyChanged) { m_bOnlyChanged = onlyChanged; }
+    bool IsOnlyChanged() const { return m_bOnlyChanged; }
+    /** Bytes of the image the last update found already in place, and those it wrote ("only what changed"). */
+    int64_t GetInPlaceBytes() const { return m_nInPlaceBytes; }
+    int64_t GetWrittenBytes() const { return m_nWrittenBytes; }
     /** Programs one chip of the two-chip flow, with verify. */
     void StartProgramJob();
 
@@ -193,6 +200,17 @@ private:
     void AddVerifyGroup (const wchar_t* driver, const wchar_t* file, int page, int w, int n);
     void AddVerifyGroups (const wchar_t* driver, const wchar_t* file, uint32_t from, int end, int block);
     void DeleteScratchFiles();
+    bool OnlyChangedJob() const;
+    /** The end of the sectors an erase of `dataBytes` from the sector at `flashByte` covers; -1 when `flashByte` starts none. */
+    int64_t EraseExtentEnd (int64_t flashByte, int64_t dataBytes) const;
+    /** An erase and program of `file` from `srcByte` to `flashByte`, `lengthBytes` long, one unit per sector:
+        each checked first, then (`verify`) erased, programmed, read back and compared as a verify group. */
+    void AddCheckedUnits (const wchar_t* driver, const wchar_t* file, int page, int64_t srcByte, int64_t flashByte,
+                          int64_t lengthBytes, bool verify);
+    /** A zero block, checked first. */
+    void AddCheckedZero (const wchar_t* driver, int page, int w);
+    /** A check step found its range in place. */
+    void OnRangeInPlace (const _STR_JOB_STEP& step);
     int ReadHexField (juce::TextEditor* editor) const;
     int PageValue() const;
     int UnitBytes() const { return m_bWordMode ? 2 : 1; }
@@ -278,6 +296,11 @@ private:
     ReadRequest m_ReadRequest;
     FlowPhase m_LastPhase = FlowPhase::Idle;
     FlowPhase m_WorkPhase = FlowPhase::Update;   // what the workflow the phase machine starts does
+    bool m_bOnlyChanged = false;                 // "only what changed"
+    int64_t m_nInPlaceBytes = 0;                 // image bytes found in place by this update's checks
+    int64_t m_nWrittenBytes = 0;                 // image bytes of the ranges it found different and wrote
+    int m_nPassInPlaceBytes = 0;                 // two-chip program pass: bytes of its sectors found in place
+    std::set<int64_t> m_InPlaceSectors;          // two-chip flow: (page << 32) + sector start found in place by the erase pass
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainComponent)
 };

@@ -129,6 +129,7 @@ MainComponent::MainComponent()
 
     // 11. settings
     m_Preset.LoadAll (m_szConfigPath);
+    m_bOnlyChanged = m_Preset.GetOnlyChanged();
     ApplyPacing();
 
     // 12. drivers

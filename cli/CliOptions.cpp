@@ -56,6 +56,8 @@ namespace
         "                          milliseconds apart (such as 256:90), for an interface\n"
         "                          that loses bytes at full speed; 0: whole; default:\n"
         "                          Pace in section Pacing of config.ini, else whole\n"
+        "  --only-changed          update: read each sector first and erase, program and\n"
+        "                          verify only those that differ from the image\n"
         "  --json                  one JSON object per line for every event\n"
         "  -q, --quiet             print nothing but errors\n"
         "  -v, --verbose           also print the log's text\n"
@@ -103,7 +105,18 @@ namespace
         "percentage, rate and time left; piped or with --json every event carries\n"
         "its port. A summary follows: port, result, error code and time of each\n"
         "module. A module that fails never stops the others; the exit status is 0\n"
-        "only when every module holds the image, else that of the first to fail.\n";
+        "only when every module holds the image, else that of the first to fail.\n"
+        "\n"
+        "With --only-changed (also with --all) each sector of the image is read from\n"
+        "the module first and compared with what the update would write there; a\n"
+        "sector already in place is neither erased, nor programmed, nor read back,\n"
+        "and only the sectors that differ are written and verified. The flash ends\n"
+        "the same, byte for byte, as after a full update, and status 0 still means\n"
+        "that every range was found equal to the image. The end says how much was\n"
+        "already in place (--json: in_place_bytes, written_bytes). An update cut off\n"
+        "part-way, sent again this way, writes only what is not yet in place. The\n"
+        "window's setting, OnlyChanged in section Update of config.ini, is not read\n"
+        "here.\n";
 
     const char* const kReadHelp =
         "Usage: kestrava-cli [OPTIONS] read [OUT] [--offset HEX] [--length HEX] [--page HEX]\n"
@@ -179,6 +192,8 @@ namespace
             return o.command + " takes at most one argument";
         if (o.command == "help" && n == 1 && ! IsCommand (o.arguments[0]))
             return "no command named '" + o.arguments[0] + "'";
+        if (o.onlyChanged && o.command != "update")
+            return "--only-changed is for update";
         if (o.command != "read" && (o.offset || o.length || o.page))
             return "--offset, --length and --page are for read";
         if (RunsEveryModule (o) && o.command != "update" && o.command != "verify" && o.command != "ports")
@@ -250,6 +265,7 @@ ParsedCommandLine ParseCommandLine (const juce::StringArray& args)
         else if (arg == "-q" || arg == "--quiet")      ok = flag (o.quiet);
         else if (arg == "-v" || arg == "--verbose")    ok = flag (o.verbose);
         else if (arg == "--json")                      ok = flag (o.json);
+        else if (arg == "--only-changed")              ok = flag (o.onlyChanged);
         else if (arg == "--simulate")                  ok = flag (o.simulate);
         else if (arg == "--all")                       ok = flag (o.all);
         else if (arg == "--version")                   ok = flag (o.version);

@@ -5,7 +5,7 @@ namespace
 {
     int StepKindFromName (const juce::String& name)
     {
-        for (int kind = kStepSendDriver; kind <= kStepErase; ++kind)
+        for (int kind = kStepSendDriver; kind <= kStepCheck; ++kind)
             if (name == StepKindName (kind))
                 return kind;
         return 0;

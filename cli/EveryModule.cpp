@@ -48,6 +48,8 @@ namespace
             args.addArray ({ "--simulate-lost-answers", juce::String (o.simulatedLostAnswers) });
         if (o.pace)
             args.addArray ({ "--pace", SysExPaceText (*o.pace) });
+        if (o.onlyChanged)
+            args.add ("--only-changed");
         args.addArray ({ o.command, "--", juce::File::getCurrentWorkingDirectory().getChildFile (o.arguments[0]).getFullPathName() });
         return args;
     }

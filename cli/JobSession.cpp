@@ -89,6 +89,8 @@ bool JobSession::Prepare (const CliOptions& options)
     m_pPanel->SetFileName (m_Image.getFullPathName());
     m_pPanel->MeasureChosenFile();
     m_pPanel->SetJobPurpose (m_Purpose);
+    // The command line's own choice: the window's OnlyChanged setting is not read here.
+    m_pPanel->SetOnlyChanged (options.onlyChanged);
 
     // What "Program" checks first, checked before anything waits for a module:
     // an image that cannot be used ends the run at once, as its box would.
@@ -177,6 +179,8 @@ void JobSession::OnOutcome (const JobOutcome& outcome)
     {
         case JobOutcome::Kind::Done:
             m_strCompleted = line;
+            m_nInPlaceBytes = outcome.inPlaceBytes;
+            m_nWrittenBytes = outcome.writtenBytes;
             Finish (CliExit::kOk);
             break;
         case JobOutcome::Kind::Different:
@@ -277,6 +281,7 @@ void JobSession::OnStep (int index, int count, const _STR_JOB_STEP& s)
             break;
         case kStepEraseProgram:
         case kStepProgram:
+        case kStepCheck:
             m_Printer.Step (index, count, s.nKind, path (s.szPath), s.nArg0, s.nArg2 * unit, s.nArg3 * unit);
             break;
         default:
@@ -312,7 +317,13 @@ void JobSession::Report (int status)
     if (status == CliExit::kOk)
     {
         fields.set ("image", m_Image.getFullPathName());
-        const juce::String said = m_Purpose == JobPurpose::Verify ? "The module holds the image.\n" : "";
+        juce::String said = m_Purpose == JobPurpose::Verify ? "The module holds the image.\n" : "";
+        if (m_nInPlaceBytes >= 0)
+        {
+            fields.set ("in_place_bytes", (juce::int64) m_nInPlaceBytes);
+            fields.set ("written_bytes", (juce::int64) m_nWrittenBytes);
+            said << OnlyChangedSummary (m_nInPlaceBytes, m_nWrittenBytes) << "\n";
+        }
         m_Printer.Done (status, "completed", said + completed, fields);
         return;
     }

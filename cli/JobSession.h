@@ -51,6 +51,8 @@ private:
     bool m_bReadStarted = false;        // the read step began writing its file
     int64_t m_nDifference = -1;         // a verify's first difference
     juce::String m_strCompleted;        // the completion box's text
+    int64_t m_nInPlaceBytes = -1;       // --only-changed: image bytes found in place
+    int64_t m_nWrittenBytes = -1;       // --only-changed: image bytes written
     double m_dInterruptedAt = 0;        // when the interrupt was first seen (ms)
     std::function<void()> m_OnProgram;
 };

@@ -32,6 +32,32 @@ const char* StepKindName (int kind)
         case kStepProgramZero:  return "program zeros";
         case kStepProgram:      return "program";
         case kStepErase:        return "erase";
+        case kStepCheck:        return "check";
         default:                return "";
     }
+}
+
+namespace
+{
+    juce::String Size (int64_t bytes)
+    {
+        const auto shortest = [] (double v, const char* unit)
+        {
+            auto text = juce::String (v, 1);
+            if (text.endsWith (".0"))
+                text = text.dropLastCharacters (2);
+            return text + " " + unit;
+        };
+        if (bytes >= (1 << 20))
+            return shortest ((double) bytes / (1 << 20), "MiB");
+        if (bytes >= 1024)
+            return shortest ((double) bytes / 1024, "KiB");
+        return juce::String (bytes) + " bytes";
+    }
+}
+
+juce::String OnlyChangedSummary (int64_t inPlaceBytes, int64_t writtenBytes)
+{
+    return Size (inPlaceBytes) + " of " + Size (inPlaceBytes + writtenBytes) + " already in place, "
+         + Size (writtenBytes) + " written.";
 }

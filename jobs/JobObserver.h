@@ -43,7 +43,12 @@ struct JobOutcome
     int code = 0;                    ///< Error: the box's error code; 0 for a box without one
     int64_t firstDifference = -1;    ///< Different: the image's byte where the flash first differs
     juce::String text;               ///< the box's text, as it is shown
+    int64_t inPlaceBytes = -1;       ///< Done, "only what changed": image bytes found already in place; -1 otherwise
+    int64_t writtenBytes = -1;       ///< Done, "only what changed": image bytes of the ranges written
 };
+
+/** "12.5 MiB of 16 MiB already in place, 3.5 MiB written." */
+juce::String OnlyChangedSummary (int64_t inPlaceBytes, int64_t writtenBytes);
 
 class JobObserver
 {

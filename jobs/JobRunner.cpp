@@ -1,4 +1,5 @@
 #include "jobs/JobRunner.h"
+#include <algorithm>
 #include <cstring>
 #include "jobs/JobObserver.h"
 
@@ -37,6 +38,13 @@ bool CJobRunner::RunNext()
         m_Current.nKind = 0;
         return true;
     }
+    if (m_nNext == m_nPassCheckAt)
+    {
+        // A retried group writes again without checking first.
+        m_nPassCheckAt = -1;
+        if (m_Steps[(size_t) m_nNext].nKind == kStepCheck && ++m_nNext >= (int) m_Steps.size())
+            return RunNext();
+    }
     m_Current = m_Steps[(size_t) m_nNext];
     const auto& s = m_Current;
     if (m_pObserver != nullptr)
@@ -52,6 +60,7 @@ bool CJobRunner::RunNext()
         case kStepProgramZero:  m_Link.ProgramZeroBlock (s.nArg0, s.nArg1, s.nArg2, s.nArg3); break;
         case kStepProgram:      m_Link.ProgramFile (s.nArg0, ToString (s.szPath), s.nArg1, s.nArg2, s.nArg3); break;
         case kStepErase:        m_Link.EraseRange (s.nArg0, s.nArg2, s.nArg3); break;
+        case kStepCheck:        failed = m_Link.CheckRange (s.nArg0, ToString (s.szPath), s.nArg1, s.nArg2, s.nArg3, s.nFill); break;
         default: break;
     }
     if (failed)
@@ -64,13 +73,27 @@ void CJobRunner::ClearSteps()
 {
     m_Steps.clear();
     m_nNext = 0;
+    m_nPassCheckAt = -1;
     m_Current.nKind = 0;
 }
 
 void CJobRunner::Retry()
 {
     m_nNext = m_nNext < 4 ? 0 : m_nNext - 4;
+    if (m_nNext > 0 && m_nNext < (int) m_Steps.size() && m_Steps[(size_t) m_nNext].nKind == kStepCheck
+        && m_Steps[(size_t) m_nNext - 1].nKind == kStepSendDriver)
+    {
+        m_nPassCheckAt = m_nNext;
+        m_nNext -= 1;
+    }
     RunNext();
+}
+
+bool CJobRunner::SkipChecked()
+{
+    if (m_Current.nKind == kStepCheck)
+        m_nNext = std::min ((int) m_Steps.size(), m_nNext + std::max (0, (int) m_Current.nSkip));
+    return RunNext();
 }
 
 const _STR_JOB_STEP* CJobRunner::GetCurrentStep() const
@@ -132,6 +155,15 @@ void CJobRunner::AddProgram (const wchar_t* path, int page, int srcOffset, int f
     auto s = NewStep (kStepProgram);
     PathCopy (s.szPath, path);
     s.nArg0 = page; s.nArg1 = srcOffset; s.nArg2 = flashOffset; s.nArg3 = length;
+    Append (s);
+}
+
+void CJobRunner::AddCheck (const wchar_t* path, int page, int srcOffset, int flashOffset, int length, int fill, int skip, int dataBytes)
+{
+    auto s = NewStep (kStepCheck);
+    PathCopy (s.szPath, path);
+    s.nArg0 = page; s.nArg1 = srcOffset; s.nArg2 = flashOffset; s.nArg3 = length;
+    s.nFill = fill; s.nSkip = skip; s.nData = dataBytes;
     Append (s);
 }
 

@@ -18,7 +18,8 @@ enum StepKind : int32_t
     kStepCompare      = 5,
     kStepProgramZero  = 6,
     kStepProgram      = 7,
-    kStepErase        = 8
+    kStepErase        = 8,
+    kStepCheck        = 9    ///< "only what changed": read a range before it is written and compare
 };
 
 /** One queued step, copied whole. */
@@ -36,6 +37,9 @@ struct _STR_JOB_STEP
         struct { int32_t nArg1, nArg2, nArg3; };   ///< three more integer arguments
         wchar_t szPath2[kMaxPath];                 ///< compare step: the read-back file
     };
+    int32_t nFill;                    ///< check step: what the range is to hold (Communication::CheckFill)
+    int32_t nSkip;                    ///< check step: the steps after it left out when the range is in place
+    int32_t nData;                    ///< check step: bytes of the image the range holds (for the summary)
 };
 
 class CJobRunner
@@ -49,8 +53,12 @@ public:
     bool RunNext();
     /** Removes every step; no step is current afterwards. */
     void ClearSteps();
-    /** Steps back four steps (never below 0) and runs from there. */
+    /** Steps back four steps (never below 0) and runs from there; a verify group
+        after a check starts again at its driver upload and passes over the check. */
     void Retry();
+    /** The range the current check step read is in place: leaves out the steps
+        that would have written it and runs the next one; true when the queue is exhausted. */
+    bool SkipChecked();
     /** The step started last, or null when none runs. */
     const _STR_JOB_STEP* GetCurrentStep() const;
     /** The device link. */
@@ -80,6 +88,8 @@ public:
     void AddProgram (const wchar_t* path, int page, int srcOffset, int flashOffset, int length);
     /** Queues an erase of a range. */
     void AddErase (int page, int flashOffset, int length);
+    /** Queues a check of a range against what the next `skip` steps would leave there. */
+    void AddCheck (const wchar_t* path, int page, int srcOffset, int flashOffset, int length, int fill, int skip, int dataBytes);
 
     /** Number of queued steps (tests). */
     int GetStepCount() const { return (int) m_Steps.size(); }
@@ -97,4 +107,5 @@ private:
     Communication m_Link;
     JobObserver* m_pObserver = nullptr;
     bool m_bReadOnly = false;
+    int m_nPassCheckAt = -1;   // a retried group's check, not run again
 };

@@ -174,6 +174,18 @@ void MainComponent::OnJobMessage (const NotifyMessage& m)
                 m_JobRunner.Retry();
                 break;
             }
+            if (step->nKind == kStepCheck)
+            {
+                if (m.intParameter2 == Communication::kDoneInPlace)
+                {
+                    // In place: neither erased, nor programmed, nor read back.
+                    OnRangeInPlace (*step);
+                    if (m_JobRunner.SkipChecked())
+                        RunPhaseMachine();
+                    break;
+                }
+                m_nWrittenBytes += step->nData;   // it differs: it is written
+            }
             if (step->nKind == kStepCompare)
                 m_bRetrying = 0;
             if (AdvanceJob())
@@ -235,6 +247,16 @@ void MainComponent::OnProgress (const NotifyMessage& m)
             g_nWaitDots = (uint8_t) (g_nWaitDots + 1);
             static const char* const dots[] = { "Waiting.", "Waiting..", "Waiting..." };
             m_ProgressBar->setTextToDisplay (dots[g_nWaitDots % 3]);
+        }
+    }
+    else if (kind == 3 && record != nullptr && step != nullptr && step->nKind == kStepCheck)
+    {
+        // The bar counts what is checked as well as what is written.
+        if (step->nFill == Communication::kFillFile && ! g_bEraseOnly)
+        {
+            m_ProgressBar->setTextToDisplay ("Checking...");
+            m_dProgress = ratio ((int64_t) m_nDoneBytes + record->done);
+            ReportProgress ("checking", (int64_t) m_nDoneBytes + record->done);
         }
     }
     else if (kind == 3 && record != nullptr && m_JobPurpose != JobPurpose::Update)
@@ -299,7 +321,7 @@ bool MainComponent::AdvanceJob()
                 {
                     g_bRestartProgress = 0;
                     m_dProgress = 0.0;
-                    m_nDoneBytes = 0;
+                    m_nDoneBytes = m_nPassInPlaceBytes;   // sectors found in place count as done
                 }
                 if (m_bRetrying == 0)
                     m_nDoneBytes += UnitBytes() * s->nArg3;
@@ -346,6 +368,9 @@ void MainComponent::RunPhaseMachine()
 
         case 3:
         {
+            m_nInPlaceBytes = 0;
+            m_nWrittenBytes = 0;
+            m_InPlaceSectors.clear();
             g_strFlashName = m_FlashTypeCombo->getText();
             g_bEraseOnly = 0;
             if (g_strFlashName == "S29GL256x2_R" && m_JobPurpose != JobPurpose::Read)
@@ -452,13 +477,31 @@ void MainComponent::EndJob()
     DeleteScratchFiles();
     m_nStartTick = GetTickCount() - m_nStartTick;
     const uint32_t t = m_nStartTick, s = t / 1000;
+    JobOutcome done { JobOutcome::Kind::Done, 0, -1, kCompletedText };
+    if (OnlyChangedJob())
+    {
+        done.inPlaceBytes = m_nInPlaceBytes;
+        done.writtenBytes = m_nWrittenBytes;
+        m_Logger.Write (OnlyChangedSummary (m_nInPlaceBytes, m_nWrittenBytes) + "\n");
+    }
     m_Logger.Print ("%02d:%02d:%02d.%03d\n", (int) (s / 3600), (int) ((s % 3600) / 60), (int) (s % 60), (int) (t % 1000));
     m_nJobKind = 0;
     m_JobRunner.GetLink().StopTimer();
     // The box runs no loop of its own: on Linux a quit asked for right after a
     // nested loop, inside the same message, can be missed by the program's loop,
     // which then never ends. The quit is asked for when the box is closed.
-    const juce::String text (kCompletedText);
-    ReportOutcome ({ JobOutcome::Kind::Done, 0, -1, text });
-    ShowErrorBoxThen (text, [] { RequestApplicationQuit(); });
+    ReportOutcome (done);
+    ShowErrorBoxThen (done.text, [] { RequestApplicationQuit(); });
+}
+
+void MainComponent::OnRangeInPlace (const _STR_JOB_STEP& step)
+{
+    m_nInPlaceBytes += step.nData;
+    // Counted as done as its erase or its program would have been.
+    if (step.nFill == Communication::kFillFile || g_bEraseOnly)
+        m_nDoneBytes += UnitBytes() * step.nArg3;
+    if (g_bEraseOnly)
+        m_InPlaceSectors.insert (((int64_t) step.nArg0 << 32) + UnitBytes() * (int64_t) step.nArg2);
+    m_dProgress = m_nTotalBytes > 0 ? juce::jlimit (0.0, 1.0, (double) m_nDoneBytes / (double) m_nTotalBytes) : 0.0;
+    ReportProgress ("checking", m_nDoneBytes);
 }

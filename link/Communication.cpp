@@ -63,6 +63,7 @@ void Communication::Shutdown()
     ReleasePorts (inputs, outputs);
     std::lock_guard<std::mutex> l (m_OpLock);
     CloseReadFile();
+    m_bChecking = false;
     m_Source.Release();
 }
 
@@ -118,6 +119,7 @@ void Communication::SetPendingError (ErrorCode code)
     StopTimerFromAnyThread();
     m_bFailed = true;
     m_bSending = false;
+    m_bChecking = false;
     CloseReadFile();
     m_Source.Release();
     if (m_nPendingError == 0)
@@ -284,7 +286,7 @@ void Communication::handleIncomingMidiMessage (MidiInPort* source, const juce::M
             return;
         {
             std::lock_guard<std::mutex> l (m_OpLock);
-            if (! m_bFailed && m_nOp == kOpReading && m_hReadFile != nullptr)
+            if (! m_bFailed && m_nOp == kOpReading && (m_hReadFile != nullptr || m_bChecking))
                 OnReadData (d, n);
         }
         FlushPendingError();

@@ -93,6 +93,20 @@ public:
     /** Compares the written file from a byte offset with the read-back file. */
     bool CompareFiles (const juce::String& writtenPath, int srcOffset, const juce::String& readPath);
 
+    /** What a checked range is expected to hold ("only what changed"). */
+    enum CheckFill : int
+    {
+        kFillFile   = 0,   ///< the file's bytes from the source offset, 0xFF where the file has ended
+        kFillZeros  = 1,   ///< zero bytes (a zero block)
+        kFillErased = 2    ///< 0xFF (erased, nothing programmed there)
+    };
+    /** The argument of kStepDoneMessage when a checked range already holds what it is to hold. */
+    static constexpr int kDoneInPlace = 2;
+    /** Reads a range before it is written and compares it, block by block, with what the
+        workflow would leave there; stops at the first differing block. Ends with
+        kStepDoneMessage (kDoneInPlace) when the range is in place, (0) when it differs. */
+    bool CheckRange (int page, const juce::String& path, int srcOffset, int flashOffset, int length, int fill);
+
     //==== MIDI input and timer ===============================================
     /** The receive parser (MIDI input thread). */
     void handleIncomingMidiMessage (MidiInPort* source, const juce::MidiMessage& message) override;
@@ -176,6 +190,7 @@ private:
     void RequestBlock (int64_t byteAddress);
     void OnReadBlock (bool damaged);
     void OnReadTimeout();
+    void OnCheckBlock();
     bool CloseReadFile();
     bool RefuseRead (const juce::String& why);
     bool EndCompare (ErrorCode errorCode);
@@ -227,6 +242,8 @@ private:
     int m_nBlockFill = 0;
     bool m_bBlockOverflow = false;
     int m_nReadRetries = 0;
+    bool m_bChecking = false;                  // the read in progress is a check: compared, not stored
+    std::vector<uint8_t> m_Expected;           // what the checked range is to hold
 
     // additions of this implementation
     std::atomic<bool> m_bFailed { false };     // the running operation failed: its replies are ignored

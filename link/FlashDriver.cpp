@@ -12,6 +12,7 @@ void Communication::StartOperation (int op)
 {
     m_bFailed = false;
     m_bSending = false;
+    m_bChecking = false;
     m_nOp = op;
 }
 

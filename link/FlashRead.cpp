@@ -164,6 +164,11 @@ void Communication::OnReadBlock (bool damaged)
         RequestBlock (m_nStartAddr + m_nTransferPos);
         return;
     }
+    if (m_bChecking)
+    {
+        OnCheckBlock();
+        return;
+    }
 
     bool finished = false;
     if (m_nTransferPos + kBlockBytes < m_nTransferLength)

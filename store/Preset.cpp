@@ -11,6 +11,8 @@ namespace
     const char* const kTotalKey = "TotalPreset";
     const char* const kPacingSection = "Pacing";
     const char* const kPaceKey = "Pace";
+    const char* const kUpdateSection = "Update";
+    const char* const kOnlyChangedKey = "OnlyChanged";
 
     juce::String SectionName (int index)
     {
@@ -100,6 +102,7 @@ int CPreset::LoadAll (const wchar_t* fileName)
     for (int i = 0; i < m_nCount; ++i)
         LoadSection (SectionName (i).toWideCharPointer(), m_ppPresets[i]);
     m_strPace = file.Get (kPacingSection, kPaceKey, {});
+    m_bOnlyChanged = ProfileTextToInt (file.Get (kUpdateSection, kOnlyChangedKey, "0")) != 0;
 
     m_pOpenFile = nullptr;
     return 0;
@@ -118,6 +121,9 @@ int CPreset::SaveAll()
     SaveSection (L"LastSave", m_pLastSave);
     for (int i = 0; i < m_nCount; ++i)
         SaveSection (SectionName (i).toWideCharPointer(), m_ppPresets[i]);
+    // Written as read; a missing pace as 0, which reads back as off.
+    file.Set (kPacingSection, kPaceKey, m_strPace.trim().isEmpty() ? juce::String ("0") : m_strPace);
+    file.Set (kUpdateSection, kOnlyChangedKey, m_bOnlyChanged ? "1" : "0");
 
     m_pOpenFile = nullptr;
     return file.Save() ? 0 : 1;

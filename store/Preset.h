@@ -61,8 +61,12 @@ public:
     /** The number of named presets in use. */
     int GetCount() const;
     /** The pace of SysEx sends, [Pacing] Pace, as the file holds it (empty
-        when missing); it stays in the file as it is. */
+        when missing); written back as read, a missing one as 0 (off). */
     const juce::String& GetPaceText() const { return m_strPace; }
+    /** "Only what changed", [Update] OnlyChanged: each range is read first and
+        written only when it differs. Off when missing; written back as 0 or 1. */
+    bool GetOnlyChanged() const { return m_bOnlyChanged; }
+    void SetOnlyChanged (bool onlyChanged) { m_bOnlyChanged = onlyChanged; }
 
 protected:
     /** The file LoadAll or SaveAll is working on, null outside them. Sections
@@ -79,6 +83,7 @@ private:
     bool m_bKeepTotalAsRead = false;   ///< no preset added since a TotalPreset below 0 was read
     ProfileFile* m_pOpenFile = nullptr;
     juce::String m_strPace;            ///< [Pacing] Pace as read
+    bool m_bOnlyChanged = false;       ///< [Update] OnlyChanged
 };
 
 /** The store on the settings-file layer. */

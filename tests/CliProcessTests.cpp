@@ -138,9 +138,14 @@ TEST (CliProcess, AnUpdateIsSeenByVerifiesAndAReadInLaterRuns)
 
     const Expected steps[] = {
         { "update", { "--json", "update", image }, 0, "It is Completed,Please Restart Device" },
+        { "the same image, only what changed", { "--json", "--only-changed", "update", image }, 0, "already in place" },
         { "verify another image", { "verify", other }, 1, "first at byte 0x6A001 of the image" },
         { "verify the image", { "verify", image }, 0, "The module holds the image." },
         { "read it back", { "read", out, "--offset", "0", "--length", "0x70000" }, 0, "Read 0x70000 bytes" },
+        // Unplugged while programming, then sent again: only what is not yet in place is written.
+        { "another image, cut off", { "--simulate-unplug", "1", "update", other }, 7, "Error Code 7" },
+        { "resumed, only what changed", { "--json", "--only-changed", "update", other }, 0, "already in place" },
+        { "verify the other image", { "verify", other }, 0, "The module holds the image." },
     };
     for (const auto& s : steps)
     {
@@ -148,7 +153,15 @@ TEST (CliProcess, AnUpdateIsSeenByVerifiesAndAReadInLaterRuns)
         ASSERT_TRUE (EndsAsExpected (f, s, run));
         if (s.args.contains ("--json"))
         {
-            EXPECT_TRUE (EventsInOrder (JsonEvents (run.output))) << run.output;
+            const auto events = JsonEvents (run.output);
+            EXPECT_TRUE (EventsInOrder (events)) << run.output;
+            if (s.args.contains ("--only-changed"))
+            {
+                // Every byte of the image (and the 64 KiB boot image) counted, less than a full update written.
+                const auto& done = events.back();
+                EXPECT_EQ ((juce::int64) done["in_place_bytes"] + (juce::int64) done["written_bytes"], 0x80000) << run.output;
+                EXPECT_LT ((juce::int64) done["written_bytes"], 0x80000) << run.output;
+            }
         }
     }
     EXPECT_TRUE (juce::File (out).hasIdenticalContentTo (juce::File (image)));
@@ -168,6 +181,7 @@ TEST (CliProcess, FailuresAndLostAnswersExitWithTheirStatus)
         { "update without an image", { "update" }, 64, "update takes one IMAGE" },
         { "a length that is no number", { "read", "--length", "12g" }, 64, "--length takes a hexadecimal value" },
         { "a pace that is no pace", { "--pace", "256", "ports" }, 64, "--pace takes BYTES:MS" },
+        { "only what changed of a verify", { "--only-changed", "verify", image }, 64, "--only-changed is for update" },
         // Probe answers lost right after "Program" cost nothing; a module that never
         // answers again ends after a minute of unanswered cycles.
         { "one answer lost", { "--simulate-lost-answers", "1", "update", image }, 0, "It is Completed,Please Restart Device" },

@@ -156,6 +156,32 @@ TEST (JobRunner, AFailedCompareInTheFirstGroupRestartsAtStepZero)
     EXPECT_EQ (panel.GetDoneBytes(), 0x10000);
 }
 
+TEST (JobRunner, ACheckedGroupRetriedAfterAFailedCompareStartsAtItsUploadAndChecksNoMore)
+{
+    RunnerFixture f;
+    ASSERT_TRUE (f.connected);
+    auto& panel = *f.h.panel;
+    auto& runner = panel.GetJobRunner();
+    const auto image = f.h.MakeImage ("one.bin", 2 * kGroupWords);
+    const auto file = image.getFullPathName();
+
+    // The erased sector differs at its first block: the check reads that one and lets the group write.
+    runner.AddSendDriver (MatchingDriver (f.h).toWideCharPointer());
+    runner.AddCheck (file.toWideCharPointer(), 0, 0, 0, kGroupWords, Communication::kFillFile, 3, 0x10000);
+    runner.AddEraseProgram (file.toWideCharPointer(), 0, 0, 0, kGroupWords);
+    runner.AddRead (panel.GetCompareTempPath(), 0, 0, kGroupWords);
+    runner.AddCompare (file.toWideCharPointer(), 0, panel.GetCompareTempPath());
+    f.module->loseNextProgramBlocks (1);
+    runner.RunNext();
+
+    ASSERT_TRUE (WaitQueueDone (panel)) << panel.GetLogText();
+    EXPECT_TRUE (f.h.boxes.empty());
+    EXPECT_EQ (f.module->receivedCount (SimCommand::LoadDriver), 2);
+    EXPECT_EQ (EraseCounts (*f.module)[0], 2);
+    EXPECT_EQ (f.module->receivedCount (SimCommand::ReadBlock), 1 + 2 * 16);
+    EXPECT_EQ (f.module->readFlash (0, 0x10000), PanelHarness::Bytes (image));
+}
+
 TEST (JobRunner, AFailedCompareWithFewerThanFourStepsRunRestartsAtStepZero)
 {
     RunnerFixture f (0);   // no read trailer: a damaged read reaches the compare

@@ -34,8 +34,10 @@ TEST (PanelPresets, AFirstRunShowsDefaultsAndWritesTheGlobalSectionAndTheFourtee
     h.panel.reset();
     ASSERT_TRUE (ConfigFile (h).existsAsFile());
     const auto ini = ReadIni (ConfigFile (h));
-    EXPECT_EQ (ini.sectionOrder, juce::StringArray ({ "GlobleInfo", "LastSave" }));
+    EXPECT_EQ (ini.sectionOrder, juce::StringArray ({ "GlobleInfo", "LastSave", "Pacing", "Update" }));
     EXPECT_EQ (ini.Get ("GlobleInfo", "TotalPreset"), "0");
+    EXPECT_EQ (ini.Get ("Pacing", "Pace"), "0");
+    EXPECT_EQ (ini.Get ("Update", "OnlyChanged"), "0");
     juce::StringArray keys;
     for (auto* k : kPresetKeys)
         keys.add (k);
@@ -193,11 +195,27 @@ TEST (PanelPresets, ThePaceOfSysExSendsComesFromItsSectionAndABadOneIsLoggedAndT
         else
             EXPECT_FALSE (log.contains ("Pacing") || log.contains ("pieces")) << log;
 
-        // The file keeps the value as the user wrote it.
+        // The file keeps the value as the user wrote it; none is written as off.
         h.panel.reset();
         SetRunSysExPace (std::nullopt);
         const auto ini = ReadIni (ConfigFile (h));
-        EXPECT_EQ (ini.Get ("Pacing", "Pace"), c.section.fromFirstOccurrenceOf ("Pace=", false, false).trimEnd());
+        EXPECT_EQ (ini.Get ("Pacing", "Pace"), c.section.isEmpty() ? juce::String ("0")
+                                                                   : c.section.fromFirstOccurrenceOf ("Pace=", false, false).trimEnd());
     }
     SetSettingsSysExPace ({});
+}
+
+TEST (PanelPresets, OnlyWhatChangedComesFromItsSectionAndIsWrittenBackAsZeroOrOne)
+{
+    const std::pair<juce::String, const char*> cases[] = { { {}, "0" }, { "[Update]\nOnlyChanged=1\n", "1" },
+                                                           { "[Update]\nOnlyChanged=0\n", "0" }, { "[Update]\nOnlyChanged=2\n", "1" } };
+    for (const auto& [section, written] : cases)
+    {
+        SCOPED_TRACE (section.toStdString());
+        PanelHarness h;
+        WriteConfig (h, "UserWordAddress=1\n", section);
+        EXPECT_EQ (h.Start().IsOnlyChanged(), juce::String (written) == "1");
+        h.panel.reset();
+        EXPECT_EQ (ReadIni (ConfigFile (h)).Get ("Update", "OnlyChanged"), written);
+    }
 }

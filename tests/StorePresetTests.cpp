@@ -47,7 +47,8 @@ TEST_F (StorePreset, FirstRunWritesTheGlobalSectionAndAllFourteenKeys)
         "[GlobleInfo]\r\nTotalPreset=0\r\n[LastSave]\r\nPresetName=\r\nMCUName=\r\nFlashName=\r\n"
         "FlashPage=0\r\nNameWrite=\r\nFileOffset=0\r\nWriteLength=0\r\nFlashOffset=0\r\n"
         "NameRead=" + readDefault.toStdString() + "\r\nReadOffset=0\r\nReadLength=0\r\n"
-        "UserWordAddress=1\r\nBeepWhenDone=0\r\nReadAndCheckAfterWrite=0\r\n";
+        "UserWordAddress=1\r\nBeepWhenDone=0\r\nReadAndCheckAfterWrite=0\r\n"
+        "[Pacing]\r\nPace=0\r\n[Update]\r\nOnlyChanged=0\r\n";
     EXPECT_EQ (Saved(), expected);
 }
 

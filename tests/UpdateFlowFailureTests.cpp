@@ -497,3 +497,49 @@ TEST (UpdateFlowFailure, ProgressWithNothingToProgramShowsZero)
     EXPECT_TRUE (h.panel->GetProgressBar()->isVisible());
     g_bEraseOnly = 0;
 }
+
+TEST (UpdateFlowFailure, OnlyWhatChangedWritesEveryDifferenceRetriesItsComparesAndReadsDamagedChecksAgain)
+{
+    // The module holds the 0x60000-byte image of the file write but for one byte; sectors of 64 KiB.
+    struct Case
+    {
+        const char* what;
+        uint64_t flipped;                        ///< the byte that differs
+        int lostBlocks;                          ///< program blocks lost (16 a sector)
+        int damagedReads;                        ///< read blocks answered with a flipped data bit
+        std::vector<Range> programmed;           ///< what is written in the end
+        const char* logged;                      ///< what the log says
+    };
+    const Case cases[] = {
+        { "a difference in a sector's last byte", 0x2FFFF, 0, 0, { { 0x20000, 0x10000 } }, "Differs at 17800.\n" },
+        { "a compare failing twice after the write", 0x10000, 2 * 16, 0, { { 0x10000, 0x10000 } }, "Retry 2!\n" },
+        { "damaged blocks of the first check", 0x50000, 0, 3, { { 0x50000, 0x10000 } }, "...\nIn place.\n" },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        PanelHarness h;
+        auto module = h.bus->addModule (ModuleConfig (SimMode::Loader));
+        const auto image = h.MakeImage ("image.bin", 0x60000);
+        auto start = PanelHarness::Bytes (image);
+        start[c.flipped] = (uint8_t) ~start[c.flipped];
+        module->preloadFlash (0, start);
+        h.Start();
+        h.panel->SetOnlyChanged (true);
+        ASSERT_TRUE (h.WaitConnected());
+        h.Choose (image);
+        module->loseNextProgramBlocks (c.lostBlocks);
+        ASSERT_TRUE (Press (h));
+        // The checks begin once the driver is found: the damage is meant for one of them.
+        RunLoopUntil ([&] { return g_nJobPhase >= 3; }, 30000);
+        module->damageNextReads (SimReadDamage::Data, c.damagedReads);
+        ASSERT_TRUE (RunUntilBoxes (h, 1, 60000)) << Diagnose (h, module.get());
+        EXPECT_EQ (h.boxes[0].text, kCompleted);
+        EXPECT_EQ (Programmed (*module), c.programmed);
+        EXPECT_TRUE (FlashHolds (*module, 0, PanelHarness::Bytes (image), 0, 0x60000));
+        EXPECT_NE (h.panel->GetLogText().indexOf (c.logged), -1) << h.panel->GetLogText();
+        EXPECT_EQ (h.panel->GetInPlaceBytes(), 0x50000);
+        EXPECT_EQ (h.panel->GetWrittenBytes(), 0x10000);
+        EXPECT_DOUBLE_EQ (h.panel->GetProgress(), 1.0);
+    }
+}

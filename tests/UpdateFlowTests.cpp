@@ -317,3 +317,124 @@ TEST (UpdateFlow, StrayEntriesBeforeTheDriverAreSkippedWithTheirReasonAndNeverSe
     for (const auto& s : strays)
         EXPECT_TRUE (log.contains (s.logged)) << s.logged << "\nlog:\n" << log;
 }
+
+namespace
+{
+    /** One of the workflows, set up on a fresh panel and module. */
+    struct OnlyChangedCase
+    {
+        const char* workflow;
+        int imageBytes;                      ///< above 0x60000: a model update
+        bool qvm428;                         ///< the QVM410 driver removed
+        bool twoChips;                       ///< the two-chip flow on a 4-sector copy of its driver
+    };
+
+    constexpr uint64_t kSecondChip = (uint64_t) 0x400 << 17, kFileSecond = 0x2000000;
+
+    /** Bytes of each region: a chip of the two-chip flow, else 1 MiB. */
+    uint64_t RegionBytes (const OnlyChangedCase& c) { return c.twoChips ? 0x80000 : 0x100000; }
+
+    /** The flash regions a case looks at: the chip, and the second chip in the two-chip flow. */
+    std::vector<uint64_t> Regions (const OnlyChangedCase& c)
+    {
+        return c.twoChips ? std::vector<uint64_t> { 0, kSecondChip } : std::vector<uint64_t> { 0 };
+    }
+
+    /** The flash after one update from `start` (a region each), or empty when it did not complete. */
+    std::vector<uint8_t> UpdateFrom (const OnlyChangedCase& c, const std::vector<std::vector<uint8_t>>& start,
+                                     bool onlyChanged, uint64_t& programmed)
+    {
+        PanelHarness h;
+        std::shared_ptr<SimulatedModule> module;
+        if (c.twoChips)
+        {
+            const auto driver = h.folder.getChildFile ("Drivers/QVM428_S29GL256x2_R.bin");
+            juce::MemoryBlock bytes;
+            driver.loadFileAsData (bytes);
+            static_cast<uint8_t*> (bytes.getData())[18] = 4;
+            static_cast<uint8_t*> (bytes.getData())[19] = 0;
+            driver.replaceWithData (bytes.getData(), bytes.getSize());
+            module = h.bus->addModule (ModuleConfig (SimMode::Loader, 1, "S29GL256x2_R", { 0, 0x400 }));
+        }
+        else
+        {
+            if (c.qvm428)
+                h.folder.getChildFile ("Drivers/QVM410_KV29F064.bin").deleteFile();
+            module = h.AddModule (SimMode::Loader);
+        }
+        for (size_t r = 0; r < start.size(); ++r)
+            module->preloadFlash (Regions (c)[r], start[r]);
+        h.Start();
+        h.panel->SetOnlyChanged (onlyChanged);
+        h.Choose (h.MakeImage ("image.bin", c.imageBytes, true, false, 9));
+        if (! Press (h) || ! RunUntilBoxes (h, 1, 120000) || h.boxes[0].text != kCompleted)
+        {
+            ADD_FAILURE() << Diagnose (h, module.get());
+            return {};
+        }
+        // The bar counts the whole image, checked and written.
+        EXPECT_DOUBLE_EQ (h.panel->GetProgress(), 1.0);
+        programmed = 0;
+        for (const auto& r : Programmed (*module))
+            programmed += r.second;
+        std::vector<uint8_t> flash;
+        for (auto base : Regions (c))
+        {
+            const auto part = module->readFlash (base, RegionBytes (c));
+            flash.insert (flash.end(), part.begin(), part.end());
+        }
+        return flash;
+    }
+}
+
+TEST (UpdateFlow, OnlyWhatChangedLeavesTheFlashAsAFullUpdateWhateverItHeldAndWritesLess)
+{
+    const OnlyChangedCase cases[] = {
+        { "file write", 0x60000, false, false },
+        { "QVM410 update", 0xC0000, false, false },
+        { "QVM428 update", 0xC0000, true, false },
+        { "two chips", (int) (kFileSecond + 0x40000), false, true },
+    };
+    enum class Start { Erased, Previous, Random, CutOff, Holds };
+    for (const auto& c : cases)
+    {
+        PanelHarness files;
+        const auto image = PanelHarness::Bytes (files.MakeImage ("image.bin", c.imageBytes, true, false, 9));
+        const auto previous = PanelHarness::Bytes (files.MakeImage ("previous.bin", c.imageBytes, true, false, 4));
+        juce::Random random (30);
+        for (auto start : { Start::Erased, Start::Previous, Start::Random, Start::CutOff, Start::Holds })
+        {
+            SCOPED_TRACE (std::string (c.workflow) + ", start " + std::to_string ((int) start));
+            std::vector<std::vector<uint8_t>> flash;
+            for (auto base : Regions (c))
+            {
+                const uint64_t from = base == 0 ? 0 : kFileSecond;
+                std::vector<uint8_t> region (RegionBytes (c), 0xFF);
+                for (uint64_t a = 0; a < region.size(); ++a)
+                {
+                    const bool inImage = from + a < image.size();
+                    const uint8_t now = inImage ? image[from + a] : 0xFF, before = inImage ? previous[from + a] : 0x5A;
+                    switch (start)
+                    {
+                        case Start::Erased:   break;
+                        case Start::Previous: region[a] = before; break;
+                        case Start::Random:   region[a] = (uint8_t) random.nextInt (256); break;
+                        // Written up to 0x38800 (the sector there half programmed, the next erased), the old one beyond.
+                        case Start::CutOff:   region[a] = a < 0x38800 ? now : a < 0x40000 ? 0xFF : before; break;
+                        case Start::Holds:    region[a] = now; break;
+                    }
+                }
+                flash.push_back (std::move (region));
+            }
+            uint64_t fullWrites = 0, onlyWrites = 0;
+            const auto full = UpdateFrom (c, flash, false, fullWrites);
+            const auto only = UpdateFrom (c, flash, true, onlyWrites);
+            ASSERT_FALSE (full.empty());
+            ASSERT_TRUE (full == only);
+            if (start == Start::Holds || start == Start::CutOff)
+            {
+                EXPECT_LT (onlyWrites, start == Start::Holds ? fullWrites / 2 : fullWrites);
+            }
+        }
+    }
+}

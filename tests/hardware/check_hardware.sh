@@ -8,13 +8,17 @@
 #             sequencer backend (a second reader refused by the program's
 #             port), with the module away 6 s, unplugged in the middle of
 #             programming, and behind an interface that loses bytes at full
-#             speed (without pacing and paced); a card that takes nothing
-#             closed and opened again (kestrava_tests)
+#             speed (without pacing and paced); the same image again with
+#             --only-changed, both times and their ratio; a card that takes
+#             nothing closed and opened again (kestrava_tests)
 #   programs  Kestrava's window under Xvfb; kestrava-cli.exe under Wine (WinMM)
 #   modules   four cards: update --all with the fourth module unplugged in the
 #             middle of programming, then verify --all on the other three
 #
-#   check_hardware.sh [--groups cli,programs,modules] [build dir] [artifact dir]
+#   check_hardware.sh [--groups cli,programs,modules] [--only SCENARIO] [build dir] [artifact dir]
+#
+# --only runs the one scenario of that function name (such as
+# same_image_again_only_changed) in the groups given.
 #
 # The build dir (default build/) must hold kestrava-cli, Kestrava,
 # kestrava-gadget-module, tests/kestrava_tests and the demo's data folder; the Windows scenario
@@ -27,6 +31,11 @@ cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 groups=cli,programs,modules
 if [ "${1:-}" = "--groups" ]; then
     groups=$2
+    shift 2
+fi
+only=
+if [ "${1:-}" = "--only" ]; then
+    only=$2
     shift 2
 fi
 build=$(cd "${1:-build}" && pwd)
@@ -63,18 +72,19 @@ expected=0
 status=0
 for group in ${groups//,/ }; do
     case "$group" in
-        cli) count=9 memory=768 cards=1 cpus=1 ;;
+        cli) count=10 memory=768 cards=1 cpus=1 ;;
         programs) count=2 memory=1536 cards=1 cpus=1 ;;
         # Four modules, four processes that program them and the one above:
         # a second CPU makes the emulated guest's updates a third faster.
         modules) count=2 memory=1024 cards=4 cpus=2 ;;
         *) echo "check_hardware: unknown group $group" >&2; exit 2 ;;
     esac
+    [ -z "$only" ] || count=1
     expected=$((expected + count))
     started=$SECONDS
     echo "---- $group: booting the guest"
     tests/hardware/run-in-guest.sh --cards "$cards" --cpus "$cpus" --memory "$memory" --time-limit 1500 --share "$out" -- \
-        bash tests/hardware/guest-scenarios.sh "$group" "$build" "$out" "$windows" 2>&1 | tee -a "$out/guest-$group.log"
+        bash tests/hardware/guest-scenarios.sh "$group" "$build" "$out" "$windows" "$only" 2>&1 | tee -a "$out/guest-$group.log"
     [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
     echo "---- $group: $((SECONDS - started)) s, boot included"
 done

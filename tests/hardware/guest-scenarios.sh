@@ -5,7 +5,7 @@
 # kestrava-cli (or Kestrava, or the Windows build under Wine) on the card's
 # host side, the simulated module (kestrava-gadget-module) on its device side.
 #
-#   guest-scenarios.sh cli|programs|modules <build dir> <artifact dir> [windows program folder]
+#   guest-scenarios.sh cli|programs|modules <build dir> <artifact dir> [windows program folder] [scenario]
 #
 # Every scenario prints one line, "PASS" or "FAIL", its name, its time and
 # what failed, and appends it to <artifact dir>/results.txt; its logs go to a
@@ -17,6 +17,7 @@ group=${1:?usage: guest-scenarios.sh cli|programs|modules <build dir> <artifact 
 build=$(cd "${2:?no build dir}" && pwd)
 out=${3:?no artifact dir}
 windows=${4:-}
+only=${5:-}      # run this scenario (function name) alone
 source "$here/guest-lib.sh"
 source "$here/../lib/display.sh"
 
@@ -139,6 +140,7 @@ update_completes() {
 # run_scenario <name> <function>: runs one scenario and reports it.
 run_scenario() {
     local name=$1 fn=$2 start result line
+    [ -z "$only" ] || [ "$fn" = "$only" ] || return 0
     shift 2
     dir=$out/$fn${1:+-$1}
     rm -rf "$dir"
@@ -295,6 +297,30 @@ unplugged_mid_programming() {
     [ "$status" -eq 0 ] && completed "$dir/update-again.log" || why "the second update exited with $status"
 }
 
+# The image on the module, then sent twice more from its loader: in full, then
+# with --only-changed, which completes having read the flash instead of
+# writing it. Both times and their ratio go to the notes and rates.txt.
+same_image_again_only_changed() {
+    start_module || return 1
+    update_completes update || return 1
+    local start status full only
+    start=$(now)
+    run_cli full 240 -- update "$image"
+    status=$?
+    full=$(since "$start")
+    [ "$status" -eq 0 ] && completed "$dir/full.log" || { why "the full update exited with $status"; return 1; }
+    flash_check=1
+    start=$(now)
+    run_cli only-changed 240 -- --only-changed update "$image"
+    status=$?
+    only=$(since "$start")
+    [ "$status" -eq 0 ] && completed "$dir/only-changed.log" || why "update --only-changed exited with $status"
+    grep -q ' already in place, ' "$dir/only-changed.log" || why "update --only-changed did not say what was in place"
+    awk -v f="$full" -v o="$only" -v said="$(grep -o '[^ ]* [KM]iB of .* written\.' "$dir/only-changed.log")" \
+        'BEGIN { printf "same image again: full update %.1f s, only what changed %.1f s, ratio %.2f (%s)\n", f, o, o / f, said }' \
+        | tee -a "$out/rates.txt" >>"$dir/notes.txt"
+}
+
 # A cheap interface before the module (kestrava-gadget-module --lossy-buffer):
 # a buffer of 384 bytes drained at 3125 bytes/s that loses what overflows.
 # With a 64 KiB image, so that the paced run stays short: at full speed the
@@ -427,6 +453,7 @@ case "$group" in
         run_scenario "update through KESTRAVA_MIDI_BACKEND=sequencer" update_through_sequencer
         run_scenario "update with the module away 6 s on its restart" update_module_away_6s
         run_scenario "module unplugged mid-programming, then again" unplugged_mid_programming
+        run_scenario "the same image again with --only-changed completes" same_image_again_only_changed
         run_scenario "lossy interface: fails unpaced, completes paced 256:90" update_through_lossy_interface
         run_scenario "a card that takes nothing closed and opened again" closing_a_card_that_takes_nothing
         ;;
