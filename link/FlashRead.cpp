@@ -217,7 +217,7 @@ void Communication::OnReadBlock (bool damaged)
 
     // A reply given up for lost that comes now would be taken for this block:
     // the end of the read watches for the surplus reply that would leave.
-    if (m_nUnsureFrom < 0 && m_Replies.Watching (GetTickCount()))
+    if (m_nUnsureFrom < 0 && m_Replies.AnyGivenUp() && m_Replies.Watching (GetTickCount()))
         m_nUnsureFrom = m_nTransferPos;
     EndRetryLine();
     m_nReadRetries = 0;

@@ -45,7 +45,13 @@ void Communication::EndSettle()
 
 void Communication::OnLateReply()
 {
-    // A whole reply while settling: one that was owed, dropped.
+    // A whole reply while settling: one that was owed, dropped. After a stray
+    // nothing is owed: a module that keeps sending ends the read.
+    if (m_bSettleQuietOnly && ++m_nVoids > kVoidLimit)
+    {
+        SetPendingError (kErrReadNotAnswered);
+        return;
+    }
     m_Replies.Answered();
     EndRetryLine();
     Log ("Late reply dropped.\n");

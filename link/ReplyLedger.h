@@ -51,6 +51,9 @@ public:
             --m_nGivenUp;
     }
 
+    /** Whether any reply was given up for lost (and not seen since); Watching tells whether one could still come. */
+    bool AnyGivenUp() const { return m_nGivenUp > 0; }
+
     /** Whether a reply given up for lost could still come. */
     bool Watching (uint32_t nowMs)
     {
