@@ -2,6 +2,7 @@
 // then verifies and a read in later runs that see the same flash through
 // --simulate-flash, --json events in order, failures with their statuses,
 // and --all on several simulated modules, one process each.
+#include <cstdlib>
 #include <map>
 #include <gtest/gtest.h>
 #include <juce_core/juce_core.h>
@@ -42,7 +43,12 @@ namespace
             const juce::File demo (KESTRAVA_BINARY_DIR "/demo");
             demo.getChildFile ("Drivers").copyDirectoryTo (folder.Child ("Drivers"));
             demo.getChildFile ("QvDoc").copyDirectoryTo (folder.Child ("QvDoc"));
+            // The runs log into this folder's state folder, never the user's.
+            setenv ("XDG_STATE_HOME", folder.Child ("state").getFullPathName().toRawUTF8(), 1);
         }
+
+        /** The log the runs append to. */
+        juce::String Log() const { return folder.Child ("state/kestrava/kestrava.log").loadFileAsString(); }
 
         /** An image of patterned bytes, "BD" at 0xFFF8 unless `marker` is false,
             and the byte at `flip` (if any) inverted. */
@@ -201,8 +207,10 @@ TEST (CliProcess, FailuresAndLostAnswersExitWithTheirStatus)
         EXPECT_TRUE (EndsAsExpected (f, c, run));
     }
 
-    // The runs left their logs, the last few of them, with the boxes and their causes.
-    const auto log = f.folder.Child ("QvDoc/kestrava.log").loadFileAsString();
+    // The runs left their logs in the state folder, the last few of them, with
+    // the boxes and their causes; the data folder gained nothing.
+    EXPECT_FALSE (f.folder.Child ("QvDoc/kestrava.log").exists());
+    const auto log = f.Log();
     int runs = 0;
     for (int at = log.indexOf (RunLog::kRunMark); at >= 0; at = log.indexOf (at + 1, RunLog::kRunMark))
         ++runs;
@@ -255,7 +263,7 @@ TEST (CliProcess, AllUpdatesEveryModuleInAProcessOfItsOwnAndOneThatFailsStopsNoO
             EXPECT_TRUE (e["cause"].toString().isNotEmpty()) << juce::JSON::toString (e, true);
 
     // One log for the run, written by this process: each module's lines carry its port.
-    const auto log = f.folder.Child ("QvDoc/kestrava.log").loadFileAsString();
+    const auto log = f.Log();
     EXPECT_EQ (log.indexOf (RunLog::kRunMark), log.lastIndexOf (RunLog::kRunMark)) << log;
     EXPECT_TRUE (log.contains ("Kestrava Demo Module (bus:3): Error Code ")) << log;
     EXPECT_TRUE (log.contains ("Kestrava Demo Module (bus:2): ")) << log;
