@@ -171,6 +171,22 @@ TEST (CliProcess, AnUpdateIsSeenByVerifiesAndAReadInLaterRuns)
         }
     }
     EXPECT_TRUE (juce::File (out).hasIdenticalContentTo (juce::File (image)));
+
+    // OnlyChanged of config.ini is the default, --full and --only-changed override it; the file keeps the key as written.
+    const auto config = f.folder.Child ("QvDoc/config.ini");
+    ASSERT_TRUE (config.replaceWithText ("[Update]\nOnlyChanged=1\n", false, false, "\n"));
+    const Expected defaults[] = {
+        { "the settings' only what changed", { "update", other }, 0, "already in place" },
+        { "--full overrides them", { "--full", "update", other }, 0, "It is Completed,Please Restart Device" },
+        { "both", { "--full", "--only-changed", "update", other }, 64, "--only-changed and --full exclude each other" },
+    };
+    for (const auto& d : defaults)
+    {
+        CliRun run;
+        EXPECT_TRUE (EndsAsExpected (f, d, run));
+        EXPECT_EQ (run.output.contains ("already in place"), d.args[0] == "update") << run.output;
+    }
+    EXPECT_TRUE (config.loadFileAsString().contains ("[Update]\nOnlyChanged=1\n"));
 }
 
 TEST (CliProcess, FailuresAndLostAnswersExitWithTheirStatus)
@@ -220,6 +236,34 @@ TEST (CliProcess, FailuresAndLostAnswersExitWithTheirStatus)
                               "Cause: No module answered for about a minute.", "[box] Error Code 24" })
         EXPECT_TRUE (log.contains (says)) << says << "\n" << log;
     EXPECT_FALSE (log.contains ("kestrava-cli explain")) << "explain keeps no log";
+}
+
+TEST (CliProcess, HelpAnywhereOnTheLinePrintsTheCommandsHelp)
+{
+    struct Case
+    {
+        juce::StringArray args;
+        const char* usage;   // how the help printed begins
+    };
+    const Case cases[] = {
+        { { "update", "--help" }, "Usage: kestrava-cli [OPTIONS] update IMAGE" },
+        { { "update", "-h" }, "Usage: kestrava-cli [OPTIONS] update IMAGE" },
+        { { "--all", "update", "image.bin", "--pace", "bad", "-h" }, "Usage: kestrava-cli [OPTIONS] update IMAGE" },
+        { { "verify", "--help" }, "Usage: kestrava-cli [OPTIONS] verify IMAGE" },
+        { { "--data", "update", "read", "-h", "--no-such-option" }, "Usage: kestrava-cli [OPTIONS] read" },
+        { { "ports", "extra", "--help" }, "Usage: kestrava-cli [OPTIONS] ports" },
+        { { "explain", "7", "-h" }, "Usage: kestrava-cli [--json] explain" },
+        { { "help", "verify", "--help" }, "Usage: kestrava-cli [OPTIONS] verify IMAGE" },
+        { { "--help" }, "kestrava-cli: update, read back" },
+        { { "--", "--help" }, nullptr },   // after "--" it is a word: no such command
+    };
+    for (const auto& c : cases)
+    {
+        const auto run = RunCli (c.args);
+        SCOPED_TRACE ((c.args.joinIntoString (" ") + "\n" + run.output).toStdString());
+        EXPECT_EQ (run.status, c.usage != nullptr ? 0 : 64);
+        EXPECT_TRUE (c.usage == nullptr || run.output.startsWith (c.usage));
+    }
 }
 
 TEST (CliProcess, AllUpdatesEveryModuleInAProcessOfItsOwnAndOneThatFailsStopsNoOther)
