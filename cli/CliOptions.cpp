@@ -2,9 +2,9 @@
 #include "cli/Explain.h"
 
 #if defined(_WIN32)
- #define KESTRAVA_LOG_PLACE "in QvDoc beside the program (with --data, in QvDoc of that\nfolder)."
+ #define KESTRAVA_LOG_PLACE "%LOCALAPPDATA%\\Kestrava\\kestrava.log, whatever the data folder."
 #else
- #define KESTRAVA_LOG_PLACE "in ~/.local/state/kestrava ($XDG_STATE_HOME/kestrava) when\ninstalled, else in QvDoc beside the program; with --data, in QvDoc of that\nfolder."
+ #define KESTRAVA_LOG_PLACE "~/.local/state/kestrava/kestrava.log ($XDG_STATE_HOME/kestrava when\nset), whatever the data folder."
 #endif
 
 namespace
@@ -64,12 +64,12 @@ namespace
         "  -q, --quiet             print nothing but errors\n"
         "  -v, --verbose           also print the log's text\n"
         "  --no-log                do not append this run to the log file (below)\n"
-        "  -h, --help              help for the command\n"
+        "  -h, --help              help for the command, wherever it stands on the line\n"
         "  --version               the program's version\n"
         "\n"
         "Log: every run but explain and help appends the log's text (what --verbose\n"
         "prints), its boxes and the MIDI ports to kestrava.log, keeping the last few\n"
-        "runs: " KESTRAVA_LOG_PLACE "\n"
+        "runs, in " KESTRAVA_LOG_PLACE "\n"
         "Send it with a report of a problem.\n"
         "\n"
         "Exit status (with --all: 0 when every module holds the image, else the\n"
