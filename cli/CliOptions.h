@@ -18,7 +18,7 @@ struct CliOptions
     int simulatedModules = 1;          ///< --simulate-modules: demo modules on the simulated bus
     int simulatedUnplug = 0;           ///< --simulate-unplug: this module (from 1) is unplugged while programming
     int simulatedLostAnswers = 0;      ///< --simulate-lost-answers: probe answers lost right after "Program"
-    bool onlyChanged = false;          ///< --only-changed: update only the ranges that differ
+    std::optional<bool> onlyChanged;   ///< --only-changed (true) or --full (false); none: OnlyChanged of config.ini
     bool json = false;                 ///< --json
     bool quiet = false;                ///< --quiet
     bool verbose = false;              ///< --verbose
