@@ -43,8 +43,7 @@ MainComponent* MainDemoWindow::GetPanel() const
 
 void JUCEDemoApplication::initialise (const juce::String&)
 {
-    RunLog::Start (juce::File (GetDataFilePath ("QvDoc\\kestrava.log", DataFileKind::Log)),
-                   getApplicationName() + " " + kAppVersion, "the window");
+    RunLog::Start (GetLogFile(), getApplicationName() + " " + kAppVersion, "the window");
     m_pCloseHook = WindowCloseWithoutWait::MakeUnderWine();
     m_pLookAndFeel = std::make_unique<juce::LookAndFeel_V4> (juce::LookAndFeel_V4::getLightColourScheme());
     juce::LookAndFeel::setDefaultLookAndFeel (m_pLookAndFeel.get());

@@ -1,4 +1,5 @@
 #include "app/Startup.h"
+#include "platform/ProgramFolder.h"
 #include "platform/DisplayCheck.h"
 #include <algorithm>
 #include <cstdio>
@@ -45,8 +46,11 @@ namespace
                      "\n"
                      "On Linux the hardware ports are used as raw MIDI devices; set\n"
                      "KESTRAVA_MIDI_BACKEND=sequencer to use the ALSA sequencer for every port.\n"
-                     "Updates, reads and verifies without a window: kestrava-cli.\n",
-                     program.name);
+                     "Updates, reads and verifies without a window: kestrava-cli.\n"
+                     "\n"
+                     "Each run is logged (send the log with a report of a problem) to\n"
+                     "%s\n",
+                     program.name, GetLogFile().getFullPathName().toRawUTF8());
     }
 }
 

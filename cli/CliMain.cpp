@@ -34,8 +34,7 @@ namespace
             SetDataFolder (options.dataFolder);
         SetRunSysExPace (options.pace);
         if (! options.noLog)
-            RunLog::Start (juce::File (GetDataFilePath ("QvDoc\\kestrava.log", DataFileKind::Log)),
-                           juce::String ("kestrava-cli ") + kVersion, "kestrava-cli " + args.joinIntoString (" "));
+            RunLog::Start (GetLogFile(), juce::String ("kestrava-cli ") + kVersion, "kestrava-cli " + args.joinIntoString (" "));
         const struct RunLogEnd { ~RunLogEnd() { RunLog::End(); } } runLogEnd;
         // The read-back copies are this process's own: another kestrava-cli
         // beside it (one per module) must never compare what this one read.

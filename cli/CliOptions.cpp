@@ -2,9 +2,9 @@
 #include "cli/Explain.h"
 
 #if defined(_WIN32)
- #define KESTRAVA_LOG_PLACE "in QvDoc beside the program (with --data, in QvDoc of that\nfolder)."
+ #define KESTRAVA_LOG_PLACE "%LOCALAPPDATA%\\Kestrava\\kestrava.log, whatever the data folder."
 #else
- #define KESTRAVA_LOG_PLACE "in ~/.local/state/kestrava ($XDG_STATE_HOME/kestrava) when\ninstalled, else in QvDoc beside the program; with --data, in QvDoc of that\nfolder."
+ #define KESTRAVA_LOG_PLACE "~/.local/state/kestrava/kestrava.log ($XDG_STATE_HOME/kestrava when\nset), whatever the data folder."
 #endif
 
 namespace
@@ -61,17 +61,19 @@ namespace
         "                          that loses bytes at full speed; 0: whole; default:\n"
         "                          Pace in section Pacing of config.ini, else whole\n"
         "  --only-changed          update: read each sector first and erase, program and\n"
-        "                          verify only those that differ from the image\n"
+        "                          verify only those that differ from the image;\n"
+        "                          default: OnlyChanged in section Update of config.ini\n"
+        "  --full                  update: every range, whatever config.ini says\n"
         "  --json                  one JSON object per line for every event\n"
         "  -q, --quiet             print nothing but errors\n"
         "  -v, --verbose           also print the log's text\n"
         "  --no-log                do not append this run to the log file (below)\n"
-        "  -h, --help              help for the command\n"
+        "  -h, --help              help for the command, wherever it stands on the line\n"
         "  --version               the program's version\n"
         "\n"
         "Log: every run but explain and help appends the log's text (what --verbose\n"
         "prints), its boxes and the MIDI ports to kestrava.log, keeping the last few\n"
-        "runs: " KESTRAVA_LOG_PLACE "\n"
+        "runs, in " KESTRAVA_LOG_PLACE "\n"
         "Send it with a report of a problem.\n"
         "\n"
         "Exit status (with --all: 0 when every module holds the image, else the\n"
@@ -118,9 +120,9 @@ namespace
         "the same, byte for byte, as after a full update, and status 0 still means\n"
         "that every range was found equal to the image. The end says how much was\n"
         "already in place (--json: in_place_bytes, written_bytes). An update cut off\n"
-        "part-way, sent again this way, writes only what is not yet in place. The\n"
-        "window's setting, OnlyChanged in section Update of config.ini, is not read\n"
-        "here.\n";
+        "part-way, sent again this way, writes only what is not yet in place.\n"
+        "Without --only-changed or --full, the window's setting decides: OnlyChanged\n"
+        "in section Update of config.ini (1: only what changed; off by default).\n";
 
     const char* const kReadHelp =
         "Usage: kestrava-cli [OPTIONS] read [OUT] [--offset HEX] [--length HEX] [--page HEX]\n"
@@ -171,6 +173,40 @@ namespace
         return s == "ports" || s == "update" || s == "read" || s == "verify" || s == "explain" || s == "help";
     }
 
+    /** Whether an option takes a value (as the next argument, or after =). */
+    bool TakesValue (const juce::String& option)
+    {
+        for (const char* o : { "--data", "--port", "--simulate-flash", "--simulate-modules", "--simulate-unplug",
+                               "--simulate-lost-answers", "--simulate-late-read", "--offset", "--length", "--page", "--pace" })
+            if (option == o)
+                return true;
+        return false;
+    }
+
+    /** --help or -h anywhere before "--": the help of the command the line
+        names (of the topic of help), whatever else the line holds. */
+    std::optional<CliOptions> HelpAsked (const juce::StringArray& args)
+    {
+        CliOptions o;
+        for (int i = 0; i < args.size() && args[i] != "--"; ++i)
+        {
+            const auto& arg = args[i];
+            if (arg == "-h" || arg == "--help")
+                o.help = true;
+            else if (TakesValue (arg))
+                ++i;
+            else if (arg.startsWith ("-") && arg != "-")
+                continue;
+            else if (o.command.isEmpty() && IsCommand (arg))
+                o.command = arg;
+            else if (o.command == "help" && o.arguments.isEmpty())
+                o.arguments.add (arg);
+        }
+        if (! o.help)
+            return std::nullopt;
+        return o;
+    }
+
     /** A hexadecimal value with an optional 0x, at most `limit`. */
     std::optional<int64_t> ParseHex (juce::String text, int64_t limit)
     {
@@ -197,7 +233,7 @@ namespace
         if (o.command == "help" && n == 1 && ! IsCommand (o.arguments[0]))
             return "no command named '" + o.arguments[0] + "'";
         if (o.onlyChanged && o.command != "update")
-            return "--only-changed is for update";
+            return (*o.onlyChanged ? "--only-changed" : "--full") + juce::String (" is for update");
         if (o.command != "read" && (o.offset || o.length || o.page))
             return "--offset, --length and --page are for read";
         if (RunsEveryModule (o) && o.command != "update" && o.command != "verify" && o.command != "ports")
@@ -214,6 +250,11 @@ namespace
 ParsedCommandLine ParseCommandLine (const juce::StringArray& args)
 {
     ParsedCommandLine result;
+    if (auto help = HelpAsked (args))
+    {
+        result.options = *help;
+        return result;
+    }
     auto& o = result.options;
     auto fail = [&result] (const juce::String& why) { result.error = why; return result; };
 
@@ -269,14 +310,18 @@ ParsedCommandLine ParseCommandLine (const juce::StringArray& args)
         else if (arg == "-q" || arg == "--quiet")      ok = flag (o.quiet);
         else if (arg == "-v" || arg == "--verbose")    ok = flag (o.verbose);
         else if (arg == "--json")                      ok = flag (o.json);
-        else if (arg == "--only-changed")              ok = flag (o.onlyChanged);
+        else if (arg == "--only-changed" || arg == "--full")
+        {
+            if (o.onlyChanged && *o.onlyChanged != (arg == "--only-changed"))
+                return fail ("--only-changed and --full exclude each other");
+            o.onlyChanged = arg == "--only-changed";
+            ok = ! hasValue;
+        }
         else if (arg == "--simulate")                  ok = flag (o.simulate);
         else if (arg == "--all")                       ok = flag (o.all);
         else if (arg == "--version")                   ok = flag (o.version);
         else if (arg == "--no-log")                    ok = flag (o.noLog);
-        else if (arg == "--data" || arg == "--port" || arg == "--simulate-flash"
-                 || arg == "--simulate-modules" || arg == "--simulate-unplug" || arg == "--simulate-lost-answers"
-                 || arg == "--simulate-late-read" || arg == "--offset" || arg == "--length" || arg == "--page" || arg == "--pace")
+        else if (TakesValue (arg))
         {
             const auto v = takeValue();
             if (! v || v->isEmpty())

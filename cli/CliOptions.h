@@ -20,7 +20,7 @@ struct CliOptions
     int simulatedLostAnswers = 0;      ///< --simulate-lost-answers: probe answers lost right after "Program"
     int simulatedLateRead = 0;         ///< --simulate-late-read N:MS: the first module's answer to its Nth read request...
     int simulatedLateMs = 0;           ///< ...comes this many milliseconds late
-    bool onlyChanged = false;          ///< --only-changed: update only the ranges that differ
+    std::optional<bool> onlyChanged;   ///< --only-changed (true) or --full (false); none: OnlyChanged of config.ini
     bool json = false;                 ///< --json
     bool quiet = false;                ///< --quiet
     bool verbose = false;              ///< --verbose

@@ -51,7 +51,7 @@ namespace
         if (o.pace)
             args.addArray ({ "--pace", SysExPaceText (*o.pace) });
         if (o.onlyChanged)
-            args.add ("--only-changed");
+            args.add (*o.onlyChanged ? "--only-changed" : "--full");
         args.addArray ({ o.command, "--", juce::File::getCurrentWorkingDirectory().getChildFile (o.arguments[0]).getFullPathName() });
         return args;
     }

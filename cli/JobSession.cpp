@@ -89,8 +89,9 @@ bool JobSession::Prepare (const CliOptions& options)
     m_pPanel->SetFileName (m_Image.getFullPathName());
     m_pPanel->MeasureChosenFile();
     m_pPanel->SetJobPurpose (m_Purpose);
-    // The command line's own choice: the window's OnlyChanged setting is not read here.
-    m_pPanel->SetOnlyChanged (options.onlyChanged);
+    // --only-changed or --full; else the panel keeps OnlyChanged of config.ini.
+    if (options.onlyChanged)
+        m_pPanel->SetOnlyChanged (*options.onlyChanged);
 
     // What "Program" checks first, checked before anything waits for a module:
     // an image that cannot be used ends the run at once, as its box would.

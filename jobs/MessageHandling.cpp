@@ -270,8 +270,9 @@ void MainComponent::OnModeSwitch (int argument)
     auto& link = m_JobRunner.GetLink();
     if (argument == 1)
     {
-        // A module slow to come back was searched for meanwhile: it is here again.
-        ShowConnected (link.IsFS());
+        // Back in its loader. The status line keeps what it said before the
+        // restart: nothing on screen changes while the module restarts.
+        g_nSearchTicks = 0;
         link.ClosePorts();
         TryDriverEntry();
         return;
@@ -289,7 +290,6 @@ void MainComponent::ProbeRestartedModule()
     if (g_nSwitchState != 2)
         return;
     // The module has restarted: it is searched for until its loader answers.
-    ShowSearching();
     auto& link = m_JobRunner.GetLink();
     link.ClosePorts();
     link.FindDevices();

@@ -27,8 +27,10 @@ bool Communication::CheckRange (int page, const juce::String& path, int srcOffse
         const int64_t start = PageBase (m_nPage) + m_nFlashOffset;
 
         // What the range is to hold: the file's bytes (0xFF past its end, as the
-        // erase leaves them), zeros or erased bytes.
+        // erase leaves them), zeros or erased bytes. A range the wire cannot
+        // reach, or an empty one, fails as it does when it is written.
         bool ready = toCheck > 0 && m_nFlashOffset >= 0 && src >= 0 && FitsWireAddress (start, toCheck);
+        const auto error = ready ? kErrProgramFileUnreadable : kErrNoSectorToErase;
         if (ready)
         {
             m_Expected.assign ((size_t) toCheck, fill == kFillZeros ? 0x00 : 0xFF);
@@ -51,7 +53,7 @@ bool Communication::CheckRange (int page, const juce::String& path, int srcOffse
         }
         if (! ready)
         {
-            SetPendingError (kErrProgramFileUnreadable);
+            SetPendingError (error);
             failed = true;
         }
         else

@@ -323,6 +323,13 @@ bool ProfileFile::Load()
     return true;
 }
 
+bool ProfileFile::Has (const juce::String& section, const juce::String& key) const
+{
+    const auto& c = *m_pContents;
+    const auto s = c.byName.find (NameKey (section));
+    return s != c.byName.end() && c.sections[s->second].keys.count (NameKey (key)) != 0;
+}
+
 juce::String ProfileFile::Get (const juce::String& section, const juce::String& key,
                                const juce::String& defaultValue) const
 {

@@ -32,6 +32,8 @@ public:
         false when the file exists but cannot be read; Save then refuses, so the
         file is never replaced by what little was understood of it. */
     bool Load();
+    /** Whether the file has the key in the section. */
+    bool Has (const juce::String& section, const juce::String& key) const;
     /** One value, with white space (and a pair of enclosing quotes) removed;
         the default when the section or the key is missing. */
     juce::String Get (const juce::String& section, const juce::String& key,

@@ -130,8 +130,6 @@ juce::String DataFilePathFor (const juce::File& programFolder, const juce::Strin
             return UserFolder ("XDG_CONFIG_HOME", ".config").getChildFile (LastName (relative)).getFullPathName();
         case DataFileKind::Scratch:
             return UserFolder ("XDG_CACHE_HOME", ".cache").getChildFile (LastName (relative)).getFullPathName();
-        case DataFileKind::Log:
-            return UserFolder ("XDG_STATE_HOME", ".local/state").getChildFile (LastName (relative)).getFullPathName();
         case DataFileKind::Drivers:
         {
             const auto own = UserBaseFolder ("XDG_DATA_HOME", ".local/share").getChildFile ("kestrava").getChildFile (Native (relative));
@@ -155,4 +153,16 @@ juce::String GetDataFilePath (const juce::String& relative, DataFileKind kind)
             return g_programFolderOverride + Native (relative);
     }
     return DataFilePathFor (ExecutableFolder(), relative, kind);
+}
+
+juce::File GetLogFile()
+{
+#if JUCE_WINDOWS
+    const auto folder = juce::File::getSpecialLocation (juce::File::windowsLocalAppData).getChildFile ("Kestrava");
+#elif JUCE_MAC
+    const auto folder = juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory).getChildFile ("Logs/Kestrava");
+#else
+    const auto folder = UserBaseFolder ("XDG_STATE_HOME", ".local/state").getChildFile ("kestrava");
+#endif
+    return folder.getChildFile ("kestrava.log");
 }

@@ -9,11 +9,12 @@
 //   from the user's own folder $XDG_DATA_HOME/kestrava/Drivers
 //   (~/.local/share/kestrava/Drivers) when there is one, and writes
 //   config.ini to $XDG_CONFIG_HOME/kestrava (~/.config/kestrava) and its
-//   scratch files to $XDG_CACHE_HOME/kestrava (~/.cache/kestrava) and its
-//   log to $XDG_STATE_HOME/kestrava (~/.local/state/kestrava), all
+//   scratch files to $XDG_CACHE_HOME/kestrava (~/.cache/kestrava), both
 //   created when needed;
 // - otherwise (a build tree, the Windows zip) the program's own folder
 //   holds everything.
+// The log is the user's, wherever the data folder is: it lies in the user's
+// state folder (GetLogFile), so that it never adds a folder to the data folder.
 #include <juce_core/juce_core.h>
 
 /** The folder of the running executable, with a trailing separator, or the
@@ -46,8 +47,7 @@ enum class DataFileKind
     Fixed,      ///< read only: boot images, the logo, the help document
     Drivers,    ///< the folder of flash drivers
     Settings,   ///< the settings file
-    Scratch,    ///< written and deleted by the jobs
-    Log         ///< the log file (an installed program: $XDG_STATE_HOME/kestrava)
+    Scratch     ///< written and deleted by the jobs
 };
 
 /** The full path of one of the program's files, named as it lies in the
@@ -56,3 +56,9 @@ juce::String GetDataFilePath (const juce::String& relative, DataFileKind kind);
 
 /** The same rule for a given program folder with no folder chosen (tests). */
 juce::String DataFilePathFor (const juce::File& programFolder, const juce::String& relative, DataFileKind kind);
+
+/** The log file, kestrava.log, in the user's state folder whatever the data
+    folder: $XDG_STATE_HOME/kestrava (~/.local/state/kestrava) on Linux,
+    %LOCALAPPDATA%\Kestrava on Windows, ~/Library/Logs/Kestrava on macOS.
+    Its folder is not created here. */
+juce::File GetLogFile();

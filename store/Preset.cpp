@@ -90,8 +90,11 @@ int CPreset::LoadAll (const wchar_t* fileName)
 {
     PathCopy (m_szFileName, fileName);
 
-    ProfileFile file (ToString (m_szFileName));
+    // Kept: the settings outside the presets are read from it later.
+    m_pAsLoaded = std::make_unique<ProfileFile> (ToString (m_szFileName));
+    auto& file = *m_pAsLoaded;
     file.Load();
+    m_SetByProgram.clear();
     m_pOpenFile = &file;
 
     m_nTotalAsRead = ProfileTextToInt (file.Get (kGlobalSection, kTotalKey, "0"));
@@ -101,9 +104,6 @@ int CPreset::LoadAll (const wchar_t* fileName)
     LoadSection (L"LastSave", m_pLastSave);
     for (int i = 0; i < m_nCount; ++i)
         LoadSection (SectionName (i).toWideCharPointer(), m_ppPresets[i]);
-    m_strPace = file.Get (kPacingSection, kPaceKey, {});
-    m_bOnlyChanged = ProfileTextToInt (file.Get (kUpdateSection, kOnlyChangedKey, "0")) != 0;
-
     m_pOpenFile = nullptr;
     return 0;
 }
@@ -121,12 +121,45 @@ int CPreset::SaveAll()
     SaveSection (L"LastSave", m_pLastSave);
     for (int i = 0; i < m_nCount; ++i)
         SaveSection (SectionName (i).toWideCharPointer(), m_ppPresets[i]);
-    // Written as read; a missing pace as 0, which reads back as off.
-    file.Set (kPacingSection, kPaceKey, m_strPace.trim().isEmpty() ? juce::String ("0") : m_strPace);
-    file.Set (kUpdateSection, kOnlyChangedKey, m_bOnlyChanged ? "1" : "0");
+    // The file as it is now: what the user edited meanwhile stands, but for what the program set.
+    for (const auto& s : m_SetByProgram)
+        if (file.Has (s.section, s.key) || s.value != s.defaultValue)
+            file.Set (s.section, s.key, s.value);
 
     m_pOpenFile = nullptr;
     return file.Save() ? 0 : 1;
+}
+
+juce::String CPreset::GetSetting (const juce::String& section, const juce::String& key, const juce::String& defaultValue) const
+{
+    for (auto s = m_SetByProgram.rbegin(); s != m_SetByProgram.rend(); ++s)
+        if (s->section.equalsIgnoreCase (section) && s->key.equalsIgnoreCase (key))
+            return s->value;
+    return m_pAsLoaded != nullptr ? m_pAsLoaded->Get (section, key, defaultValue) : defaultValue;
+}
+
+void CPreset::SetSetting (const juce::String& section, const juce::String& key, const juce::String& value,
+                          const juce::String& defaultValue)
+{
+    m_SetByProgram.erase (std::remove_if (m_SetByProgram.begin(), m_SetByProgram.end(), [&] (const SetByProgram& s)
+                                          { return s.section.equalsIgnoreCase (section) && s.key.equalsIgnoreCase (key); }),
+                          m_SetByProgram.end());
+    m_SetByProgram.push_back ({ section, key, value, defaultValue });
+}
+
+juce::String CPreset::GetPaceText() const
+{
+    return GetSetting (kPacingSection, kPaceKey, {});
+}
+
+bool CPreset::GetOnlyChanged() const
+{
+    return ProfileTextToInt (GetSetting (kUpdateSection, kOnlyChangedKey, "0")) != 0;
+}
+
+void CPreset::SetOnlyChanged (bool onlyChanged)
+{
+    SetSetting (kUpdateSection, kOnlyChangedKey, onlyChanged ? "1" : "0", "0");
 }
 
 int CPreset::Put (_STR_PRESET* record)

@@ -2,6 +2,8 @@
 // The preset store: the LastSave record and up to 40 named presets, read
 // from the settings file once and written back in one piece.
 #include <cstdint>
+#include <memory>
+#include <vector>
 #include <juce_core/juce_core.h>
 #include "platform/Paths.h"
 
@@ -60,13 +62,21 @@ public:
     _STR_PRESET* Get (int index);
     /** The number of named presets in use. */
     int GetCount() const;
-    /** The pace of SysEx sends, [Pacing] Pace, as the file holds it (empty
-        when missing); written back as read, a missing one as 0 (off). */
-    const juce::String& GetPaceText() const { return m_strPace; }
+    /** A setting outside the presets, as the file held it when it was loaded
+        (or as the program has set it since); the default when missing. */
+    juce::String GetSetting (const juce::String& section, const juce::String& key, const juce::String& defaultValue) const;
+    /** Sets such a setting. Only the settings the program sets are written
+        back, so that an edit of the file while the program runs stands; and
+        one the file does not have only when its value differs from the
+        default, so that a file without it stays without it. */
+    void SetSetting (const juce::String& section, const juce::String& key, const juce::String& value,
+                     const juce::String& defaultValue);
+    /** The pace of SysEx sends, [Pacing] Pace, as the file holds it (empty when missing). */
+    juce::String GetPaceText() const;
     /** "Only what changed", [Update] OnlyChanged: each range is read first and
-        written only when it differs. Off when missing; written back as 0 or 1. */
-    bool GetOnlyChanged() const { return m_bOnlyChanged; }
-    void SetOnlyChanged (bool onlyChanged) { m_bOnlyChanged = onlyChanged; }
+        written only when it differs. Off when missing. */
+    bool GetOnlyChanged() const;
+    void SetOnlyChanged (bool onlyChanged);
 
 protected:
     /** The file LoadAll or SaveAll is working on, null outside them. Sections
@@ -82,8 +92,14 @@ private:
     int m_nTotalAsRead = 0;            ///< TotalPreset as read, written back while it was below 0
     bool m_bKeepTotalAsRead = false;   ///< no preset added since a TotalPreset below 0 was read
     ProfileFile* m_pOpenFile = nullptr;
-    juce::String m_strPace;            ///< [Pacing] Pace as read
-    bool m_bOnlyChanged = false;       ///< [Update] OnlyChanged
+
+    /** A setting the program has set. */
+    struct SetByProgram
+    {
+        juce::String section, key, value, defaultValue;
+    };
+    std::unique_ptr<ProfileFile> m_pAsLoaded;   ///< the file as LoadAll read it
+    std::vector<SetByProgram> m_SetByProgram;   ///< to be written back, in the order set
 };
 
 /** The store on the settings-file layer. */

@@ -2,6 +2,7 @@
 // then verifies and a read in later runs that see the same flash through
 // --simulate-flash, --json events in order, failures with their statuses,
 // and --all on several simulated modules, one process each.
+#include <cstdlib>
 #include <map>
 #include <gtest/gtest.h>
 #include <juce_core/juce_core.h>
@@ -42,7 +43,12 @@ namespace
             const juce::File demo (KESTRAVA_BINARY_DIR "/demo");
             demo.getChildFile ("Drivers").copyDirectoryTo (folder.Child ("Drivers"));
             demo.getChildFile ("QvDoc").copyDirectoryTo (folder.Child ("QvDoc"));
+            // The runs log into this folder's state folder, never the user's.
+            setenv ("XDG_STATE_HOME", folder.Child ("state").getFullPathName().toRawUTF8(), 1);
         }
+
+        /** The log the runs append to. */
+        juce::String Log() const { return folder.Child ("state/kestrava/kestrava.log").loadFileAsString(); }
 
         /** An image of patterned bytes, "BD" at 0xFFF8 unless `marker` is false,
             and the byte at `flip` (if any) inverted. */
@@ -165,6 +171,22 @@ TEST (CliProcess, AnUpdateIsSeenByVerifiesAndAReadInLaterRuns)
         }
     }
     EXPECT_TRUE (juce::File (out).hasIdenticalContentTo (juce::File (image)));
+
+    // OnlyChanged of config.ini is the default, --full and --only-changed override it; the file keeps the key as written.
+    const auto config = f.folder.Child ("QvDoc/config.ini");
+    ASSERT_TRUE (config.replaceWithText ("[Update]\nOnlyChanged=1\n", false, false, "\n"));
+    const Expected defaults[] = {
+        { "the settings' only what changed", { "update", other }, 0, "already in place" },
+        { "--full overrides them", { "--full", "update", other }, 0, "It is Completed,Please Restart Device" },
+        { "both", { "--full", "--only-changed", "update", other }, 64, "--only-changed and --full exclude each other" },
+    };
+    for (const auto& d : defaults)
+    {
+        CliRun run;
+        EXPECT_TRUE (EndsAsExpected (f, d, run));
+        EXPECT_EQ (run.output.contains ("already in place"), d.args[0] == "update") << run.output;
+    }
+    EXPECT_TRUE (config.loadFileAsString().contains ("[Update]\nOnlyChanged=1\n"));
 }
 
 TEST (CliProcess, FailuresAndLostAnswersExitWithTheirStatus)
@@ -202,8 +224,10 @@ TEST (CliProcess, FailuresAndLostAnswersExitWithTheirStatus)
         EXPECT_TRUE (EndsAsExpected (f, c, run));
     }
 
-    // The runs left their logs, the last few of them, with the boxes and their causes.
-    const auto log = f.folder.Child ("QvDoc/kestrava.log").loadFileAsString();
+    // The runs left their logs in the state folder, the last few of them, with
+    // the boxes and their causes; the data folder gained nothing.
+    EXPECT_FALSE (f.folder.Child ("QvDoc/kestrava.log").exists());
+    const auto log = f.Log();
     int runs = 0;
     for (int at = log.indexOf (RunLog::kRunMark); at >= 0; at = log.indexOf (at + 1, RunLog::kRunMark))
         ++runs;
@@ -213,6 +237,34 @@ TEST (CliProcess, FailuresAndLostAnswersExitWithTheirStatus)
                               "Cause: No module answered for about a minute.", "[box] Error Code 24" })
         EXPECT_TRUE (log.contains (says)) << says << "\n" << log;
     EXPECT_FALSE (log.contains ("kestrava-cli explain")) << "explain keeps no log";
+}
+
+TEST (CliProcess, HelpAnywhereOnTheLinePrintsTheCommandsHelp)
+{
+    struct Case
+    {
+        juce::StringArray args;
+        const char* usage;   // how the help printed begins
+    };
+    const Case cases[] = {
+        { { "update", "--help" }, "Usage: kestrava-cli [OPTIONS] update IMAGE" },
+        { { "update", "-h" }, "Usage: kestrava-cli [OPTIONS] update IMAGE" },
+        { { "--all", "update", "image.bin", "--pace", "bad", "-h" }, "Usage: kestrava-cli [OPTIONS] update IMAGE" },
+        { { "verify", "--help" }, "Usage: kestrava-cli [OPTIONS] verify IMAGE" },
+        { { "--data", "update", "read", "-h", "--no-such-option" }, "Usage: kestrava-cli [OPTIONS] read" },
+        { { "ports", "extra", "--help" }, "Usage: kestrava-cli [OPTIONS] ports" },
+        { { "explain", "7", "-h" }, "Usage: kestrava-cli [--json] explain" },
+        { { "help", "verify", "--help" }, "Usage: kestrava-cli [OPTIONS] verify IMAGE" },
+        { { "--help" }, "kestrava-cli: update, read back" },
+        { { "--", "--help" }, nullptr },   // after "--" it is a word: no such command
+    };
+    for (const auto& c : cases)
+    {
+        const auto run = RunCli (c.args);
+        SCOPED_TRACE ((c.args.joinIntoString (" ") + "\n" + run.output).toStdString());
+        EXPECT_EQ (run.status, c.usage != nullptr ? 0 : 64);
+        EXPECT_TRUE (c.usage == nullptr || run.output.startsWith (c.usage));
+    }
 }
 
 TEST (CliProcess, AllUpdatesEveryModuleInAProcessOfItsOwnAndOneThatFailsStopsNoOther)
@@ -256,7 +308,7 @@ TEST (CliProcess, AllUpdatesEveryModuleInAProcessOfItsOwnAndOneThatFailsStopsNoO
             EXPECT_TRUE (e["cause"].toString().isNotEmpty()) << juce::JSON::toString (e, true);
 
     // One log for the run, written by this process: each module's lines carry its port.
-    const auto log = f.folder.Child ("QvDoc/kestrava.log").loadFileAsString();
+    const auto log = f.Log();
     EXPECT_EQ (log.indexOf (RunLog::kRunMark), log.lastIndexOf (RunLog::kRunMark)) << log;
     EXPECT_TRUE (log.contains ("Kestrava Demo Module (bus:3): Error Code ")) << log;
     EXPECT_TRUE (log.contains ("Kestrava Demo Module (bus:2): ")) << log;

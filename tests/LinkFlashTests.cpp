@@ -222,12 +222,16 @@ TEST (LinkFlash, EraseAtTheEndOfTheFlashIsCutThereAndBadRangesSendNothing)
         EXPECT_EQ (module->receivedCount (SimCommand::WriteStart), 0);
     }
 
-    // Programming without an erase, and the zero block, refuse the same source offsets and pages.
+    // Programming without an erase, the zero block and the check of "only what
+    // changed" refuse the same source offsets, pages and empty ranges.
     bool failed = false;
     const std::function<bool()> programs[] = {
         [&] { return rig.link->ProgramFile (0, bigFile.getFullPathName(), 0x20000, 0, 0); },
         [&] { return rig.link->ProgramFile (0x4000, bigFile.getFullPathName(), 0, 0, 0); },
         [&] { return rig.link->ProgramZeroBlock (0x4000, 0, 0, 0x800); },
+        [&] { return rig.link->CheckRange (0x4000, bigFile.getFullPathName(), 0, 0, 0x10000, Communication::kFillFile); },
+        [&] { return rig.link->CheckRange (0, bigFile.getFullPathName(), -2, 0, 0x10000, Communication::kFillFile); },
+        [&] { return rig.link->CheckRange (0, bigFile.getFullPathName(), 0, 0, 0, Communication::kFillZeros); },
     };
     for (const auto& program : programs)
     {
@@ -239,9 +243,14 @@ TEST (LinkFlash, EraseAtTheEndOfTheFlashIsCutThereAndBadRangesSendNothing)
     }
 
     // A file that cannot be opened.
-    from = rig.RunStep ([&] { return rig.link->EraseAndProgramFile (0, rig.folder.getChildFile ("none.bin").getFullPathName(), 0, 0, 0); }, &failed);
-    EXPECT_TRUE (failed);
-    EXPECT_EQ (rig.timeline.Boxes (from), juce::StringArray ("Error Code 16\n"));
+    const auto none = rig.folder.getChildFile ("none.bin").getFullPathName();
+    for (const auto& open : { std::function<bool()> ([&] { return rig.link->EraseAndProgramFile (0, none, 0, 0, 0); }),
+                              std::function<bool()> ([&] { return rig.link->CheckRange (0, none, 0, 0, 0x1000, Communication::kFillFile); }) })
+    {
+        from = rig.RunStep (open, &failed);
+        EXPECT_TRUE (failed);
+        EXPECT_EQ (rig.timeline.Boxes (from), juce::StringArray ("Error Code 16\n"));
+    }
 }
 
 TEST (LinkFlash, WordModeDoublesOffsetsAndLengthsButNotThePage)

@@ -13,6 +13,7 @@
 #include "link/QueuedOutPort.h"
 #include "link/SysExPace.h"
 #include "link/winmm/LongSendWait.h"
+#include "link/winmm/WinMmNames.h"
 #include "link/winmm/WinMmStream.h"
 #include "tests/LinkTestRig.h"
 
@@ -512,4 +513,66 @@ TEST (LinkStream, ALongMessageTheDriverKeepsIsWaitedForABoundedTime)
         }
         EXPECT_EQ (reset, c.end != LongSendEnd::Sent);
     }
+
+    // The close that follows a buffer left with the driver: refused while the
+    // driver holds it, so the driver is reset and the close tried again.
+    struct Close { const char* name; std::vector<CloseTry> tries; bool closed; int resets; };
+    const Close closes[] = {
+        { "closed at once", { CloseTry::Closed }, true, 0 },
+        { "closed once reset", { CloseTry::StillPlaying, CloseTry::Closed }, true, 1 },
+        { "never lets go", std::vector<CloseTry> (kCloseTries + 5, CloseTry::StillPlaying), false, kCloseTries - 1 },
+        { "another error", { CloseTry::Failed }, false, 0 },
+    };
+    for (const auto& c : closes)
+    {
+        SCOPED_TRACE (c.name);
+        size_t next = 0;
+        int resets = 0;
+        EXPECT_EQ (CloseAfterResets ([&] { return c.tries[next++]; }, [&] { ++resets; }), c.closed);
+        EXPECT_EQ (resets, c.resets);
+    }
+}
+
+TEST (LinkStream, ADriverThatHangsInItsDescriptionCostsItsDeviceTheListingsUntilItAnswers)
+{
+    struct Gate
+    {
+        std::mutex lock;
+        std::condition_variable opened;
+        bool open = false;
+    };
+    auto gate = std::make_shared<Gate>();
+    auto asked = std::make_shared<std::atomic<int>> (0);   // descriptions of the device that hangs
+    const auto describe = [gate, asked] (unsigned i)
+    {
+        if (i == 1)
+        {
+            ++*asked;
+            std::unique_lock<std::mutex> l (gate->lock);
+            gate->opened.wait (l, [&] { return gate->open; });
+        }
+        return WinMmDevice { "Port " + juce::String (i), {} };
+    };
+    const auto names = [&]
+    {
+        juce::StringArray n;
+        for (const auto& d : DescribeWinMmWithin (3, "test-in", describe, std::chrono::milliseconds (50)))
+            n.add (d.name);
+        return n;
+    };
+    TakeDriverNotices();
+    EXPECT_EQ (names(), juce::StringArray ({ "Port 0", "", "Port 2" }));
+    EXPECT_TRUE (TakeDriverNotices().contains ("device 1: its driver did not tell its name in time"));
+    // Still hung: left out at once, not asked again, and said once.
+    EXPECT_EQ (names(), juce::StringArray ({ "Port 0", "", "Port 2" }));
+    EXPECT_EQ (asked->load(), 1);
+    EXPECT_EQ (TakeDriverNotices(), "");
+    EXPECT_EQ (HungCalls(), 1);
+    {
+        const std::lock_guard<std::mutex> l (gate->lock);
+        gate->open = true;
+    }
+    gate->opened.notify_all();
+    ASSERT_TRUE (RunLoopUntil ([] { return HungCalls() == 0; }));
+    EXPECT_EQ (names(), juce::StringArray ({ "Port 0", "Port 1", "Port 2" }));
 }

@@ -1,7 +1,10 @@
 // The panel's connection half of its notification handling: status texts and
 // colours, the time-out after 91 unanswered cycles, the two-devices warning,
 // and dropped files.
+#include <condition_variable>
+#include <mutex>
 #include <gtest/gtest.h>
+#include "link/BoundedPorts.h"
 #include "tests/PanelTestSupport.h"
 
 namespace
@@ -244,4 +247,112 @@ TEST (PanelConnection, PresenceKeepsReconnectDisabledAndUnknownCodesAreIgnored)
     panel.handleMessage (juce::Message());   // not a notification at all
     EXPECT_EQ (panel.GetStatusText(), status);
     EXPECT_TRUE (h.boxes.empty());
+}
+
+TEST (PanelConnection, APortWhoseDriverHangsCostsItsScansButNeitherTheWindowNorTheOtherPorts)
+{
+    // An interface beside the bus whose driver does not return from opening
+    // or closing until the test lets it.
+    struct Hanging : MidiPortSource
+    {
+        struct In : MidiInPort
+        {
+            void start() override {}
+            void stop() override {}
+        };
+        struct Out : MidiOutPort
+        {
+            std::function<void()> wait;
+            ~Out() override { wait(); }
+            void sendMessageNow (const juce::MidiMessage&) override {}
+            void reset() override {}
+        };
+
+        std::shared_ptr<MidiPortSource> bus;
+        const MidiPortInfo port { "Hung Interface", "hung:0", "test" };
+        std::mutex lock;
+        std::condition_variable released;
+        bool free = false;
+        std::atomic<int> opens { 0 };
+        std::atomic<MidiInHandler*> handler { nullptr };
+
+        void Wait()
+        {
+            std::unique_lock<std::mutex> l (lock);
+            released.wait (l, [this] { return free; });
+        }
+        void Release()
+        {
+            {
+                const std::lock_guard<std::mutex> l (lock);
+                free = true;
+            }
+            released.notify_all();
+        }
+        MidiPortList listPorts() override
+        {
+            auto list = bus->listPorts();
+            list.inputs.push_back (port);
+            list.outputs.push_back (port);
+            return list;
+        }
+        std::unique_ptr<MidiInPort> openInput (const MidiPortInfo& p, MidiInHandler* h) override
+        {
+            if (p.identifier != port.identifier)
+                return bus->openInput (p, h);
+            Wait();
+            handler = h;
+            return std::make_unique<In>();
+        }
+        std::unique_ptr<MidiOutPort> openOutput (const MidiPortInfo& p) override
+        {
+            if (p.identifier != port.identifier)
+                return bus->openOutput (p);
+            ++opens;
+            Wait();
+            auto out = std::make_unique<Out>();
+            out->wait = [this] { Wait(); };
+            return out;
+        }
+    };
+
+    PanelHarness h;
+    auto hanging = std::make_shared<Hanging>();
+    hanging->bus = h.bus;
+    const auto bounded = WithBoundedCalls (hanging, std::chrono::milliseconds (100));
+    SetMidiPortSource (bounded);
+    auto& panel = h.Start();
+
+    // Nothing answers: the search goes on, one cycle after another, while the interface hangs.
+    ASSERT_TRUE (RunLoopUntil ([] { return g_nSearchTicks >= 4; }, 20000)) << panel.GetLogText();
+    EXPECT_EQ (hanging->opens.load(), 1) << "a hung device is not opened again";
+    EXPECT_TRUE (panel.GetLogText().contains ("MIDI port \"Hung Interface\": its driver did not return from opening within 100 ms"))
+        << panel.GetLogText();
+
+    // A module on the bus is found meanwhile.
+    h.AddModule();
+    ASSERT_TRUE (h.WaitConnected());
+
+    // Once the driver returns, the port is opened again at the next scan.
+    hanging->Release();
+    ASSERT_TRUE (RunLoopUntil ([] { return HungCalls() == 0; }));
+    panel.GetJobRunner().GetLink().Reset();
+    ASSERT_TRUE (RunLoopUntil ([&] { return hanging->opens.load() >= 2; }));
+
+    // An input stopped or closed hands nothing on, whatever its driver still delivers.
+    struct Count : MidiInHandler
+    {
+        int n = 0;
+        void handleIncomingMidiMessage (MidiInPort*, const juce::MidiMessage&) override { ++n; }
+    } count;
+    auto in = bounded->openInput (hanging->port, &count);
+    ASSERT_NE (in, nullptr);
+    const auto deliver = [&] { hanging->handler.load()->handleIncomingMidiMessage (nullptr, juce::MidiMessage (0x90, 60, 100)); };
+    in->start();
+    deliver();
+    in->stop();
+    deliver();
+    EXPECT_EQ (count.n, 1);
+    h.panel.reset();
+    SetMidiPortSource (h.bus);
 }

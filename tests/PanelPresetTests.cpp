@@ -34,10 +34,9 @@ TEST (PanelPresets, AFirstRunShowsDefaultsAndWritesTheGlobalSectionAndTheFourtee
     h.panel.reset();
     ASSERT_TRUE (ConfigFile (h).existsAsFile());
     const auto ini = ReadIni (ConfigFile (h));
-    EXPECT_EQ (ini.sectionOrder, juce::StringArray ({ "GlobleInfo", "LastSave", "Pacing", "Update" }));
+    // The settings the program never changed are not written: the file stays as before they existed.
+    EXPECT_EQ (ini.sectionOrder, juce::StringArray ({ "GlobleInfo", "LastSave" }));
     EXPECT_EQ (ini.Get ("GlobleInfo", "TotalPreset"), "0");
-    EXPECT_EQ (ini.Get ("Pacing", "Pace"), "0");
-    EXPECT_EQ (ini.Get ("Update", "OnlyChanged"), "0");
     juce::StringArray keys;
     for (auto* k : kPresetKeys)
         keys.add (k);
@@ -194,28 +193,39 @@ TEST (PanelPresets, ThePaceOfSysExSendsComesFromItsSectionAndABadOneIsLoggedAndT
             EXPECT_TRUE (log.contains (c.log)) << log;
         else
             EXPECT_FALSE (log.contains ("Pacing") || log.contains ("pieces")) << log;
-
-        // The file keeps the value as the user wrote it; none is written as off.
         h.panel.reset();
         SetRunSysExPace (std::nullopt);
-        const auto ini = ReadIni (ConfigFile (h));
-        EXPECT_EQ (ini.Get ("Pacing", "Pace"), c.section.isEmpty() ? juce::String ("0")
-                                                                   : c.section.fromFirstOccurrenceOf ("Pace=", false, false).trimEnd());
     }
     SetSettingsSysExPace ({});
 }
 
-TEST (PanelPresets, OnlyWhatChangedComesFromItsSectionAndIsWrittenBackAsZeroOrOne)
+TEST (PanelPresets, OnlyWhatChangedComesFromItsSectionAndTheUsersEditsOfTheFileStand)
 {
-    const std::pair<juce::String, const char*> cases[] = { { {}, "0" }, { "[Update]\nOnlyChanged=1\n", "1" },
-                                                           { "[Update]\nOnlyChanged=0\n", "0" }, { "[Update]\nOnlyChanged=2\n", "1" } };
-    for (const auto& [section, written] : cases)
+    struct Case
     {
-        SCOPED_TRACE (section.toStdString());
+        juce::String atStart;     // [Pacing] and [Update] as the panel finds them
+        bool onlyChanged;         // what the panel takes
+        juce::String editedMeanwhile;   // written by the user while the panel is open; empty: nothing
+    };
+    const Case cases[] = {
+        { {}, false, {} },
+        { "[Update]\nOnlyChanged=1\n", true, {} },
+        { "[Update]\nOnlyChanged=2\n", true, {} },
+        { "[Pacing]\nPace=256:90\n[Update]\nOnlyChanged=0\n", false, "[Pacing]\nPace=128:45\n[Update]\nOnlyChanged=1\n" },
+        { {}, false, "[Pacing]\nPace=256:90\n" },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE ((c.atStart + " / " + c.editedMeanwhile).toStdString());
         PanelHarness h;
-        WriteConfig (h, "UserWordAddress=1\n", section);
-        EXPECT_EQ (h.Start().IsOnlyChanged(), juce::String (written) == "1");
+        WriteConfig (h, "UserWordAddress=1\n", c.atStart);
+        EXPECT_EQ (h.Start().IsOnlyChanged(), c.onlyChanged);
+        if (c.editedMeanwhile.isNotEmpty())
+            WriteConfig (h, "UserWordAddress=1\n", c.editedMeanwhile);
         h.panel.reset();
-        EXPECT_EQ (ReadIni (ConfigFile (h)).Get ("Update", "OnlyChanged"), written);
+        // Both keys stay exactly as the file has them at the end, missing or not.
+        const auto expected = c.editedMeanwhile.isNotEmpty() ? c.editedMeanwhile : c.atStart;
+        const auto text = ConfigFile (h).loadFileAsString().replace ("\r\n", "\n");
+        EXPECT_TRUE (text.endsWith ("ReadAndCheckAfterWrite=0\n" + expected)) << text;
     }
 }

@@ -1,6 +1,7 @@
 // The preset store on real settings files: defaults, number reading, the
 // sorted table, and files that must survive a save.
 #include <gtest/gtest.h>
+#include "platform/ProfileStrings.h"
 #include <cwchar>
 #include "platform/SystemCalls.h"
 #include "store/Preset.h"
@@ -47,9 +48,40 @@ TEST_F (StorePreset, FirstRunWritesTheGlobalSectionAndAllFourteenKeys)
         "[GlobleInfo]\r\nTotalPreset=0\r\n[LastSave]\r\nPresetName=\r\nMCUName=\r\nFlashName=\r\n"
         "FlashPage=0\r\nNameWrite=\r\nFileOffset=0\r\nWriteLength=0\r\nFlashOffset=0\r\n"
         "NameRead=" + readDefault.toStdString() + "\r\nReadOffset=0\r\nReadLength=0\r\n"
-        "UserWordAddress=1\r\nBeepWhenDone=0\r\nReadAndCheckAfterWrite=0\r\n"
-        "[Pacing]\r\nPace=0\r\n[Update]\r\nOnlyChanged=0\r\n";
+        "UserWordAddress=1\r\nBeepWhenDone=0\r\nReadAndCheckAfterWrite=0\r\n";
     EXPECT_EQ (Saved(), expected);
+}
+
+TEST_F (StorePreset, ASettingIsWrittenBackOnlyWhenTheProgramSetItAndAMissingOneOnlyWhenItDiffersFromItsDefault)
+{
+    struct Case
+    {
+        const char* file;     // [Update] as the file holds it
+        int set;              // OnlyChanged as the program sets it; -1: not set
+        const char* saved;    // OnlyChanged as written back; null: missing
+    };
+    const Case cases[] = {
+        { "", -1, nullptr },
+        { "", 0, nullptr },
+        { "", 1, "1" },
+        { "[Update]\nOnlyChanged=1\n", -1, "1" },
+        { "[Update]\nOnlyChanged=1\n", 0, "0" },
+        { "[Update]\nOnlyChanged=7\n", -1, "7" },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (std::string (c.file) + " set " + std::to_string (c.set));
+        dir.WriteText ("config.ini", std::string ("[GlobleInfo]\nTotalPreset=0\n") + c.file);
+        Load();
+        if (c.set >= 0)
+            presets.SetOnlyChanged (c.set != 0);
+        EXPECT_EQ (presets.GetOnlyChanged(), c.set >= 0 ? c.set != 0 : c.saved != nullptr);
+        ASSERT_EQ (presets.SaveAll(), 0);
+        ProfileFile saved (Ini().getFullPathName());
+        ASSERT_TRUE (saved.Load());
+        EXPECT_EQ (saved.Has ("Update", "OnlyChanged"), c.saved != nullptr);
+        EXPECT_EQ (saved.Get ("Update", "OnlyChanged", "missing"), juce::String (c.saved != nullptr ? c.saved : "missing"));
+    }
 }
 
 TEST_F (StorePreset, NumbersAndFlagsAreReadLikeDecimalAndWrittenBackNormalised)

@@ -34,3 +34,14 @@ LongSendEnd AwaitLongSend (size_t bytes, const LongSendWait& w)
     w.reset();
     return BackBy (w.now() + kLongSendResetWait, w) ? LongSendEnd::Stopped : LongSendEnd::Kept;
 }
+
+bool CloseAfterResets (const std::function<CloseTry()>& close, const std::function<void()>& reset, int tries)
+{
+    for (int t = 1;; ++t)
+    {
+        const auto r = close();
+        if (r != CloseTry::StillPlaying || t >= tries)
+            return r == CloseTry::Closed;
+        reset();
+    }
+}

@@ -39,3 +39,21 @@ constexpr std::chrono::milliseconds kLongSendResetWait { 500 };
 
 /** Waits for the end of a long message of `bytes`. */
 LongSendEnd AwaitLongSend (size_t bytes, const LongSendWait& wait);
+
+/** What one try to close a device gave. */
+enum class CloseTry
+{
+    Closed,        ///< closed
+    StillPlaying,  ///< refused: the driver still holds a buffer (MIDIERR_STILLPLAYING)
+    Failed         ///< refused for another reason
+};
+
+/** Tries of a close whose buffers the driver holds. */
+constexpr int kCloseTries = 10;
+
+/** Closes a device: while the driver refuses because it still holds a
+    buffer, it is told to give back every buffer (`reset`) and the close is
+    tried again, up to `tries` times in all. Whether it closed; if not, the
+    driver may still use the buffers and the event it signals, which must
+    then never be freed. */
+bool CloseAfterResets (const std::function<CloseTry()>& close, const std::function<void()>& reset, int tries = kCloseTries);

@@ -3,6 +3,8 @@
 #include <future>
 #include <mutex>
 #include <thread>
+#include "link/BoundedCalls.h"
+#include "link/winmm/LongSendWait.h"
 #include "link/winmm/WinMmDescribe.h"
 #include "link/winmm/WinMmStream.h"
 
@@ -12,7 +14,6 @@ namespace
     // the next while one is read, and drops a SysEx when none is left.
     constexpr int kBuffers = 8;
     constexpr DWORD kBufferBytes = 8192;
-    constexpr int kCloseTries = 10;
 
     struct Buffers
     {
@@ -148,20 +149,19 @@ namespace
                     released = released && r == MMSYSERR_NOERROR;
                 }
             }
-            MMRESULT r = MMSYSERR_NOERROR;
-            for (int t = 0; t < kCloseTries; ++t)
+            const bool closed = CloseAfterResets ([this]
             {
-                r = ::midiInClose (handle);
-                if (r != MIDIERR_STILLPLAYING)
-                    break;
-                ::midiInReset (handle);
-                ::Sleep (10);
-            }
+                const MMRESULT r = ::midiInClose (handle);
+                return r == MMSYSERR_NOERROR ? CloseTry::Closed : r == MIDIERR_STILLPLAYING ? CloseTry::StillPlaying : CloseTry::Failed;
+            }, [this] { ::midiInReset (handle); ::Sleep (10); });
             handle = nullptr;
             // A driver that did not let go of its buffers may still write into
             // them: they are never freed.
-            if (r != MMSYSERR_NOERROR || ! released)
+            if (! closed || ! released)
+            {
                 (void) buffers.release();
+                AddDriverNotice ("A MIDI input's driver did not let go of its buffers as the input closed; they are left to it.");
+            }
         }
 
         std::atomic<bool> stopped { true };

@@ -54,3 +54,21 @@ bool IsListedWinMmDevice (const MidiPortInfo& listed, const WinMmDevice& opened)
         return SameOrDuplicate (listed.identifier, opened.interfacePath);
     return SameOrDuplicate (listed.name, opened.name);
 }
+
+std::vector<WinMmDevice> DescribeWinMmWithin (unsigned count, const char* direction,
+                                             const std::function<WinMmDevice (unsigned)>& describe,
+                                             std::chrono::milliseconds bound)
+{
+    std::vector<WinMmDevice> devices;
+    for (unsigned i = 0; i < count; ++i)
+    {
+        const auto key = std::string ("winmm ") + direction + " " + std::to_string (i);
+        const bool hungBefore = DeviceHung (key);
+        const auto told = CallWithinFor<WinMmDevice> (key, bound, [describe, i] { return describe (i); });
+        if (! told && ! hungBefore)
+            AddDriverNotice ("MIDI " + juce::String (direction) + "put device " + juce::String (i)
+                             + ": its driver did not tell its name in time; it is left out until it does.");
+        devices.push_back (told.value_or (WinMmDevice {}));
+    }
+    return devices;
+}

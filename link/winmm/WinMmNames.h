@@ -2,7 +2,10 @@
 // How WinMM's devices are listed and found again: a device is opened by its
 // number, which changes whenever a device comes or goes (a module restarting
 // into its loader), so a listed port is looked up again before it is opened.
+#include <chrono>
+#include <functional>
 #include <vector>
+#include "link/BoundedCalls.h"
 #include "link/MidiPorts.h"
 
 /** One WinMM device of one direction, as the system describes it. */
@@ -26,3 +29,11 @@ int FindWinMmPort (const std::vector<MidiPortInfo>& now, const MidiPortInfo& por
     handle tells one too, else the same name (a duplicate's number aside). A
     handle that tells nothing is taken as the port. */
 bool IsListedWinMmDevice (const MidiPortInfo& listed, const WinMmDevice& opened);
+
+/** Describes `count` devices of one direction ("in", "out"), each by a
+    bounded call: a device whose driver does not answer in time, or is still
+    hung from before, gets an empty description and so is left out of this
+    listing (its number stays taken). */
+std::vector<WinMmDevice> DescribeWinMmWithin (unsigned count, const char* direction,
+                                             const std::function<WinMmDevice (unsigned)>& describe,
+                                             std::chrono::milliseconds bound = kDriverCallBound);

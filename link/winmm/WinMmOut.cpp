@@ -1,5 +1,8 @@
 #include "link/winmm/WinMmOut.h"
+#include <mutex>
+#include <set>
 #include <vector>
+#include "link/BoundedCalls.h"
 #include "link/ClosingDevices.h"
 #include "link/SysExPace.h"
 #include "link/winmm/LongSendWait.h"
@@ -8,7 +11,31 @@
 
 namespace
 {
-    constexpr int kBusyTries = 50;         // a short message the driver is not ready for, tried again each millisecond
+    constexpr int kBusyTries = 50;
+
+    CloseTry ClosingTry (MMRESULT r)
+    {
+        return r == MMSYSERR_NOERROR ? CloseTry::Closed : r == MIDIERR_STILLPLAYING ? CloseTry::StillPlaying : CloseTry::Failed;
+    }
+
+    /** Devices whose last close the driver refused for good. */
+    class Kept
+    {
+    public:
+        void Add (const std::string& key)          { const std::lock_guard<std::mutex> l (lock); keys.insert (key); }
+        void Remove (const std::string& key)       { const std::lock_guard<std::mutex> l (lock); keys.erase (key); }
+        bool Has (const std::string& key)          { const std::lock_guard<std::mutex> l (lock); return keys.count (key) != 0; }
+
+    private:
+        std::mutex lock;
+        std::set<std::string> keys;
+    };
+
+    Kept& KeptDevices()
+    {
+        static auto* kept = new Kept();   // never destroyed: a port may close as the program ends
+        return *kept;
+    }         // a short message the driver is not ready for, tried again each millisecond
 
     /** A long message's header and bytes, the driver's while it has them. */
     struct LongBuffer
@@ -24,12 +51,24 @@ namespace
 
         ~WinMmOutPort() override
         {
+            bool closed = true;
             if (handle != nullptr)
             {
                 // No lock of all outputs is held: a driver that hangs here holds
-                // up this device alone, which counts as closing meanwhile.
+                // up this device alone, which counts as closing meanwhile. A
+                // buffer left with the driver makes it refuse the close: it is
+                // told to give every buffer back, and the close tried again.
                 const ClosingDevice closing (closeKey);
-                ::midiOutClose (handle);
+                closed = CloseAfterResets ([this] { return ClosingTry (::midiOutClose (handle)); },
+                                           [this] { ::midiOutReset (handle); ::Sleep (10); });
+            }
+            if (! closed)
+            {
+                // The driver may still signal the event: it is never freed.
+                KeptDevices().Add (closeKey);
+                AddDriverNotice ("MIDI port \"" + name + "\": its driver kept a buffer and did not let the port be closed; "
+                                 "it may not open again until the interface is unplugged and plugged in again.");
+                return;
             }
             if (done != nullptr)
                 ::CloseHandle (done);
@@ -37,11 +76,23 @@ namespace
 
         bool Open (UINT device, const MidiPortInfo& listed)
         {
+            name = listed.name;
             done = ::CreateEventW (nullptr, FALSE, FALSE, nullptr);
             if (done == nullptr)
                 return false;
-            if (::midiOutOpen (&handle, device, (DWORD_PTR) done, 0, CALLBACK_EVENT) != MMSYSERR_NOERROR)
+            const MMRESULT opened = ::midiOutOpen (&handle, device, (DWORD_PTR) done, 0, CALLBACK_EVENT);
+            if (opened != MMSYSERR_NOERROR)
+            {
                 handle = nullptr;
+                if (KeptDevices().Has (closeKey))
+                    AddDriverNotice ("MIDI port \"" + name + "\" cannot be opened (WinMM error " + juce::String ((int) opened)
+                                     + "): its driver still holds it from the close that failed. Unplug the interface "
+                                       "and plug it in again.");
+            }
+            else
+            {
+                KeptDevices().Remove (closeKey);
+            }
             // The number may have gone to another device since the listing.
             return handle != nullptr && IsListedWinMmDevice (listed, DescribeWinMmOutput (handle));
         }
@@ -123,6 +174,7 @@ namespace
         }
 
         const std::string closeKey;   // the device, as ClosingDevices knows it
+        juce::String name;            // the port's, for the log
         HMIDIOUT handle = nullptr;
         HANDLE done = nullptr;   // set by the driver when a long message has ended
         bool failed = false;     // the writer thread's only

@@ -1,5 +1,7 @@
 #include "link/winmm/WinMmSource.h"
 #include <algorithm>
+#include <type_traits>
+#include "link/BoundedPorts.h"
 #include "link/ClosingDevices.h"
 #include "link/QueuedOutPort.h"
 #include "link/winmm/WinMmDescribe.h"
@@ -14,10 +16,13 @@ namespace
     std::vector<MidiPortInfo> Listed (UINT count, MMRESULT (WINAPI *caps) (UINT_PTR, Caps*, UINT),
                                       MMRESULT (WINAPI *message) (Handle, UINT, DWORD_PTR, DWORD_PTR))
     {
-        std::vector<WinMmDevice> devices;
-        for (UINT i = 0; i < count; ++i)   // one entry each, described or not: the numbers stay
-            devices.push_back (DescribeWinMm<Caps, Handle> (reinterpret_cast<Handle> ((UINT_PTR) i), caps, message));
-        return ListWinMmPorts (devices);
+        // One entry each, described or not: the numbers stay. A driver that
+        // hangs in its description costs its device this listing.
+        const char* direction = std::is_same<Handle, HMIDIIN>::value ? "in" : "out";
+        return ListWinMmPorts (DescribeWinMmWithin (count, direction, [caps, message] (unsigned i)
+        {
+            return DescribeWinMm<Caps, Handle> (reinterpret_cast<Handle> ((UINT_PTR) i), caps, message);
+        }));
     }
 
     std::vector<MidiPortInfo> Inputs()  { return Listed<MIDIINCAPSW, HMIDIIN> (::midiInGetNumDevs(), ::midiInGetDevCapsW, ::midiInMessage); }
@@ -57,5 +62,6 @@ namespace
 std::shared_ptr<MidiPortSource> MakeWinMmPortSource()
 {
     EndWineMidiDeliveryAtExit();
-    return std::make_shared<WinMmPortSource>();
+    // Every open, start, stop and close waits for its driver a bounded time.
+    return WithBoundedCalls (std::make_shared<WinMmPortSource>());
 }
