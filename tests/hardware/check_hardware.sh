@@ -73,7 +73,7 @@ expected=0
 status=0
 for group in ${groups//,/ }; do
     case "$group" in
-        cli) count=10 memory=768 cards=1 cpus=1 ;;
+        cli) count=11 memory=768 cards=1 cpus=1 ;;
         programs) count=2 memory=1536 cards=1 cpus=1 ;;
         # Four modules, four processes that program them and the one above:
         # a second CPU makes the emulated guest's updates a third faster.
