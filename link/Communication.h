@@ -274,7 +274,7 @@ private:
     bool m_bBlockFramed = true;                // the block in assembly came as one reply: each chunk announced the next, the last ended it
     bool m_bRetryLine = false;                 // the log's line of retries is open
     int64_t m_nUnsureFrom = -1;                // first position of this read taken while a given-up reply could come
-    int m_nVoids = 0;                          // times this read was found reached by a late reply
+    int m_nVoids = 0;                          // stray replies this read met: it ends unanswered past a bound
     bool m_bCheckDiffers = false;              // the check found a difference
     bool m_bCheckVoid = false;                 // the check was reached by a late reply: taken as differing
 
