@@ -57,7 +57,8 @@ namespace
         if (options.simulate)
         {
             rig = std::make_unique<SimulatedRig> (options.simulatedFlash, options.simulatedModules, options.simulatedUnplug,
-                                                  options.simulatedLostAnswers);
+                                                  options.simulatedLostAnswers, options.simulatedLateRead,
+                                                  options.simulatedLateMs);
             if (! rig->FlashLoaded())
             {
                 std::fprintf (stderr, "kestrava-cli: cannot read the simulated flash %s\n",

@@ -52,6 +52,10 @@ namespace
         "                          the simulated modules leave their next N probe\n"
         "                          answers unsent when \"Program\" is pressed, as a\n"
         "                          busy module does (implies --simulate)\n"
+        "  --simulate-late-read N:MS\n"
+        "                          the (first) simulated module answers its Nth read\n"
+        "                          request MS milliseconds late, busy meanwhile\n"
+        "                          (implies --simulate)\n"
         "  --pace BYTES:MS         send each SysEx in pieces of at most BYTES bytes, MS\n"
         "                          milliseconds apart (such as 256:90), for an interface\n"
         "                          that loses bytes at full speed; 0: whole; default:\n"
@@ -173,7 +177,7 @@ namespace
     bool TakesValue (const juce::String& option)
     {
         for (const char* o : { "--data", "--port", "--simulate-flash", "--simulate-modules", "--simulate-unplug",
-                               "--simulate-lost-answers", "--offset", "--length", "--page", "--pace" })
+                               "--simulate-lost-answers", "--simulate-late-read", "--offset", "--length", "--page", "--pace" })
             if (option == o)
                 return true;
         return false;
@@ -337,6 +341,19 @@ ParsedCommandLine ParseCommandLine (const juce::StringArray& args)
             else if (arg == "--simulate-flash")
             {
                 o.simulatedFlash = juce::File::getCurrentWorkingDirectory().getChildFile (*v);
+                o.simulate = true;
+            }
+            else if (arg == "--simulate-late-read")
+            {
+                const auto read = v->upToFirstOccurrenceOf (":", false, false);
+                const auto ms = v->fromFirstOccurrenceOf (":", false, false);
+                const bool numbers = v->containsChar (':') && read.isNotEmpty() && ms.isNotEmpty()
+                                  && read.containsOnly ("0123456789") && ms.containsOnly ("0123456789")
+                                  && read.length() <= 6 && ms.length() <= 5;
+                o.simulatedLateRead = numbers ? read.getIntValue() : 0;
+                o.simulatedLateMs = numbers ? ms.getIntValue() : 0;
+                if (o.simulatedLateRead < 1 || o.simulatedLateMs < 1 || o.simulatedLateMs > 60000)
+                    return fail ("--simulate-late-read takes N:MS (N from 1, MS from 1 to 60000), not '" + *v + "'");
                 o.simulate = true;
             }
             else if (arg == "--simulate-modules" || arg == "--simulate-unplug" || arg == "--simulate-lost-answers")

@@ -18,6 +18,8 @@ struct CliOptions
     int simulatedModules = 1;          ///< --simulate-modules: demo modules on the simulated bus
     int simulatedUnplug = 0;           ///< --simulate-unplug: this module (from 1) is unplugged while programming
     int simulatedLostAnswers = 0;      ///< --simulate-lost-answers: probe answers lost right after "Program"
+    int simulatedLateRead = 0;         ///< --simulate-late-read N:MS: the first module's answer to its Nth read request...
+    int simulatedLateMs = 0;           ///< ...comes this many milliseconds late
     std::optional<bool> onlyChanged;   ///< --only-changed (true) or --full (false); none: OnlyChanged of config.ini
     bool json = false;                 ///< --json
     bool quiet = false;                ///< --quiet

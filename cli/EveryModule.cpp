@@ -46,6 +46,8 @@ namespace
             args.addArray ({ "--simulate-unplug", juce::String (o.simulatedUnplug) });
         if (o.simulatedLostAnswers > 0)
             args.addArray ({ "--simulate-lost-answers", juce::String (o.simulatedLostAnswers) });
+        if (o.simulatedLateRead > 0)
+            args.addArray ({ "--simulate-late-read", juce::String (o.simulatedLateRead) + ":" + juce::String (o.simulatedLateMs) });
         if (o.pace)
             args.addArray ({ "--pace", SysExPaceText (*o.pace) });
         if (o.onlyChanged)

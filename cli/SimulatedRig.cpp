@@ -8,7 +8,7 @@ namespace
     constexpr int kBlocksBeforeUnplug = 16;   // 64 KiB programmed
 }
 
-SimulatedRig::SimulatedRig (const juce::File& flashFile, int modules, int unplugged, int lostAnswers)
+SimulatedRig::SimulatedRig (const juce::File& flashFile, int modules, int unplugged, int lostAnswers, int lateRead, int lateMs)
     : m_FlashFile (flashFile), m_pBus (std::make_shared<VirtualMidiBus>()), m_nLostAnswers (lostAnswers)
 {
     m_pBus->addSoundBlasterPorts();
@@ -21,6 +21,8 @@ SimulatedRig::SimulatedRig (const juce::File& flashFile, int modules, int unplug
             m_bLoaded = module->loadFlash (FlashFileOf (m_FlashFile, i)) && m_bLoaded;
         if (i == unplugged)
             module->vanishAfter (SimCommand::ProgramBlock, kBlocksBeforeUnplug);
+        if (i == 1 && lateRead > 0)
+            module->delayRead (lateRead - 1, std::chrono::milliseconds (lateMs));
         m_Modules.push_back (std::move (module));
     }
 }

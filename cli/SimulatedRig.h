@@ -16,8 +16,10 @@ public:
         module new ones, as a USB card may get another number), their flashes taken
         from `flashFile` (module 1) and its siblings (see FlashFileOf); module
         `unplugged` (from 1; 0: none) goes for good after 64 KiB of programming;
-        each module leaves `lostAnswers` probe answers unsent once "Program" is pressed. */
-    SimulatedRig (const juce::File& flashFile, int modules = 1, int unplugged = 0, int lostAnswers = 0);
+        each module leaves `lostAnswers` probe answers unsent once "Program" is pressed;
+        module 1 answers its read request `lateRead` (from 1; 0: none) `lateMs` late, busy meanwhile. */
+    SimulatedRig (const juce::File& flashFile, int modules = 1, int unplugged = 0, int lostAnswers = 0,
+                  int lateRead = 0, int lateMs = 0);
     ~SimulatedRig();
 
     /** Whether the flash files could be read (or there were none to read). */

@@ -17,6 +17,8 @@
 //     --lossy-buffer N           plays a cheap interface on the way to the module:
 //                                a buffer of N bytes drained at 3125 bytes/s that
 //                                loses what overflows (default 0: none)
+//     --late-read N:MS           answers its Nth read request MS milliseconds late,
+//                                busy meanwhile (counted from the start)
 //
 // It prints one line per event ("ready", "unplugged", "plugged in", ...) and,
 // at SIGTERM or SIGINT, what it received; then it writes the flash and exits.
@@ -47,6 +49,8 @@ namespace
         int unplugAfterBlocks = 0;
         int writeBoundMs = 1000;
         int lossyBuffer = 0;
+        int lateRead = 0;
+        int lateMs = 0;
     };
 
     const auto g_start = std::chrono::steady_clock::now();
@@ -90,6 +94,14 @@ namespace
             else if (a == "--unplug-after-blocks") { if (! ParseNumber (value, o.unplugAfterBlocks)) return false; }
             else if (a == "--write-bound-ms") { if (! ParseNumber (value, o.writeBoundMs)) return false; }
             else if (a == "--lossy-buffer") { if (! ParseNumber (value, o.lossyBuffer)) return false; }
+            else if (a == "--late-read")
+            {
+                const std::string v = value;
+                const auto colon = v.find (':');
+                if (colon == std::string::npos || ! ParseNumber (v.substr (0, colon).c_str(), o.lateRead)
+                    || ! ParseNumber (v.substr (colon + 1).c_str(), o.lateMs) || o.lateRead < 1)
+                    return false;
+            }
             else return false;
         }
         return ! o.gadget.empty();
@@ -130,7 +142,7 @@ int main (int argc, char** argv)
     {
         std::fprintf (stderr, "usage: kestrava-gadget-module --gadget DIR [--udc NAME] [--flash FILE]\n"
                               "       [--mode application|loader] [--away-ms N] [--unplug-after-blocks N]\n"
-                              "       [--write-bound-ms N] [--lossy-buffer N]\n");
+                              "       [--write-bound-ms N] [--lossy-buffer N] [--late-read N:MS]\n");
         return 64;
     }
     std::signal (SIGTERM, [] (int) { g_stop = true; });
@@ -144,6 +156,8 @@ int main (int argc, char** argv)
     VirtualMidiBus bus;
     auto module = bus.addModule (config);
     const juce::File flash = options.flash.empty() ? juce::File() : juce::File (options.flash);
+    if (options.lateRead > 0)
+        module->delayRead (options.lateRead - 1, std::chrono::milliseconds (options.lateMs));
     if (flash != juce::File() && ! module->loadFlash (flash))
     {
         std::fprintf (stderr, "kestrava-gadget-module: cannot read the flash %s\n", options.flash.c_str());
@@ -163,6 +177,8 @@ int main (int argc, char** argv)
     Say ("module in %s mode", ModeName (module->mode()));
     if (options.lossyBuffer > 0)
         Say ("behind a lossy interface: a buffer of %d bytes drained at 3125 bytes/s", options.lossyBuffer);
+    if (options.lateRead > 0)
+        Say ("answers read request %d %d ms late", options.lateRead, options.lateMs);
 
     enum class Unplug { Never, Waiting, Armed, Done } unplug = options.unplugAfterBlocks > 0 ? Unplug::Waiting : Unplug::Never;
     bool heldAway = false;     // unplugged for good: it stays away until SIGUSR1

@@ -6,6 +6,7 @@
 #include "store/shared/ProgramGlobals.h"
 #include "store/shared/Notifications.h"
 #include "store/shared/ProgramHooks.h"
+#include "platform/SystemCalls.h"
 #include "store/Logger.h"
 
 namespace
@@ -64,6 +65,7 @@ void Communication::Shutdown()
     std::lock_guard<std::mutex> l (m_OpLock);
     CloseReadFile();
     m_bChecking = false;
+    m_eReadWait = ReadWait::None;
     m_Source.Release();
 }
 
@@ -120,6 +122,8 @@ void Communication::SetPendingError (ErrorCode code)
     m_bFailed = true;
     m_bSending = false;
     m_bChecking = false;
+    m_eReadWait = ReadWait::None;
+    m_Replies.GiveUp (GetTickCount());
     CloseReadFile();
     m_Source.Release();
     if (m_nPendingError == 0)
@@ -281,13 +285,16 @@ void Communication::handleIncomingMidiMessage (MidiInPort* source, const juce::M
     }
     else if (d[2] == 0x54 && d[3] == 0x7D && d[4] == 0x01)
     {
-        m_nIdleTicks = 0;
-        if (n < 8)
-            return;
         {
+            // Read data counts only while a read waits for it: a late reply
+            // neither reaches nor keeps alive whatever operation follows the read.
             std::lock_guard<std::mutex> l (m_OpLock);
-            if (! m_bFailed && m_nOp == kOpReading && (m_hReadFile != nullptr || m_bChecking))
-                OnReadData (d, n);
+            if (! m_bFailed && m_nOp == kOpReading && m_eReadWait != ReadWait::None)
+            {
+                m_nIdleTicks = 0;
+                if (n >= 8)
+                    OnReadData (d, n);
+            }
         }
         FlushPendingError();
     }
@@ -345,7 +352,7 @@ void Communication::OnStatus (int status)
     {
         m_nIdleTicks = 0;
         if (m_nOp == kOpReading)
-            OnReadTimeout();
+            OnReadStatus3();
         else
             SetPendingError (kErrNoAnswer);
         return;
@@ -439,9 +446,20 @@ void Communication::timerCallback()
     {
         std::lock_guard<std::mutex> l (m_OpLock);
         if (! m_bFailed && ++m_nIdleTicks > 8)
-            OnStatus (3);
+            OnWatchdog();
     }
     FlushPendingError();
+}
+
+void Communication::OnWatchdog()
+{
+    // Nine ticks without a reply: a time-out, which a read tells apart from the
+    // module's own time-out status (the request it re-asks may still be answered).
+    m_nIdleTicks = 0;
+    if (m_nOp == kOpReading)
+        OnReadQuiet();
+    else
+        SetPendingError (kErrNoAnswer);
 }
 
 //==============================================================================

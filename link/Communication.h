@@ -11,6 +11,7 @@
 #include <vector>
 #include <juce_events/juce_events.h>
 #include "link/MidiPorts.h"
+#include "link/ReplyLedger.h"
 #include "link/SysExCodec.h"
 #include "link/TransferSource.h"
 #include "store/DriverFile.h"
@@ -171,6 +172,7 @@ private:
     bool FillBlockFromSource();
     void OnStatus (int status);
     void OnStatusReply (int status);
+    void OnWatchdog();
     void OnReadData (const uint8_t* data, int size);
 
     // ports
@@ -187,9 +189,20 @@ private:
     void OnEraseAcknowledged();
     void StartProgramming();
     void OnCheckFlashAnswer (int status);
+    void StartReading();
     void RequestBlock (int64_t byteAddress);
     void OnReadBlock (bool damaged);
     void OnReadTimeout();
+    void OnReadQuiet();
+    void OnReadStatus3();
+    void OnLateReply();
+    void OnStrayReply();
+    void AskNext();
+    void Settle (bool thenFinish, bool quietOnly = false);
+    void EndSettle();
+    void EndRead();
+    void FinishRead();
+    void EndRetryLine();
     void OnCheckBlock();
     bool CloseReadFile();
     bool RefuseRead (const juce::String& why);
@@ -244,6 +257,26 @@ private:
     int m_nReadRetries = 0;
     bool m_bChecking = false;                  // the read in progress is a check: compared, not stored
     std::vector<uint8_t> m_Expected;           // what the checked range is to hold
+
+    // What a read waits for. A read reply carries no address, so a reply that
+    // comes after its block was asked for again must never count for another block.
+    enum class ReadWait : int
+    {
+        None,     ///< no read runs: read data is dropped
+        Reply,    ///< the reply to the block asked for
+        Settle,   ///< replies still owed by requests that timed out, before anything else is asked
+        Guard     ///< one quiet period at the end of a read a late reply could have reached
+    };
+    ReadWait m_eReadWait = ReadWait::None;
+    CReplyLedger m_Replies;                    // read requests and their answers
+    bool m_bSettleThenFinish = false;          // the settle ends the read (else it asks for m_nTransferPos)
+    bool m_bSettleQuietOnly = false;           // the settle ends only after a quiet period
+    bool m_bBlockFramed = true;                // the block in assembly came as one reply: each chunk announced the next, the last ended it
+    bool m_bRetryLine = false;                 // the log's line of retries is open
+    int64_t m_nUnsureFrom = -1;                // first position of this read taken while a given-up reply could come
+    int m_nVoids = 0;                          // stray replies this read met: it ends unanswered past a bound
+    bool m_bCheckDiffers = false;              // the check found a difference
+    bool m_bCheckVoid = false;                 // the check was reached by a late reply: taken as differing
 
     // additions of this implementation
     std::atomic<bool> m_bFailed { false };     // the running operation failed: its replies are ignored

@@ -67,9 +67,7 @@ bool Communication::CheckRange (int page, const juce::String& path, int srcOffse
                 m_pListener->postMessage (new NotifyMessage (kProgressMessage, 3));
             if (m_pLogger != nullptr)
                 m_pLogger->Print ("Checking %x\n", (unsigned) (m_nStartAddr / 2));
-            m_nReadRetries = 0;
-            startTimer (80);
-            RequestBlock (m_nStartAddr);
+            StartReading();
         }
     }
     FlushPendingError();
@@ -83,28 +81,12 @@ void Communication::OnCheckBlock()
     const int64_t n = std::min<int64_t> (kBlockBytes, m_nTransferLength - m_nTransferPos);
     PostProgress (3, m_nTransferPos, m_nTransferLength);
     const bool same = std::memcmp (m_Block, m_Expected.data() + m_nTransferPos, (size_t) n) == 0;
-    if (m_nReadRetries != 0)
-        Log ("\n");
-    m_nReadRetries = 0;
     if (same && m_nTransferPos + n < m_nTransferLength)
     {
         m_nTransferPos += n;
-        RequestBlock (m_nStartAddr + m_nTransferPos);
+        AskNext();
         return;
     }
-    m_bChecking = false;
-    StopTimerFromAnyThread();
-    if (m_pListener != nullptr)
-        m_pListener->postMessage (new NotifyMessage (kProgressMessage, 0));
-    if (same)
-    {
-        Log ("In place.\n");
-        Post (kStepDoneMessage, kDoneInPlace);
-    }
-    else
-    {
-        if (m_pLogger != nullptr)
-            m_pLogger->Print ("Differs at %x.\n", (unsigned) ((m_nStartAddr + m_nTransferPos) / 2));
-        Post (kStepDoneMessage, 0);
-    }
+    m_bCheckDiffers = ! same;
+    EndRead();
 }

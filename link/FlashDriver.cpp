@@ -7,12 +7,16 @@
 #include "store/shared/ProgramGlobals.h"
 #include "store/shared/Notifications.h"
 #include "platform/Paths.h"
+#include "platform/SystemCalls.h"
 
 void Communication::StartOperation (int op)
 {
     m_bFailed = false;
     m_bSending = false;
     m_bChecking = false;
+    // A read ends with nothing outstanding; one that did not is watched for as lost.
+    m_eReadWait = ReadWait::None;
+    m_Replies.GiveUp (GetTickCount());
     m_nOp = op;
 }
 

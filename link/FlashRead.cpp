@@ -105,9 +105,7 @@ bool Communication::ReadToFile (const juce::String& path, int page, int flashOff
                 Post (kStepStartMessage, 0);
                 if (m_pLogger != nullptr)
                     m_pLogger->Print ("Reading %x\n", (unsigned) (m_nStartAddr / 2));
-                m_nReadRetries = 0;
-                startTimer (80);
-                RequestBlock (m_nStartAddr);
+                StartReading();
             }
         }
     }
@@ -115,14 +113,35 @@ bool Communication::ReadToFile (const juce::String& path, int page, int flashOff
     return failed;
 }
 
+void Communication::StartReading()
+{
+    m_nReadRetries = 0;
+    m_bRetryLine = false;
+    m_nUnsureFrom = -1;
+    m_nVoids = 0;
+    m_bCheckDiffers = false;
+    m_bCheckVoid = false;
+    startTimer (80);
+    RequestBlock (m_nStartAddr);
+}
+
 void Communication::RequestBlock (int64_t byteAddress)
 {
     m_nBlockFill = 0;
     m_bBlockOverflow = false;
+    m_bBlockFramed = true;
+    m_eReadWait = ReadWait::Reply;
+    m_Replies.Asked();
     SendAddressCommand (0x02, byteAddress / 2, 0x01);
 }
+
 void Communication::OnReadData (const uint8_t* d, int n)
 {
+    if (m_eReadWait == ReadWait::Guard)
+    {
+        OnStrayReply();
+        return;
+    }
     const int blockSize = m_bFS ? kBlockBytes + kTrailerBytes : kBlockBytes;
     const int room = blockSize - m_nBlockFill;
     const int decoded = Decode7to8 (d + 6, n - 6, m_Block + m_nBlockFill, room);
@@ -137,40 +156,77 @@ void Communication::OnReadData (const uint8_t* d, int n)
         m_nBlockFill += decoded;
     }
 
+    const bool announcesMore = d[5] == 1;
     if (m_nBlockFill == blockSize)
     {
-        OnReadBlock (m_bBlockOverflow);
+        // A reply ends with a chunk that announces nothing more.
+        if (announcesMore)
+            m_bBlockFramed = false;
+        if (m_eReadWait == ReadWait::Settle)
+            OnLateReply();
+        else
+            OnReadBlock (m_bBlockOverflow);
         return;
     }
-    if (d[5] != 1)
-        SendCommand ({ 0x7D, 0x00, 0x00 });
+    if (! announcesMore)
+    {
+        m_bBlockFramed = false;
+        // A reply no request waits for any more is not continued: the module
+        // drops it when the next request comes.
+        if (m_eReadWait == ReadWait::Reply)
+            SendCommand ({ 0x7D, 0x00, 0x00 });
+    }
+}
+
+void Communication::EndRetryLine()
+{
+    if (m_bRetryLine)
+        Log ("\n");
+    m_bRetryLine = false;
 }
 
 void Communication::OnReadBlock (bool damaged)
 {
+    // After a time-out more than one request waits for its answer, each for this
+    // same block (no other is asked for meanwhile), and the block may have been
+    // filled from several of them. With the trailer that shows; without it the
+    // block counts only when it came as one reply.
+    const bool several = m_Replies.Answered() > 1;
     if (! damaged && m_bFS)
         damaged = ! BlockTrailerMatches (m_Block);
+    else if (! damaged && several && ! m_bBlockFramed)
+        damaged = true;
 
     if (damaged)
     {
         // A damaged block counts against the same allowance as a time-out.
         Log (".");
+        m_bRetryLine = true;
         if (m_nReadRetries >= kReadRetryLimit)
         {
             SetPendingError (kErrReadNotAnswered);
             return;
         }
         ++m_nReadRetries;
-        RequestBlock (m_nStartAddr + m_nTransferPos);
+        if (m_Replies.Outstanding() > 0)
+            Settle (false);
+        else
+            RequestBlock (m_nStartAddr + m_nTransferPos);
         return;
     }
+
+    // A reply given up for lost that comes now would be taken for this block:
+    // the end of the read watches for the surplus reply that would leave.
+    if (m_nUnsureFrom < 0 && m_Replies.AnyGivenUp() && m_Replies.Watching (GetTickCount()))
+        m_nUnsureFrom = m_nTransferPos;
+    EndRetryLine();
+    m_nReadRetries = 0;
     if (m_bChecking)
     {
         OnCheckBlock();
         return;
     }
 
-    bool finished = false;
     if (m_nTransferPos + kBlockBytes < m_nTransferLength)
     {
         // The next request leaves first, so that the module reads while this block is
@@ -178,39 +234,82 @@ void Communication::OnReadBlock (bool damaged)
         // this same thread, and its handling waits for the operation lock besides.
         const int64_t position = m_nTransferPos;
         m_nTransferPos += kBlockBytes;
-        RequestBlock (m_nStartAddr + m_nTransferPos);
+        AskNext();
         PostProgress (3, position, m_nTransferLength);
         if (std::fwrite (m_Block, 1, kBlockBytes, m_hReadFile) != (size_t) kBlockBytes)
-        {
             SetPendingError (kErrReadFileNotCreated);
-            return;
-        }
+        return;
     }
-    else
+    PostProgress (3, m_nTransferPos, m_nTransferLength);
+    const auto rest = (size_t) (m_nTransferLength - m_nTransferPos);
+    if (std::fwrite (m_Block, 1, rest, m_hReadFile) != rest)
     {
-        PostProgress (3, m_nTransferPos, m_nTransferLength);
-        // Every byte must reach the file: a full disk shows when it is closed at the latest.
-        const auto rest = (size_t) (m_nTransferLength - m_nTransferPos);
-        const bool written = std::fwrite (m_Block, 1, rest, m_hReadFile) == rest;
-        if (! CloseReadFile() || ! written)
+        SetPendingError (kErrReadFileNotCreated);
+        return;
+    }
+    EndRead();
+}
+
+void Communication::AskNext()
+{
+    // While an earlier request may still be answered, its reply would be taken
+    // for the next block: the next request waits until the line is clear.
+    if (m_Replies.Outstanding() > 0)
+        Settle (false);
+    else
+        RequestBlock (m_nStartAddr + m_nTransferPos);
+}
+
+void Communication::EndRead()
+{
+    if (m_Replies.Outstanding() > 0)
+    {
+        Settle (true);
+        return;
+    }
+    // A difference found ends a check safely whatever came late: the range is written.
+    const bool differs = m_bChecking && (m_bCheckDiffers || m_bCheckVoid);
+    if (m_nUnsureFrom >= 0 && ! differs)
+    {
+        m_eReadWait = ReadWait::Guard;
+        m_nIdleTicks = 0;
+        return;
+    }
+    FinishRead();
+}
+
+void Communication::FinishRead()
+{
+    m_eReadWait = ReadWait::None;
+    StopTimerFromAnyThread();
+    if (m_bChecking)
+    {
+        m_bChecking = false;
+        if (m_pListener != nullptr)
+            m_pListener->postMessage (new NotifyMessage (kProgressMessage, 0));
+        if (! m_bCheckDiffers && ! m_bCheckVoid)
         {
-            SetPendingError (kErrReadFileNotCreated);
+            Log ("In place.\n");
+            Post (kStepDoneMessage, kDoneInPlace);
             return;
         }
-        if (m_pListener != nullptr)
-            m_pListener->postMessage (new NotifyMessage (kProgressMessage, 0));
-        Log ("Read finished.\n");
-        if (m_pListener != nullptr)
-            m_pListener->postMessage (new NotifyMessage (kProgressMessage, 0));
-        StopTimerFromAnyThread();
-        finished = true;
-    }
-
-    if (m_nReadRetries != 0)
-        Log ("\n");
-    m_nReadRetries = 0;
-    if (finished)
+        if (m_bCheckDiffers && m_pLogger != nullptr)
+            m_pLogger->Print ("Differs at %x.\n", (unsigned) ((m_nStartAddr + m_nTransferPos) / 2));
         Post (kStepDoneMessage, 0);
+        return;
+    }
+    // Every byte must reach the file: a full disk shows when it is closed at the latest.
+    if (! CloseReadFile())
+    {
+        SetPendingError (kErrReadFileNotCreated);
+        return;
+    }
+    if (m_pListener != nullptr)
+        m_pListener->postMessage (new NotifyMessage (kProgressMessage, 0));
+    Log ("Read finished.\n");
+    if (m_pListener != nullptr)
+        m_pListener->postMessage (new NotifyMessage (kProgressMessage, 0));
+    Post (kStepDoneMessage, 0);
 }
 
 void Communication::OnReadTimeout()
@@ -226,6 +325,7 @@ void Communication::OnReadTimeout()
         Log ("Time out, retry...1");
     else if (m_pLogger != nullptr)
         m_pLogger->Print (",%d", m_nReadRetries);
+    m_bRetryLine = true;
     RequestBlock (m_nStartAddr + m_nTransferPos);
 }
 

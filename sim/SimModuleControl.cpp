@@ -197,6 +197,12 @@ void SimulatedModule::damageNextReads (SimReadDamage what, int count)
     (what == SimReadDamage::Data ? m_damageData : m_damageTrailer) = std::max (0, count);
 }
 
+void SimulatedModule::delayRead (int after, std::chrono::milliseconds delay, SimLateAnswer how)
+{
+    const std::lock_guard<std::mutex> guard (m_lock);
+    m_lateReads.push_back ({ m_readsSeen + std::max (0, after) + 1, delay, how });
+}
+
 void SimulatedModule::loseNextProgramBlocks (int count)
 {
     const std::lock_guard<std::mutex> guard (m_lock);
@@ -238,4 +244,5 @@ void SimulatedModule::clearFaults()
     m_fail.fill (0);
     m_vanishAt.fill (VanishPlan());
     m_damageData = m_damageTrailer = m_loseBlocks = 0;
+    m_lateReads.clear();
 }

@@ -166,9 +166,20 @@ void SimulatedModule::onCheck (const uint8_t* d)
 void SimulatedModule::onRead (const uint8_t* d)
 {
     const auto kind = SimCommand::ReadBlock;
-    const auto latency = m_config.latencies.read;
+    auto latency = m_config.latencies.read;
     m_lastWasProgram = false;
     m_readPending = false;
+
+    // A late answer: a stalled module is busy for longer, a held answer leaves later alone.
+    ++m_readsSeen;
+    microseconds hold { 0 };
+    for (auto it = m_lateReads.begin(); it != m_lateReads.end(); ++it)
+        if (it->read == m_readsSeen)
+        {
+            (it->how == SimLateAnswer::Stall ? latency : hold) += it->delay;
+            m_lateReads.erase (it);
+            break;
+        }
     uint8_t status = 0;
     if (takeFailure (kind, status))
         return sendStatus (kind, status, latency);
@@ -205,11 +216,13 @@ void SimulatedModule::onRead (const uint8_t* d)
         return;
     m_readPos = 0;
     m_readPending = true;
+    m_hold = hold;
     if (m_readAnnounced)
         while (m_readPending)
             sendNextChunk (delay);
     else
         sendNextChunk (delay);
+    m_hold = microseconds (0);
 }
 
 void SimulatedModule::sendNextChunk (microseconds delay)

@@ -97,6 +97,13 @@ struct SimFlashOp
     bool operator== (const SimFlashOp& o) const { return kind == o.kind && address == o.address && length == o.length; }
 };
 
+/** How a late read answer comes late. */
+enum class SimLateAnswer
+{
+    Stall,    ///< the module is busy: the answer and every later one wait, then come in order
+    Held      ///< the answer alone is held back on the way; later answers overtake it
+};
+
 /** Which part of a read block a damage fault spoils. */
 enum class SimReadDamage
 {

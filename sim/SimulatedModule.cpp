@@ -244,8 +244,21 @@ bool SimulatedModule::beginAnswer (SimCommand kind, microseconds latency, micros
 
 void SimulatedModule::sendNow (const std::vector<uint8_t>& data, microseconds delay)
 {
-    sendToHost (juce::MidiMessage::createSysExMessage (data.data(), (int) data.size()), delay);
+    auto message = juce::MidiMessage::createSysExMessage (data.data(), (int) data.size());
     ++m_replies;
+    if (m_hold.count() > 0)
+    {
+        // Held back on the way: queued only later, behind what the module sends meanwhile.
+        const uint64_t token = m_vanishToken;
+        runLater (delay + m_hold, [this, token, message]
+        {
+            const std::lock_guard<std::mutex> guard (m_lock);
+            if (token == m_vanishToken)
+                sendToHost (message);
+        });
+        return;
+    }
+    sendToHost (std::move (message), delay);
 }
 
 void SimulatedModule::answer (SimCommand kind, std::vector<uint8_t> data, microseconds latency)

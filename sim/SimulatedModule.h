@@ -84,6 +84,9 @@ public:
     void failNext (SimCommand kind, uint8_t status, int count = 1);
     /** The next `count` read blocks are sent damaged. */
     void damageNextReads (SimReadDamage what, int count = 1);
+    /** The answer to a read block comes `delay` late: the read block after the next
+        `after` ones (0: the next one). Several may be scripted at once. */
+    void delayRead (int after, std::chrono::milliseconds delay, SimLateAnswer how = SimLateAnswer::Stall);
     /** The next `count` program blocks are acknowledged but leave the flash unchanged. */
     void loseNextProgramBlocks (int count);
     /** At the next command of a kind the module vanishes instead of answering;
@@ -180,5 +183,14 @@ private:
     int m_damageData = 0;
     int m_damageTrailer = 0;
     int m_loseBlocks = 0;
+    struct LateRead
+    {
+        int read = 0;                       // the read block it is for (as m_readsSeen counts them)
+        std::chrono::microseconds delay {};
+        SimLateAnswer how = SimLateAnswer::Stall;
+    };
+    std::vector<LateRead> m_lateReads;
+    int m_readsSeen = 0;                      // read blocks received (records cleared or not)
+    std::chrono::microseconds m_hold { 0 };   // the answer being sent is held back this long
     uint64_t m_vanishToken = 0;    // a scheduled return only fires for the latest vanish
 };

@@ -203,6 +203,7 @@ TEST (CliProcess, FailuresAndLostAnswersExitWithTheirStatus)
         { "update without an image", { "update" }, 64, "update takes one IMAGE" },
         { "a length that is no number", { "read", "--length", "12g" }, 64, "--length takes a hexadecimal value" },
         { "a pace that is no pace", { "--pace", "256", "ports" }, 64, "--pace takes BYTES:MS" },
+        { "a late read without its delay", { "--simulate-late-read", "3", "ports" }, 64, "--simulate-late-read takes N:MS" },
         { "only what changed of a verify", { "--only-changed", "verify", image }, 64, "--only-changed is for update" },
         // Probe answers lost right after "Program" cost nothing; a module that never
         // answers again ends after a minute of unanswered cycles.
@@ -328,6 +329,37 @@ TEST (CliProcess, AllUpdatesEveryModuleInAProcessOfItsOwnAndOneThatFailsStopsNoO
     const auto twice = RunCli (args);
     EXPECT_EQ (twice.status, 64) << twice.output;
     EXPECT_TRUE (twice.output.contains ("--port 'bus:2' and --port 'Demo' both select Kestrava Demo Module (bus:2)")) << twice.output;
+}
+
+TEST (CliProcess, AReadReplyThatComesLateChangesNoCommandsResult)
+{
+    // The image ends in 64 KiB of erased flash; the module holds it but for its
+    // last block. The answer to one read request of the 32 that read it back
+    // comes 1.2 s late: had it counted for the next block, each block after it
+    // would have been read as the one before, the last one never.
+    CliFolder f;
+    juce::MemoryBlock bytes;
+    juce::File (f.Image ("image.bin", 0x20000)).loadFileAsData (bytes);
+    auto* p = static_cast<uint8_t*> (bytes.getData());
+    std::fill (p + 0x10000, p + 0x20000, (uint8_t) 0xFF);
+    const auto image = f.folder.WriteBytes ("image.bin", p, bytes.getSize()).getFullPathName();
+    std::fill (p + 0x1F000, p + 0x20000, (uint8_t) 0x5A);
+    const auto held = f.folder.WriteBytes ("held.bin", p, bytes.getSize()).getFullPathName();
+    const auto out = f.folder.Child ("out.bin").getFullPathName();
+
+    const Expected steps[] = {
+        { "the module takes the image but for its last block", { "update", held }, 0, "It is Completed,Please Restart Device" },
+        { "verify", { "--simulate-late-read", "20:1200", "verify", image }, 1, "first at byte 0x1F000 of the image" },
+        { "read", { "--simulate-late-read", "20:1200", "read", out, "--offset", "0", "--length", "20000" }, 0, "Read 0x20000 bytes" },
+        { "update --all, the first module late", { "--simulate-modules", "3", "--simulate-late-read", "20:1200", "update", "--all", image },
+          0, "All 3 modules hold the image." },
+    };
+    for (const auto& s : steps)
+    {
+        CliRun run;
+        ASSERT_TRUE (EndsAsExpected (f, s, run));
+    }
+    EXPECT_TRUE (juce::File (out).hasIdenticalContentTo (juce::File (held)));
 }
 
 #if defined(__linux__)

@@ -412,3 +412,80 @@ TEST (LinkRoundTrip, ProgramAndReadBackHoldExactlyTheFilesBytes)
     from = rig.RunStep ([&] { return rig.link->CompareFiles (imageFile, src, readFile); });
     EXPECT_EQ (rig.timeline.Log (from), "Start comparing...\nCompare FAIL!\n\nRetry 2!\n");
 }
+
+TEST (LinkRead, ALateReplyNeverCountsForAnotherBlock)
+{
+    // The answer to one read block comes late: the module stalls (that answer and
+    // every later one wait, then all come in order, one more for each time the
+    // block was asked for again), or that answer alone is held back while later
+    // ones overtake it. Whatever the replies' shape, the file holds the flash.
+    struct Late { int after, ms; };
+    struct Case
+    {
+        const char* what;
+        int fsFlag, chunkGroups;           // the module: FS or HS, 8-byte groups a chunk (0: one)
+        bool announce;                     // its chunks announce each other (else wait for Continue)
+        int readMs;                        // its time per block
+        std::vector<Late> late;            // the read blocks answered late (after so many others)
+        SimLateAnswer how;
+        const char* logged;                // the log holds this
+    };
+    const auto stall = SimLateAnswer::Stall, held = SimLateAnswer::Held;
+    const Case cases[] = {
+        { "HS, 1.2 s", 0, 0, true, 0, { { 2, 1200 } }, stall, "Time out, retry...1\nLate reply dropped.\nRead finished.\n" },
+        { "FS, 3 s", 1, 0, true, 0, { { 2, 3000 } }, stall, "\nLate reply dropped.\nLate reply dropped.\nLate reply dropped.\n" },
+        { "HS, twice", 0, 0, true, 0, { { 1, 1200 }, { 5, 1200 } }, stall, "Late reply dropped.\n" },
+        { "HS, in chunks that announce each other", 0, 100, true, 0, { { 2, 1200 } }, stall, "Late reply dropped.\n" },
+        { "HS, in chunks continued on request", 0, 100, false, 0, { { 2, 1200 } }, stall, "Time out, retry...1.\n" },
+        { "FS, held 2 s while the blocks after it are read",
+          1, 0, true, 15, { { 2, 2000 } }, held, "Late reply: reading again from 1800.\n" },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        SimModuleConfig config;
+        config.fsFlag = c.fsFlag;
+        config.readChunkGroups = c.chunkGroups;
+        config.announceChunks = c.announce;
+        config.latencies.read = std::chrono::milliseconds (c.readMs);
+        ReadRig rig (config);
+        ASSERT_TRUE (rig.ReadyForFlash (kSmallFlash));
+        for (const auto& l : c.late)
+            rig.module->delayRead (l.after, std::chrono::milliseconds (l.ms), c.how);
+        const int length = c.readMs > 0 ? 0x40000 : 0x8000;
+        const auto from = rig.Read (0, length);
+        EXPECT_EQ (Rig::ReadFile (rig.out), Slice (rig.flash, 0, (size_t) length));
+        EXPECT_TRUE (rig.timeline.Boxes (from).isEmpty());
+        EXPECT_EQ (rig.timeline.Count (kStepDoneMessage, 0, from), 1);
+        EXPECT_TRUE (rig.timeline.Log (from).contains (c.logged)) << rig.timeline.Log (from);
+        EXPECT_FALSE (rig.link->IsReadFileOpen());
+    }
+}
+
+TEST (LinkRead, ACheckALateReplyMayHaveReachedTakesItsRangeAsDiffering)
+{
+    // An erased 64 KiB range checked as erased; the answer to its third block
+    // comes late. Dropped as it comes, it costs nothing ("in place"); held back
+    // past the quiet period that gives it up, it may reach any later block, and
+    // the range is written rather than trusted.
+    struct Case { const char* what; int readMs; SimLateAnswer how; int lateMs; int done; const char* logged; };
+    const Case cases[] = {
+        { "1.2 s late", 0, SimLateAnswer::Stall, 1200, Communication::kDoneInPlace, "Late reply dropped.\nIn place.\n" },
+        { "held 2 s", 40, SimLateAnswer::Held, 2000, 0, "Late reply: the range is taken as differing.\n" },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        SimModuleConfig config;
+        config.fsFlag = 0;
+        config.latencies.read = std::chrono::milliseconds (c.readMs);
+        ReadRig rig (config);
+        ASSERT_TRUE (rig.ReadyForFlash (kSmallFlash));
+        rig.module->eraseWholeFlash();
+        rig.module->delayRead (2, std::chrono::milliseconds (c.lateMs), c.how);
+        const auto from = rig.RunStep ([&] { return rig.link->CheckRange (0, {}, 0, 0, 0x10000, Communication::kFillErased); });
+        EXPECT_EQ (rig.timeline.Count (kStepDoneMessage, c.done, from), 1);
+        EXPECT_TRUE (rig.timeline.Log (from).contains (c.logged)) << rig.timeline.Log (from);
+        EXPECT_TRUE (rig.timeline.Boxes (from).isEmpty());
+    }
+}

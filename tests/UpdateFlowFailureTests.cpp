@@ -543,3 +543,44 @@ TEST (UpdateFlowFailure, OnlyWhatChangedWritesEveryDifferenceRetriesItsComparesA
         EXPECT_DOUBLE_EQ (h.panel->GetProgress(), 1.0);
     }
 }
+
+TEST (UpdateFlowFailure, ALateReadReplyNeitherHidesADifferenceNorFailsTheReadBack)
+{
+    // The image of the file write (0x60000 bytes, sectors of 64 KiB) is erased in
+    // its third sector; the module holds it but for that sector's last block,
+    // which holds older bytes. The answer to the sector's third block comes late,
+    // in its check (only what changed) or in its read-back: both read the two
+    // sectors before it first.
+    struct Case { const char* what; bool onlyChanged; int fsFlag; int lateMs; };
+    const Case cases[] = {
+        { "only what changed, 1.2 s late", true, 1, 1200 },
+        { "only what changed, HS, 3 s late", true, 0, 3000 },
+        { "the full update's read-back, 1.2 s late", false, 1, 1200 },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        PanelHarness h;
+        auto module = h.bus->addModule (ModuleConfig (SimMode::Loader, c.fsFlag));
+        const auto file = h.MakeImage ("image.bin", 0x60000);
+        auto image = PanelHarness::Bytes (file);
+        std::fill (image.begin() + 0x20000, image.begin() + 0x30000, (uint8_t) 0xFF);
+        ASSERT_TRUE (file.replaceWithData (image.data(), image.size()));
+        auto start = image;
+        for (size_t i = 0x2F000; i < 0x30000; ++i)
+            start[i] = (uint8_t) i;
+        module->preloadFlash (0, start);
+        h.Start();
+        h.panel->SetOnlyChanged (c.onlyChanged);
+        ASSERT_TRUE (h.WaitConnected());
+        h.Choose (file);
+        module->delayRead (2 * 16 + 2, std::chrono::milliseconds (c.lateMs));
+        ASSERT_TRUE (Press (h));
+        ASSERT_TRUE (RunUntilBoxes (h, 1, 60000)) << Diagnose (h, module.get());
+        EXPECT_EQ (h.boxes[0].text, kCompleted);
+        EXPECT_TRUE (FlashHolds (*module, 0, image, 0, 0x60000));
+        const auto log = h.panel->GetLogText();
+        EXPECT_NE (log.indexOf ("Late reply dropped.\n"), -1) << log;
+        EXPECT_EQ (log.indexOf ("Compare FAIL"), -1) << log;
+    }
+}

@@ -8,7 +8,8 @@
 #             sequencer backend (a second reader refused by the program's
 #             port), with the module away 6 s, unplugged in the middle of
 #             programming, and behind an interface that loses bytes at full
-#             speed (without pacing and paced); the same image again with
+#             speed (without pacing and paced); a read reply 1.5 s late (then
+#             verify); the same image again with
 #             --only-changed, both times and their ratio; a card that takes
 #             nothing closed and opened again (kestrava_tests)
 #   programs  Kestrava's window under Xvfb; kestrava-cli.exe under Wine (WinMM)
@@ -72,7 +73,7 @@ expected=0
 status=0
 for group in ${groups//,/ }; do
     case "$group" in
-        cli) count=10 memory=768 cards=1 cpus=1 ;;
+        cli) count=11 memory=768 cards=1 cpus=1 ;;
         programs) count=2 memory=1536 cards=1 cpus=1 ;;
         # Four modules, four processes that program them and the one above:
         # a second CPU makes the emulated guest's updates a third faster.

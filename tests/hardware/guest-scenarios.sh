@@ -347,6 +347,21 @@ update_through_lossy_interface() {
     flash_image=$small flash_holds_image
 }
 
+# The module answers one read request of the update's first read-back 1.5 s
+# late, busy meanwhile (the gadget's --late-read): the block is asked for again
+# and no late answer counts for another block; the update completes, the
+# module holds the image and a verify finds it there.
+late_read_reply() {
+    start_module --late-read 20:1500 || return 1
+    flash_check=1
+    run_cli update 240 -- --verbose update "$image"
+    local status=$?
+    [ "$status" -eq 0 ] && completed "$dir/update.log" || why "update exited with $status: $(tail -n1 "$dir/update.log" | cut -d' ' -f2-)"
+    grep -q 'Time out, retry\.\.\.1' "$dir/update.log" || why "no read block was asked for again"
+    grep -o 'Time out, retry[^ ]*\|Late reply[^"]*' "$dir/update.log" | sort | uniq -c | sed 's/^ */update: /' >>"$dir/notes.txt"
+    run_cli verify 240 -- verify "$image" || why "verify exited with $?"
+}
+
 # A card whose far end takes nothing: the gadget's card seen from its device
 # side, whose sends to the host side nobody collects (no module program runs,
 # nobody reads the host side). kestrava_tests closes its output with bytes
@@ -455,6 +470,7 @@ case "$group" in
         run_scenario "module unplugged mid-programming, then again" unplugged_mid_programming
         run_scenario "the same image again with --only-changed completes" same_image_again_only_changed
         run_scenario "lossy interface: fails unpaced, completes paced 256:90" update_through_lossy_interface
+        run_scenario "a read reply 1.5 s late: the update completes, verify agrees" late_read_reply
         run_scenario "a card that takes nothing closed and opened again" closing_a_card_that_takes_nothing
         ;;
     programs)
