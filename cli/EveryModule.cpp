@@ -46,8 +46,10 @@ namespace
             args.addArray ({ "--simulate-unplug", juce::String (o.simulatedUnplug) });
         if (o.simulatedLostAnswers > 0)
             args.addArray ({ "--simulate-lost-answers", juce::String (o.simulatedLostAnswers) });
+        if (o.simulatedLossyBuffer > 0)
+            args.addArray ({ "--simulate-lossy-buffer", juce::String (o.simulatedLossyBuffer) });
         if (o.pace)
-            args.addArray ({ "--pace", SysExPaceText (*o.pace) });
+            args.addArray ({ "--pace", PaceChoiceText (*o.pace) });
         if (o.onlyChanged)
             args.add (*o.onlyChanged ? "--only-changed" : "--full");
         args.addArray ({ o.command, "--", juce::File::getCurrentWorkingDirectory().getChildFile (o.arguments[0]).getFullPathName() });
