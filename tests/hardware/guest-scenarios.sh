@@ -321,13 +321,36 @@ same_image_again_only_changed() {
         | tee -a "$out/rates.txt" >>"$dir/notes.txt"
 }
 
+# search_to_end <log>: seconds from the driver search (the step down of
+# --pace auto happens there) to the run's last line: the part of an update that
+# pacing changes, without the restart into the loader, whose time goes in
+# steps of the 700 ms probe cycle.
+search_to_end() {
+    awk '/ Searching for the flash driver\.\.\.$/ && !s { s = $1 } { e = $1 } END { if (s) printf "%.2f", e - s }' "$1"
+}
+
+# paced_update <log name> <time limit> [env...] -- <arguments...>: an update
+# that must complete; its time from the driver search on goes to $took.
+took=
+paced_update() {
+    local name=$1 status
+    run_cli "$@" --verbose update "$small"
+    status=$?
+    [ "$status" -eq 0 ] && completed "$dir/$name.log" || { why "$name: update exited with $status: $(tail -n1 "$dir/$name.log" | cut -d' ' -f2-)"; return 1; }
+    took=$(search_to_end "$dir/$name.log")
+    echo "$name: completed, $took s from the driver search on" >>"$dir/notes.txt"
+}
+
 # A cheap interface before the module (kestrava-gadget-module --lossy-buffer):
 # a buffer of 384 bytes drained at 3125 bytes/s that loses what overflows.
-# With a 64 KiB image, so that the paced run stays short: at full speed the
+# With a 64 KiB image, so that the paced runs stay short: at full speed the
 # update ends in its error code; paced 256:90 it completes and the module
-# holds the image. Both runs' times go to the notes.
+# holds the image. Beside it, in data folders of their own, --pace auto with
+# nothing remembered (it steps down in the driver search), again with the
+# pace it found remembered, and on the same card without the lossy buffer
+# against a run without pacing. The three ratios go to rates.txt.
 update_through_lossy_interface() {
-    local small=$dir/small.bin status start
+    local small=$dir/small.bin status start paced first again plain clean
     head -c 65536 "$image" >"$small"
     start_module --lossy-buffer 384 || return 1
     start=$(now)
@@ -335,16 +358,46 @@ update_through_lossy_interface() {
     status=$?
     echo "at full speed: update exited with $status after $(since "$start") s: $(tail -n1 "$dir/unpaced.log" | cut -d' ' -f2-)" >>"$dir/notes.txt"
     [ "$status" -ge 2 ] && [ "$status" -le 26 ] || why "at full speed, update exited with $status, not with an error code"
-    start=$(now)
-    run_cli paced 240 -- --pace 256:90 --verbose update "$small"
-    status=$?
-    echo "paced 256:90: update exited with $status after $(since "$start") s" >>"$dir/notes.txt"
-    [ "$status" -eq 0 ] && completed "$dir/paced.log" || why "paced, update exited with $status: $(tail -n1 "$dir/paced.log" | cut -d' ' -f2-)"
+    paced_update paced 240 -- --pace 256:90 || return 1
+    paced=$took
     grep -q 'Each SysEx is sent in pieces of at most 256 bytes, 90 ms apart' "$dir/paced.log" || why "the log does not tell the pace"
     record_rate "$dir/paced.log" "update paced 256:90 through a lossy interface"
+
+    local data=$dir/data-lossy
+    cp -r "$build/demo" "$data" && rm -f "$data/QvDoc/config.ini"
+    paced_update auto-first 240 -- --pace auto || return 1
+    first=$took
+    grep -q 'Bytes were lost on the way to the module' "$dir/auto-first.log" || why "--pace auto never stepped down"
+    grep -q ' Paced [0-9]*:[0-9]* (found automatically)\.$' "$dir/auto-first.log" || why "--pace auto did not say the pace it found"
+    grep -q '^Found\..*=[0-9]*:[0-9]*' "$data/QvDoc/config.ini" || why "the pace found is not in config.ini"
+    grep '^Found\.' "$data/QvDoc/config.ini" | sed 's/^/config.ini: /' >>"$dir/notes.txt"
+    paced_update auto-again 240 -- --pace auto || return 1
+    again=$took
+    ! grep -q 'Bytes were lost' "$dir/auto-again.log" || why "--pace auto stepped down again with the pace remembered"
     stop_module
     grep -o '[0-9]* bytes lost in the interface.s buffer' "$module_log" | sed 's/^/module: /' >>"$dir/notes.txt"
     flash_image=$small flash_holds_image
+
+    # The same card without the lossy buffer: auto sends everything whole. Two
+    # rounds each, taken together: a run is short here.
+    start_module || return 1
+    data=$dir/data-clean
+    cp -r "$build/demo" "$data" && rm -f "$data/QvDoc/config.ini"
+    local round
+    plain=0 clean=0
+    for round in 1 2; do
+        paced_update "plain-$round" 120 -- || return 1
+        plain=$(awk -v a="$plain" -v b="$took" 'BEGIN { print a + b }')
+        paced_update "auto-clean-$round" 120 -- --pace auto || return 1
+        clean=$(awk -v a="$clean" -v b="$took" 'BEGIN { print a + b }')
+        ! grep -q 'Bytes were lost' "$dir/auto-clean-$round.log" || why "--pace auto stepped down on a card that loses nothing"
+    done
+    ! grep -q '^Found\.' "$data/QvDoc/config.ini" || why "--pace auto remembered a pace on a card that loses nothing"
+    awk -v p="$paced" -v f="$first" -v a="$again" -v n="$plain" -v c="$clean" 'BEGIN {
+        printf "pacing auto through the lossy interface: first run %.2f (goal 1.30), pace remembered %.2f (goal 1.05) of paced 256:90 (%.1f, %.1f and %.1f s); on a card that loses nothing %.3f (goal 1.02) of no pacing (%.2f and %.2f s in two runs each)\n",
+               f / p, a / p, f, a, p, c / n, c, n }' | tee -a "$out/rates.txt" >>"$dir/notes.txt"
+    awk -v p="$paced" -v f="$first" -v a="$again" 'BEGIN { exit !(f / p <= 1.30 && a / p <= 1.05) }' \
+        || why "pacing auto took longer than its goals against 256:90"
 }
 
 # A card whose far end takes nothing: the gadget's card seen from its device
@@ -454,7 +507,7 @@ case "$group" in
         run_scenario "update with the module away 6 s on its restart" update_module_away_6s
         run_scenario "module unplugged mid-programming, then again" unplugged_mid_programming
         run_scenario "the same image again with --only-changed completes" same_image_again_only_changed
-        run_scenario "lossy interface: fails unpaced, completes paced 256:90" update_through_lossy_interface
+        run_scenario "lossy interface: unpaced fails, 256:90 and auto complete" update_through_lossy_interface
         run_scenario "a card that takes nothing closed and opened again" closing_a_card_that_takes_nothing
         ;;
     programs)
