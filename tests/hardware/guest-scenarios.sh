@@ -334,7 +334,7 @@ search_to_end() {
 took=
 paced_update() {
     local name=$1 status
-    run_cli "$@" --verbose update "$small"
+    run_cli "$@" --verbose update "${update_image:-$small}"
     status=$?
     [ "$status" -eq 0 ] && completed "$dir/$name.log" || { why "$name: update exited with $status: $(tail -n1 "$dir/$name.log" | cut -d' ' -f2-)"; return 1; }
     took=$(search_to_end "$dir/$name.log")
@@ -348,7 +348,8 @@ paced_update() {
 # holds the image. Beside it, in data folders of their own, --pace auto with
 # nothing remembered (it steps down in the driver search), again with the
 # pace it found remembered, and on the same card without the lossy buffer
-# against a run without pacing. The three ratios go to rates.txt.
+# against a run without pacing (there with the 1 MiB image). The three ratios
+# go to rates.txt.
 update_through_lossy_interface() {
     local small=$dir/small.bin status start paced first again plain clean
     head -c 65536 "$image" >"$small"
@@ -378,24 +379,32 @@ update_through_lossy_interface() {
     grep -o '[0-9]* bytes lost in the interface.s buffer' "$module_log" | sed 's/^/module: /' >>"$dir/notes.txt"
     flash_image=$small flash_holds_image
 
-    # The same card without the lossy buffer: auto sends everything whole. Two
-    # rounds each, taken together: a run is short here.
+    # The same card without the lossy buffer: auto sends everything whole. The
+    # emulated guest's speed wanders with the load of the machine around it, by
+    # more than the goal: the demo's 1 MiB image, so that a run lasts seconds,
+    # and three pairs of runs side by side (each pair in the other order than
+    # the one before); the middle of the three pairs' ratios counts.
     start_module || return 1
+    local update_image=$image run ratios=
     data=$dir/data-clean
     cp -r "$build/demo" "$data" && rm -f "$data/QvDoc/config.ini"
-    local round
     plain=0 clean=0
-    for round in 1 2; do
-        paced_update "plain-$round" 120 -- || return 1
-        plain=$(awk -v a="$plain" -v b="$took" 'BEGIN { print a + b }')
-        paced_update "auto-clean-$round" 120 -- --pace auto || return 1
-        clean=$(awk -v a="$clean" -v b="$took" 'BEGIN { print a + b }')
-        ! grep -q 'Bytes were lost' "$dir/auto-clean-$round.log" || why "--pace auto stepped down on a card that loses nothing"
+    for run in plain-1 auto-clean-1 auto-clean-2 plain-2 plain-3 auto-clean-3; do
+        if [ "${run#auto}" != "$run" ]; then
+            paced_update "$run" 120 -- --pace auto || return 1
+            clean=$took
+            ! grep -q 'Bytes were lost' "$dir/$run.log" || why "--pace auto stepped down on a card that loses nothing"
+        else
+            paced_update "$run" 120 -- || return 1
+            plain=$took
+        fi
+        case "$run" in auto-clean-1|plain-2|auto-clean-3) ratios+="$(awk -v c="$clean" -v n="$plain" 'BEGIN { printf "%.3f ", c / n }')" ;; esac
     done
+    clean=$(tr ' ' '\n' <<<"$ratios" | grep . | sort -n | sed -n 2p)
     ! grep -q '^Found\.' "$data/QvDoc/config.ini" || why "--pace auto remembered a pace on a card that loses nothing"
-    awk -v p="$paced" -v f="$first" -v a="$again" -v n="$plain" -v c="$clean" 'BEGIN {
-        printf "pacing auto through the lossy interface: first run %.2f (goal 1.30), pace remembered %.2f (goal 1.05) of paced 256:90 (%.1f, %.1f and %.1f s); on a card that loses nothing %.3f (goal 1.02) of no pacing (%.2f and %.2f s in two runs each)\n",
-               f / p, a / p, f, a, p, c / n, c, n }' | tee -a "$out/rates.txt" >>"$dir/notes.txt"
+    awk -v p="$paced" -v f="$first" -v a="$again" -v c="$clean" -v r="$ratios" 'BEGIN {
+        printf "pacing auto through the lossy interface: first run %.2f (goal 1.30), pace remembered %.2f (goal 1.05) of paced 256:90 (%.1f, %.1f and %.1f s); on a card that loses nothing %.3f (goal 1.02) of no pacing (the middle of %s)\n",
+               f / p, a / p, f, a, p, c, r }' | sed 's/ )/)/' | tee -a "$out/rates.txt" >>"$dir/notes.txt"
     awk -v p="$paced" -v f="$first" -v a="$again" 'BEGIN { exit !(f / p <= 1.30 && a / p <= 1.05) }' \
         || why "pacing auto took longer than its goals against 256:90"
 }
