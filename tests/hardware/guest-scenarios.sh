@@ -268,7 +268,8 @@ module_ready_again() { [ "$(grep -c 'ready on' "$module_log")" -ge 2 ]; }
 
 # Unplugged for good at the 41st program block: the update ends with its
 # error code within the watchdog's bound (9 ticks of 500 ms, and a moment to
-# end the program); plugged in again, a second update completes.
+# end the program), also with --pace auto, which sends no slower to a port that
+# has gone; plugged in again, a second update completes.
 unplugged_mid_programming() {
     start_module --unplug-after-blocks 40 || return 1
     local gone_at= status bound=8.0
@@ -277,8 +278,9 @@ unplugged_mid_programming() {
         now >"$dir/unplugged-at"
     ) &
     helpers+=($!)
-    run_cli update 240 -- update "$image"
+    run_cli update 240 -- --pace auto --verbose update "$image"
     status=$?
+    grep -q "the module's port has gone: no slower pace is tried" "$dir/update.log" || why "--pace auto did not see the port go"
     [ -s "$dir/unplugged-at" ] || { why "the module was never unplugged (update exited with $status)"; return 1; }
     gone_at=$(cat "$dir/unplugged-at")
     local ended
