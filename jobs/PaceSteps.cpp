@@ -3,7 +3,6 @@
 // the pace remembered for the port once the update has completed.
 #include "app/MainComponent.h"
 #include "platform/Wine.h"
-#include "store/shared/ProgramGlobals.h"
 
 namespace
 {

@@ -217,8 +217,8 @@ void Communication::SendAddressCommand (uint8_t command, int64_t wordAddress, in
 
 void Communication::EndCutMessage()
 {
-    // The load-driver command sends nothing the module answers, and whatever it
-    // answers to the message it ends arrives while the failed operation's answers are ignored.
+    // The load-driver command alone has no answer; whatever the module answers to
+    // the message its F0 ends comes while the failed operation's answers are ignored.
     std::lock_guard<std::mutex> l (m_OpLock);
     SendCommand ({ 0x7D, 0x03 });
 }
