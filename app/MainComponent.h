@@ -5,6 +5,7 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 #include "jobs/JobObserver.h"
 #include <set>
+#include "jobs/AutoPace.h"
 #include "jobs/JobPurpose.h"
 #include "jobs/JobRunner.h"
 #include "jobs/SwitchPause.h"
@@ -187,6 +188,15 @@ private:
     juce::String WhyNoDriver (const FolderEntry& entry, const wchar_t* path) const;
     /** Queues the upload of the entry the enumeration stands on and the flash check. */
     void TryDriverEntry();
+    /** "auto" pacing: the update starts at the pace found for the module's port before, or whole. */
+    void BeginAutoPace();
+    /** A step failed as lost bytes do (Communication::kLostBytes): a slower pace and
+        its group again, or the error box as the link would have shown it. */
+    void OnLostBytes (ErrorCode code);
+    /** A compare failed under "auto" pacing on an interface known to lose bytes: one rung slower. */
+    void StepDownForCompare();
+    /** Tells the log and the observer what "auto" pacing did. */
+    void ReportPace (PaceReport::What what, int code, const char* stoppedBecause = "");
     void RunPhaseMachine();
     void EndJob();
     void FailUpdateFlow();
@@ -246,6 +256,10 @@ private:
     CLocalPreset m_Preset;
     CJobRunner m_JobRunner;
     CSwitchPause m_SwitchPause;   // the wait while the module restarts into its loader
+    CSwitchPause m_PacePause;     // "auto" pacing: the wait for the module's answers to a cut message
+    CAutoPace m_AutoPace;         // "auto" pacing over the update in progress
+    bool m_bAutoPace = false;     // the update in progress finds its pace
+    juce::String m_strPacePort;   // the module's output port, whose found pace is remembered
     int m_nJobKind = 0;
     int m_bRetrying = 0;
     uint32_t m_nStartTick = 0;

@@ -98,20 +98,23 @@ void MainComponent::RestoreLastSave()
 void MainComponent::ApplyPacing()
 {
     const auto& text = m_Preset.GetPaceText();
-    const auto pace = ParseSysExPace (text);
-    if (! pace)
-        m_Logger.Print ("config.ini: [Pacing] Pace=%s is no pace (BYTES:MS, BYTES from %d to %d, MS up to %d, such as 256:90); "
-                        "each SysEx is sent whole.\n",
+    const auto choice = ParsePaceChoice (text);
+    if (! choice)
+        m_Logger.Print ("config.ini: [Pacing] Pace=%s is no pace (auto, or BYTES:MS, BYTES from %d to %d, MS up to %d, "
+                        "such as 256:90); each SysEx is sent whole.\n",
                         text.toRawUTF8(), kMinPieceBytes, kMaxPieceBytes, kMaxGapMs);
-    SetSettingsSysExPace (pace.value_or (SysExPace {}));
+    SetSettingsPaceChoice (choice.value_or (PaceChoice {}));
+    SetFoundSysExPace ({});
 
-    const auto now = CurrentSysExPace();
-    if (now.IsOff())
+    const auto now = CurrentPaceChoice();
+    if (! now.automatic && now.fixed.IsOff())
         return;
     if (RunningUnderWine())
         m_Logger.Print ("Pacing %s is not used under Wine: its MIDI driver takes every piece of a SysEx as a message "
-                        "of its own, so each SysEx is sent whole.\n", SysExPaceText (now).toRawUTF8());
+                        "of its own, so each SysEx is sent whole.\n", PaceChoiceText (now).toRawUTF8());
+    else if (now.automatic)
+        m_Logger.Print ("Pacing auto: each update finds its pace, sending slower wherever bytes are lost on the way.\n");
     else
         m_Logger.Print ("Each SysEx is sent in pieces of at most %d bytes, %d ms apart (pacing %s).\n",
-                        now.pieceBytes, now.gapMs, SysExPaceText (now).toRawUTF8());
+                        now.fixed.pieceBytes, now.fixed.gapMs, SysExPaceText (now.fixed).toRawUTF8());
 }

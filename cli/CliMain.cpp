@@ -32,7 +32,7 @@ namespace
 
         if (options.dataFolder != juce::File())
             SetDataFolder (options.dataFolder);
-        SetRunSysExPace (options.pace);
+        SetRunPaceChoice (options.pace);
         if (! options.noLog)
             RunLog::Start (GetLogFile(), juce::String ("kestrava-cli ") + kVersion, "kestrava-cli " + args.joinIntoString (" "));
         const struct RunLogEnd { ~RunLogEnd() { RunLog::End(); } } runLogEnd;
@@ -58,7 +58,7 @@ namespace
         {
             rig = std::make_unique<SimulatedRig> (options.simulatedFlash, options.simulatedModules, options.simulatedUnplug,
                                                   options.simulatedLostAnswers, options.simulatedLateRead,
-                                                  options.simulatedLateMs);
+                                                  options.simulatedLateMs, options.simulatedLossyBuffer);
             if (! rig->FlashLoaded())
             {
                 std::fprintf (stderr, "kestrava-cli: cannot read the simulated flash %s\n",

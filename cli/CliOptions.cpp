@@ -56,10 +56,19 @@ namespace
         "                          the (first) simulated module answers its Nth read\n"
         "                          request MS milliseconds late, busy meanwhile\n"
         "                          (implies --simulate)\n"
-        "  --pace BYTES:MS         send each SysEx in pieces of at most BYTES bytes, MS\n"
-        "                          milliseconds apart (such as 256:90), for an interface\n"
-        "                          that loses bytes at full speed; 0: whole; default:\n"
-        "                          Pace in section Pacing of config.ini, else whole\n"
+        "  --simulate-lossy-buffer N\n"
+        "                          the simulated modules behind a cheap interface: a\n"
+        "                          buffer of N bytes (16 to 65536) drained at the MIDI\n"
+        "                          wire's 3125 bytes/s that loses what overflows, as\n"
+        "                          whole 4689-byte blocks do at full speed (implies\n"
+        "                          --simulate)\n"
+        "  --pace auto|BYTES:MS    for an interface that loses bytes at full speed: auto\n"
+        "                          starts whole (or at the pace found for the port last\n"
+        "                          time) and sends slower wherever bytes are lost;\n"
+        "                          BYTES:MS sends each SysEx in pieces of at most BYTES\n"
+        "                          bytes, MS milliseconds apart (such as 256:90); 0:\n"
+        "                          whole; default: Pace in section Pacing of config.ini,\n"
+        "                          else whole\n"
         "  --only-changed          update: read each sector first and erase, program and\n"
         "                          verify only those that differ from the image;\n"
         "                          default: OnlyChanged in section Update of config.ini\n"
@@ -177,7 +186,7 @@ namespace
     bool TakesValue (const juce::String& option)
     {
         for (const char* o : { "--data", "--port", "--simulate-flash", "--simulate-modules", "--simulate-unplug",
-                               "--simulate-lost-answers", "--simulate-late-read", "--offset", "--length", "--page", "--pace" })
+                               "--simulate-lost-answers", "--simulate-late-read", "--simulate-lossy-buffer", "--offset", "--length", "--page", "--pace" })
             if (option == o)
                 return true;
         return false;
@@ -332,9 +341,9 @@ ParsedCommandLine ParseCommandLine (const juce::StringArray& args)
                 o.ports.add (*v);
             else if (arg == "--pace")
             {
-                o.pace = ParseSysExPace (*v);
+                o.pace = ParsePaceChoice (*v);
                 if (! o.pace)
-                    return fail ("--pace takes BYTES:MS (BYTES from " + juce::String (kMinPieceBytes) + " to "
+                    return fail ("--pace takes auto, BYTES:MS (BYTES from " + juce::String (kMinPieceBytes) + " to "
                                  + juce::String (kMaxPieceBytes) + ", MS up to " + juce::String (kMaxGapMs)
                                  + ", such as 256:90) or 0, not '" + *v + "'");
             }
@@ -354,6 +363,15 @@ ParsedCommandLine ParseCommandLine (const juce::StringArray& args)
                 o.simulatedLateMs = numbers ? ms.getIntValue() : 0;
                 if (o.simulatedLateRead < 1 || o.simulatedLateMs < 1 || o.simulatedLateMs > 60000)
                     return fail ("--simulate-late-read takes N:MS (N from 1, MS from 1 to 60000), not '" + *v + "'");
+                o.simulate = true;
+            }
+            else if (arg == "--simulate-lossy-buffer")
+            {
+                const int n = v->containsOnly ("0123456789") && v->length() <= 5 ? v->getIntValue() : -1;
+                if (n < kMinPieceBytes || n > kMaxPieceBytes)
+                    return fail (arg + " takes a number of bytes from " + juce::String (kMinPieceBytes) + " to "
+                                 + juce::String (kMaxPieceBytes) + ", not '" + *v + "'");
+                o.simulatedLossyBuffer = n;
                 o.simulate = true;
             }
             else if (arg == "--simulate-modules" || arg == "--simulate-unplug" || arg == "--simulate-lost-answers")

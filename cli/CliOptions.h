@@ -20,6 +20,7 @@ struct CliOptions
     int simulatedLostAnswers = 0;      ///< --simulate-lost-answers: probe answers lost right after "Program"
     int simulatedLateRead = 0;         ///< --simulate-late-read N:MS: the first module's answer to its Nth read request...
     int simulatedLateMs = 0;           ///< ...comes this many milliseconds late
+    int simulatedLossyBuffer = 0;      ///< --simulate-lossy-buffer: the modules behind an interface of this buffer (0: none)
     std::optional<bool> onlyChanged;   ///< --only-changed (true) or --full (false); none: OnlyChanged of config.ini
     bool json = false;                 ///< --json
     bool quiet = false;                ///< --quiet
@@ -30,7 +31,7 @@ struct CliOptions
     std::optional<int64_t> offset;     ///< read --offset, bytes
     std::optional<int64_t> length;     ///< read --length, bytes
     std::optional<int> page;           ///< read --page
-    std::optional<SysExPace> pace;     ///< --pace: the pace of SysEx sends for this run; none: the settings file's
+    std::optional<PaceChoice> pace;    ///< --pace: the pace of SysEx sends for this run ("auto" too); none: the settings file's
 };
 
 /** The options, or the reason the command line cannot be used. */

@@ -192,6 +192,23 @@ void EventPrinter::Progress (const char* activity, int64_t done, int64_t total)
     }
 }
 
+void EventPrinter::Pace (const PaceReport& report)
+{
+    if (m_bQuiet || m_Style != Style::Json)
+        return;
+    static const char* const what[] = { "start", "slower", "floor", "stopped" };
+    juce::NamedValueSet f;
+    f.set ("what", what[(int) report.what]);
+    f.set ("pace", SysExPaceText (report.pace));
+    if (report.port.isNotEmpty())
+        f.set ("for_port", report.port);
+    if (report.what == PaceReport::What::Start)
+        f.set ("remembered", report.remembered);
+    else
+        f.set ("code", report.code);
+    Emit ("pace", f);
+}
+
 void EventPrinter::Tick()
 {
     if (m_Style == Style::Terminal && m_bProgressShown && ! m_bQuiet)

@@ -43,6 +43,8 @@ public:
     void Step (int index, int count, int kind, const juce::String& file, int page, int64_t offset, int64_t length);
     /** The progress bar moved. */
     void Progress (const char* activity, int64_t done, int64_t total);
+    /** What "auto" pacing did (JSON only: the log's text says it with --verbose). */
+    void Pace (const PaceReport& report);
     /** Text of the log pane (with --verbose). */
     void Log (const juce::String& text);
     /** A warning the window would show in a box; the job goes on. */

@@ -39,6 +39,18 @@ bool ReplayEvent (const juce::var& event, EventPrinter& printer)
                       event["file"].toString(), (int) Number (event, "page"), Number (event, "offset"), Number (event, "length"));
     else if (kind == "progress")
         printer.Progress (event["activity"].toString().toRawUTF8(), (int64_t) (juce::int64) event["done"], (int64_t) (juce::int64) event["total"]);
+    else if (kind == "pace")
+    {
+        PaceReport report;
+        const auto what = event["what"].toString();
+        report.what = what == "slower" ? PaceReport::What::Slower : what == "floor" ? PaceReport::What::Floor
+                    : what == "stopped" ? PaceReport::What::Stopped : PaceReport::What::Start;
+        report.pace = ParseSysExPace (event["pace"].toString()).value_or (SysExPace {});
+        report.port = event["for_port"].toString();
+        report.remembered = (bool) event["remembered"];
+        report.code = (int) event["code"];
+        printer.Pace (report);
+    }
     else if (kind == "log")
         printer.Log (text);
     else if (kind == "warning")
@@ -52,6 +64,8 @@ bool ReplayEvent (const juce::var& event, EventPrinter& printer)
         for (size_t i = 0; i < count && event.hasProperty ("cause"); ++i)
             if (event["cause"].toString() == juce::String::fromUTF8 (rows[i].cause))
                 why = &rows[i];
+        if (event["cause"].toString() == juce::String::fromUTF8 (LossAtSlowestPace().cause))
+            why = &LossAtSlowestPace();
         printer.Error ((int) event["code"], text, why);
     }
     else if (kind == "done")

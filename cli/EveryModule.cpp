@@ -48,8 +48,10 @@ namespace
             args.addArray ({ "--simulate-lost-answers", juce::String (o.simulatedLostAnswers) });
         if (o.simulatedLateRead > 0)
             args.addArray ({ "--simulate-late-read", juce::String (o.simulatedLateRead) + ":" + juce::String (o.simulatedLateMs) });
+        if (o.simulatedLossyBuffer > 0)
+            args.addArray ({ "--simulate-lossy-buffer", juce::String (o.simulatedLossyBuffer) });
         if (o.pace)
-            args.addArray ({ "--pace", SysExPaceText (*o.pace) });
+            args.addArray ({ "--pace", PaceChoiceText (*o.pace) });
         if (o.onlyChanged)
             args.add (*o.onlyChanged ? "--only-changed" : "--full");
         args.addArray ({ o.command, "--", juce::File::getCurrentWorkingDirectory().getChildFile (o.arguments[0]).getFullPathName() });

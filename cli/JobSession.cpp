@@ -111,6 +111,8 @@ namespace
     /** The row of the table that explains an error outcome, or null. */
     const Trouble* TroubleOf (const JobOutcome& outcome)
     {
+        if (outcome.lostAtSlowestPace)
+            return &LossAtSlowestPace();
         if (outcome.code != 0)
             return FindErrorCode (outcome.code);
         if (outcome.text.startsWith (kNoOutDeviceText))
@@ -182,6 +184,7 @@ void JobSession::OnOutcome (const JobOutcome& outcome)
             m_strCompleted = line;
             m_nInPlaceBytes = outcome.inPlaceBytes;
             m_nWrittenBytes = outcome.writtenBytes;
+            m_FoundPace = outcome.foundPace;
             Finish (CliExit::kOk);
             break;
         case JobOutcome::Kind::Different:
@@ -301,6 +304,12 @@ void JobSession::OnLogText (const juce::String& text)
     m_Printer.Log (text);
 }
 
+void JobSession::OnPace (const PaceReport& report)
+{
+    m_pPanel->GetLogText();   // the log's line on it comes first
+    m_Printer.Pace (report);
+}
+
 //==============================================================================
 void JobSession::Report (int status)
 {
@@ -324,6 +333,12 @@ void JobSession::Report (int status)
             fields.set ("in_place_bytes", (juce::int64) m_nInPlaceBytes);
             fields.set ("written_bytes", (juce::int64) m_nWrittenBytes);
             said << OnlyChangedSummary (m_nInPlaceBytes, m_nWrittenBytes) << "\n";
+        }
+        if (m_FoundPace)
+        {
+            fields.set ("pace", SysExPaceText (*m_FoundPace));
+            said << (m_FoundPace->IsOff() ? juce::String ("Sent whole")
+                                          : "Paced " + SysExPaceText (*m_FoundPace)) << " (found automatically).\n";
         }
         m_Printer.Done (status, "completed", said + completed, fields);
         return;

@@ -30,6 +30,7 @@ private:
     void OnProgress (const char* activity, int64_t done, int64_t total) override;
     void OnOutcome (const JobOutcome& outcome) override;
     void OnLogText (const juce::String& text) override;
+    void OnPace (const PaceReport& report) override;
 
     void timerCallback() override;
     bool Prepare (const CliOptions& options);
@@ -53,6 +54,7 @@ private:
     juce::String m_strCompleted;        // the completion box's text
     int64_t m_nInPlaceBytes = -1;       // --only-changed: image bytes found in place
     int64_t m_nWrittenBytes = -1;       // --only-changed: image bytes written
+    std::optional<SysExPace> m_FoundPace;   // pacing auto: the pace the job ended with
     double m_dInterruptedAt = 0;        // when the interrupt was first seen (ms)
     std::function<void()> m_OnProgram;
 };

@@ -1,5 +1,6 @@
 #include "cli/SimulatedRig.h"
 #include "demo/DemoModule.h"
+#include "sim/LossyPorts.h"
 #include "sim/SimulatedModule.h"
 #include "sim/VirtualMidiBus.h"
 
@@ -8,8 +9,9 @@ namespace
     constexpr int kBlocksBeforeUnplug = 16;   // 64 KiB programmed
 }
 
-SimulatedRig::SimulatedRig (const juce::File& flashFile, int modules, int unplugged, int lostAnswers, int lateRead, int lateMs)
-    : m_FlashFile (flashFile), m_pBus (std::make_shared<VirtualMidiBus>()), m_nLostAnswers (lostAnswers)
+SimulatedRig::SimulatedRig (const juce::File& flashFile, int modules, int unplugged, int lostAnswers, int lateRead, int lateMs,
+                            int lossyBuffer)
+    : m_FlashFile (flashFile), m_pBus (std::make_shared<VirtualMidiBus>()), m_nLostAnswers (lostAnswers), m_nLossyBuffer (lossyBuffer)
 {
     m_pBus->addSoundBlasterPorts();
     // As USB cards: a module that restarts into its loader comes back under another identifier.
@@ -50,6 +52,8 @@ void SimulatedRig::ProgramPressed()
 
 std::shared_ptr<MidiPortSource> SimulatedRig::GetPortSource() const
 {
+    if (m_nLossyBuffer > 0)
+        return BehindLossyInterface (m_pBus, (size_t) m_nLossyBuffer);
     return m_pBus;
 }
 

@@ -17,9 +17,10 @@ public:
         from `flashFile` (module 1) and its siblings (see FlashFileOf); module
         `unplugged` (from 1; 0: none) goes for good after 64 KiB of programming;
         each module leaves `lostAnswers` probe answers unsent once "Program" is pressed;
-        module 1 answers its read request `lateRead` (from 1; 0: none) `lateMs` late, busy meanwhile. */
+        module 1 answers its read request `lateRead` (from 1; 0: none) `lateMs` late, busy meanwhile;
+        a `lossyBuffer` above 0 puts them behind an interface that loses bytes (sim/LossyPorts.h). */
     SimulatedRig (const juce::File& flashFile, int modules = 1, int unplugged = 0, int lostAnswers = 0,
-                  int lateRead = 0, int lateMs = 0);
+                  int lateRead = 0, int lateMs = 0, int lossyBuffer = 0);
     ~SimulatedRig();
 
     /** Whether the flash files could be read (or there were none to read). */
@@ -39,5 +40,6 @@ private:
     std::shared_ptr<VirtualMidiBus> m_pBus;
     std::vector<std::shared_ptr<SimulatedModule>> m_Modules;
     int m_nLostAnswers = 0;
+    int m_nLossyBuffer = 0;
     bool m_bLoaded = true;
 };

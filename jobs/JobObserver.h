@@ -3,7 +3,9 @@
 // job runner report through this interface as they run. Every call comes on
 // the message thread. Boxes and the quit request go through store/shared/ProgramHooks.
 #include <cstdint>
+#include <optional>
 #include <juce_core/juce_core.h>
+#include "link/SysExPace.h"
 
 struct _STR_JOB_STEP;
 
@@ -45,6 +47,25 @@ struct JobOutcome
     juce::String text;               ///< the box's text, as it is shown
     int64_t inPlaceBytes = -1;       ///< Done, "only what changed": image bytes found already in place; -1 otherwise
     int64_t writtenBytes = -1;       ///< Done, "only what changed": image bytes of the ranges written
+    std::optional<SysExPace> foundPace {};   ///< Done under "auto" pacing: the pace the job ended with
+    bool lostAtSlowestPace = false;  ///< Error: "auto" pacing lost bytes even at its slowest pace
+};
+
+/** What "auto" pacing did, as it did it. */
+struct PaceReport
+{
+    enum class What
+    {
+        Start,    ///< the update starts at `pace`: whole, or found for the port before (`remembered`)
+        Slower,   ///< bytes were lost (`code` showed it): `pace` from now on, the step's group again
+        Floor,    ///< bytes were lost even at the slowest pace, `pace`: `code` stands
+        Stopped   ///< bytes were lost, but the port has gone or the signs went on too long: `code` stands
+    };
+    What what = What::Start;
+    SysExPace pace {};       ///< the pace in use
+    int code = 0;            ///< the error code that showed the loss (not for Start)
+    juce::String port;       ///< the port the pace is found for
+    bool remembered = false; ///< Start: the pace was found for this port before
 };
 
 /** "12.5 MiB of 16 MiB already in place, 3.5 MiB written." */
@@ -66,4 +87,6 @@ public:
     virtual void OnOutcome (const JobOutcome& outcome) = 0;
     /** Text went into the log pane. */
     virtual void OnLogText (const juce::String& text) = 0;
+    /** "auto" pacing started, stepped down or gave up. */
+    virtual void OnPace (const PaceReport&) {}
 };

@@ -89,6 +89,21 @@ void CJobRunner::Retry()
     RunNext();
 }
 
+bool CJobRunner::RetryFromDriver()
+{
+    const int current = m_nNext - 1;
+    int driver = std::min (current, (int) m_Steps.size() - 1);
+    while (driver >= 0 && m_Steps[(size_t) driver].nKind != kStepSendDriver)
+        --driver;
+    if (driver < 0)
+        return false;
+    m_nNext = driver;
+    if (driver + 1 < current && m_Steps[(size_t) driver + 1].nKind == kStepCheck)
+        m_nPassCheckAt = driver + 1;
+    RunNext();
+    return true;
+}
+
 bool CJobRunner::SkipChecked()
 {
     if (m_Current.nKind == kStepCheck)

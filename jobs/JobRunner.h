@@ -56,6 +56,10 @@ public:
     /** Steps back four steps (never below 0) and runs from there; a verify group
         after a check starts again at its driver upload and passes over the check. */
     void Retry();
+    /** Runs the step that started last again from the driver upload its group
+        began with (the last one at or before it), passing over the group's check
+        when it had already run; false, starting nothing, when none precedes it. */
+    bool RetryFromDriver();
     /** The range the current check step read is in place: leaves out the steps
         that would have written it and runs the next one; true when the queue is exhausted. */
     bool SkipChecked();

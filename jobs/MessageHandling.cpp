@@ -122,6 +122,7 @@ void MainComponent::ShowConnected (bool fs)
 void MainComponent::RestartConnection()
 {
     m_SwitchPause.Cancel();
+    m_PacePause.Cancel();
     m_JobRunner.GetLink().Reset();
     m_ProgramButton->setEnabled (true);
 }
@@ -141,6 +142,7 @@ void MainComponent::OnJobMessage (const NotifyMessage& m)
                 // An error stopped the job: nothing of it may later count as completed.
                 m_nJobKind = 0;
                 m_bRetrying = 0;
+                m_bAutoPace = false;
                 g_bEraseOnly = 0;
                 RestartConnection();
                 m_dProgress = 0.0;
@@ -159,6 +161,11 @@ void MainComponent::OnJobMessage (const NotifyMessage& m)
 
         case kStepDoneMessage:
         {
+            if (m.intParameter2 == Communication::kLostBytes)
+            {
+                OnLostBytes (static_cast<ErrorCode> (m.intParameter3));
+                break;
+            }
             // A step-finished notification with no step running belongs to nothing.
             const auto* step = m_JobRunner.GetCurrentStep();
             if (step == nullptr)
@@ -170,10 +177,12 @@ void MainComponent::OnJobMessage (const NotifyMessage& m)
             }
             if (m.intParameter2 == 1)
             {
+                StepDownForCompare();
                 m_bRetrying = 1;
                 m_JobRunner.Retry();
                 break;
             }
+            m_AutoPace.StepFinished();
             if (step->nKind == kStepCheck)
             {
                 if (m.intParameter2 == Communication::kDoneInPlace)
@@ -274,6 +283,7 @@ void MainComponent::OnModeSwitch (int argument)
         // restart: nothing on screen changes while the module restarts.
         g_nSearchTicks = 0;
         link.ClosePorts();
+        BeginAutoPace();
         TryDriverEntry();
         return;
     }
@@ -483,6 +493,18 @@ void MainComponent::EndJob()
         done.inPlaceBytes = m_nInPlaceBytes;
         done.writtenBytes = m_nWrittenBytes;
         m_Logger.Write (OnlyChangedSummary (m_nInPlaceBytes, m_nWrittenBytes) + "\n");
+    }
+    if (m_bAutoPace)
+    {
+        // Remembered for the port only when it changed, and only once it has carried a whole job.
+        done.foundPace = m_AutoPace.Current();
+        if (! (m_AutoPace.Current() == m_AutoPace.Start()) && m_strPacePort.isNotEmpty())
+        {
+            m_Preset.SetFoundPace (m_strPacePort, SysExPaceText (m_AutoPace.Current()));
+            m_Logger.Write ("Pacing " + SysExPaceText (m_AutoPace.Current()) + " found for " + m_strPacePort.quoted()
+                            + ": it is used first next time.\n");
+        }
+        m_bAutoPace = false;
     }
     m_Logger.Print ("%02d:%02d:%02d.%03d\n", (int) (s / 3600), (int) ((s % 3600) / 60), (int) (s % 60), (int) (t % 1000));
     m_nJobKind = 0;

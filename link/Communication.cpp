@@ -3,6 +3,7 @@
 #include <cstring>
 #include <limits>
 #include <utility>
+#include "link/SysExPace.h"
 #include "store/shared/ProgramGlobals.h"
 #include "store/shared/Notifications.h"
 #include "store/shared/ProgramHooks.h"
@@ -25,7 +26,7 @@ public:
         if (auto* n = AsNotify (m))
         {
             n->Taken();
-            link.ShowError (static_cast<ErrorCode> (n->intParameter1));
+            link.ShowError (static_cast<ErrorCode> (n->intParameter1), n->intParameter2 != 0);
         }
     }
 
@@ -115,7 +116,7 @@ void Communication::Log (const char* text)
         m_pLogger->Print ("%s", text);
 }
 
-void Communication::SetPendingError (ErrorCode code)
+void Communication::SetPendingError (ErrorCode code, bool lostBytes)
 {
     // Called with the operation lock held: the operation is over, whatever arrives for it now is ignored.
     StopTimerFromAnyThread();
@@ -127,26 +128,37 @@ void Communication::SetPendingError (ErrorCode code)
     CloseReadFile();
     m_Source.Release();
     if (m_nPendingError == 0)
+    {
         m_nPendingError = code;
+        m_bPendingLoss = lostBytes;
+    }
 }
 
 void Communication::FlushPendingError()
 {
     int code;
+    bool lost;
     {
         std::lock_guard<std::mutex> l (m_OpLock);
         code = std::exchange (m_nPendingError, 0);
+        lost = std::exchange (m_bPendingLoss, false);
     }
     if (code == 0)
         return;
     if (juce::MessageManager::getInstance()->isThisTheMessageThread())
-        ShowError (static_cast<ErrorCode> (code));
+        ShowError (static_cast<ErrorCode> (code), lost);
     else
-        m_pErrorRelay->postMessage (new NotifyMessage (code));
+        m_pErrorRelay->postMessage (new NotifyMessage (code, lost ? 1 : 0));
 }
 
-void Communication::ShowError (ErrorCode code)
+void Communication::ShowError (ErrorCode code, bool lostBytes)
 {
+    // Under "auto" pacing the panel decides: a slower pace and the group again, or this box.
+    if (lostBytes && CurrentPaceChoice().automatic)
+    {
+        Post (kStepDoneMessage, kLostBytes, code);
+        return;
+    }
     // A transfer with no output ends its step like any other failure: nothing would ever answer it.
     const auto text = code == kNoOutDevice ? juce::String (kNoOutDeviceText) : juce::String::formatted ("Error Code %d\n", (int) code);
     if (m_OnError)
@@ -205,6 +217,14 @@ void Communication::SendAddressCommand (uint8_t command, int64_t wordAddress, in
         SendCommand ({ 0x7D, command, a[0], a[1], a[2], a[3] });
     else
         SendCommand ({ 0x7D, command, a[0], a[1], a[2], a[3], (uint8_t) trailingByte });
+}
+
+void Communication::EndCutMessage()
+{
+    // The load-driver command alone has no answer; whatever the module answers to
+    // the message its F0 ends comes while the failed operation's answers are ignored.
+    std::lock_guard<std::mutex> l (m_OpLock);
+    SendCommand ({ 0x7D, 0x03 });
 }
 
 bool Communication::BeginTransfer (int64_t byteAddress, int64_t length, bool toFlash)
@@ -309,8 +329,7 @@ void Communication::OnStatusReply (int status)
     if (status != 0)
     {
         // Any other answer ends a transfer in progress through the dispatcher.
-        m_bSending = false;
-        OnStatus (status);
+        OnStatus (status, m_bSending.exchange (false));
         return;
     }
     if (! m_bSending)
@@ -341,11 +360,12 @@ void Communication::OnStatusReply (int status)
     OnStatus (0);
 }
 
-void Communication::OnStatus (int status)
+void Communication::OnStatus (int status, bool afterBlock)
 {
+    // A data block refused or left unanswered is what bytes lost on the way look like.
     if (status == 2)
     {
-        SetPendingError (kErrModuleRefused);
+        SetPendingError (kErrModuleRefused, afterBlock);
         return;
     }
     if (status == 3)
@@ -354,7 +374,7 @@ void Communication::OnStatus (int status)
         if (m_nOp == kOpReading)
             OnReadStatus3();
         else
-            SetPendingError (kErrNoAnswer);
+            SetPendingError (kErrNoAnswer, afterBlock);
         return;
     }
 
@@ -459,7 +479,7 @@ void Communication::OnWatchdog()
     if (m_nOp == kOpReading)
         OnReadQuiet();
     else
-        SetPendingError (kErrNoAnswer);
+        SetPendingError (kErrNoAnswer, m_bSending);   // a data block left unanswered: bytes lost on the way
 }
 
 //==============================================================================

@@ -66,6 +66,15 @@ public:
     void ProbeApplication();
     /** Tells a module in application mode to restart into its loader. */
     void RequestUpdateMode();
+    /** The name of the output the module answered on; empty while none is bound. */
+    juce::String GetBoundOutputName() const;
+    /** Whether the module's output has gone: none bound, its last write failed, or
+        its port is no longer listed (unplugged). */
+    bool IsBoundOutputGone() const;
+    /** Ends whatever message the module was taking when bytes were lost (a short
+        command: its F0 ends a SysEx cut short). Answers to the lost message
+        are ignored until the next operation starts. */
+    void EndCutMessage();
     /** Stops the link timer. */
     void StopTimer();
     /** Starts the link timer with the 700 ms probe period. */
@@ -103,6 +112,11 @@ public:
     };
     /** The argument of kStepDoneMessage when a checked range already holds what it is to hold. */
     static constexpr int kDoneInPlace = 2;
+    /** The argument of kStepDoneMessage, with "auto" pacing, when the step failed as bytes
+        lost on the way do: no answer to a data block, or a refusal of one. The third
+        parameter carries the error code; the panel steps the pace down and runs the
+        step's group again, or shows the error as the link would have. */
+    static constexpr int kLostBytes = 3;
     /** Reads a range before it is written and compares it, block by block, with what the
         workflow would leave there; stops at the first differing block. Ends with
         kStepDoneMessage (kDoneInPlace) when the range is in place, (0) when it differs. */
@@ -155,9 +169,9 @@ private:
     void Post (int code, int argument = 0, int third = 0);
     void PostProgress (int kind, int64_t done, int64_t total);
     void Log (const char* text);
-    void SetPendingError (ErrorCode code);
+    void SetPendingError (ErrorCode code, bool lostBytes = false);
     void FlushPendingError();
-    void ShowError (ErrorCode code);
+    void ShowError (ErrorCode code, bool lostBytes = false);
     void StopTimerFromAnyThread();
 
     // wire
@@ -170,7 +184,8 @@ private:
     bool BeginTransfer (int64_t byteAddress, int64_t length, bool toFlash);
     void SendDataBlock();
     bool FillBlockFromSource();
-    void OnStatus (int status);
+    /** The status dispatcher; `afterBlock`: a data block was waiting for its answer. */
+    void OnStatus (int status, bool afterBlock = false);
     void OnStatusReply (int status);
     void OnWatchdog();
     void OnReadData (const uint8_t* data, int size);
@@ -225,6 +240,8 @@ private:
     std::vector<InPtr> m_RetiredInputs;        // bound ports replaced on the MIDI thread, released later
     std::vector<OutPtr> m_RetiredOutputs;
     std::vector<std::pair<const MidiInPort*, juce::String>> m_InputNames;   // the last scan's inputs, for the log
+    std::vector<MidiPortInfo> m_OutputInfos;   // the last scan's outputs, as m_ppOutputs
+    MidiPortInfo m_BoundOutInfo;               // the bound output's port
 
     mutable std::mutex m_OpLock;               // guards the operation state below
     std::vector<_STR_SECTOR> m_pSectors;
@@ -283,6 +300,7 @@ private:
     std::atomic<int> m_nLoaderWaitCycles { 0 }; // unanswered cycles since the module was told to restart
     bool m_bEraseOnlyStep = false;             // the erase ends its step (no programming follows)
     int m_nPendingError = 0;                   // error found under the lock, reported after it
+    bool m_bPendingLoss = false;               // it came as lost bytes do (see kLostBytes)
     std::unique_ptr<ErrorRelay> m_pErrorRelay;
     std::function<void (int, const juce::String&)> m_OnError;   // message thread only
     static constexpr int kSmallMessageMax = 16;

@@ -135,6 +135,7 @@ void Communication::FindDevices()
         Log ((opening.trimEnd() + "\n").toRawUTF8());
 
     std::lock_guard<std::mutex> l (m_PortLock);
+    m_OutputInfos = ports.outputs;
     m_InputNames.clear();
     for (size_t i = 0; i < inputs.size(); ++i)
         if (inputs[i] != nullptr)
@@ -161,6 +162,7 @@ void Communication::ClosePorts()
                 outputs.push_back (std::move (out));
         m_ppInputs.clear();
         m_ppOutputs.clear();
+        m_OutputInfos.clear();
         m_bArrays = false;
     }
     for (auto& out : outputs)
@@ -267,6 +269,7 @@ void Communication::OnLoaderIdentity (MidiInPort* source, const uint8_t* d, int 
                 m_RetiredOutputs.push_back (std::move (m_pMidiOut));
             m_pMidiIn = delivering;
             m_pMidiOut = candidate;
+            m_BoundOutInfo = i < (int) m_OutputInfos.size() ? m_OutputInfos[(size_t) i] : MidiPortInfo {};
             m_bFound = true;
             // Still awaited in application mode, the module restarted meanwhile:
             // it is already where the switch would have brought it.
@@ -319,6 +322,28 @@ void Communication::handleDroppedSysEx (MidiInPort* source, bool oversized)
     }
     Log (("MIDI: a SysEx message from " + name + " was dropped: "
           + (oversized ? "longer than an input keeps" : "damaged, cut short by a status byte") + "\n").toRawUTF8());
+}
+
+juce::String Communication::GetBoundOutputName() const
+{
+    std::lock_guard<std::mutex> l (m_PortLock);
+    return m_pMidiOut != nullptr ? m_BoundOutInfo.name : juce::String();
+}
+
+bool Communication::IsBoundOutputGone() const
+{
+    MidiPortInfo bound;
+    {
+        std::lock_guard<std::mutex> l (m_PortLock);
+        if (m_pMidiOut == nullptr || m_pMidiOut->hasFailed())
+            return true;
+        bound = m_BoundOutInfo;
+    }
+    // Listed by its identifier, which never names another port that took its place.
+    for (const auto& port : GetMidiPortSource().listPorts().outputs)
+        if (port.identifier == bound.identifier)
+            return false;
+    return true;
 }
 
 bool Communication::HasBoundPair() const

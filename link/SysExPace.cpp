@@ -18,8 +18,14 @@ namespace
         return { (int) (v >> 32), (int) (v & 0xFFFFFFFF) };
     }
 
-    std::atomic<int64_t> settingsPace { 0 };
-    std::atomic<int64_t> runPace { kNoPace };
+    // A choice packed as a pace, with "auto" as a value no pace takes.
+    constexpr int64_t kAuto = -2;
+
+    int64_t Pack (PaceChoice c) { return c.automatic ? kAuto : Pack (c.fixed); }
+
+    std::atomic<int64_t> settingsChoice { 0 };
+    std::atomic<int64_t> runChoice { kNoPace };
+    std::atomic<int64_t> foundPace { 0 };
 
     /** A decimal number of at most `limit`; -1 when the text is none. */
     int Number (const juce::String& text, int limit)
@@ -52,14 +58,50 @@ juce::String SysExPaceText (SysExPace pace)
     return pace.IsOff() ? juce::String ("0") : juce::String (pace.pieceBytes) + ":" + juce::String (pace.gapMs);
 }
 
-void SetSettingsSysExPace (SysExPace pace) { settingsPace = Pack (pace); }
+std::optional<PaceChoice> ParsePaceChoice (const juce::String& text)
+{
+    if (text.trim().equalsIgnoreCase ("auto"))
+        return PaceChoice { true, {} };
+    if (const auto pace = ParseSysExPace (text))
+        return PaceChoice { false, *pace };
+    return std::nullopt;
+}
 
-void SetRunSysExPace (std::optional<SysExPace> pace) { runPace = pace ? Pack (*pace) : kNoPace; }
+juce::String PaceChoiceText (PaceChoice choice)
+{
+    return choice.automatic ? juce::String ("auto") : SysExPaceText (choice.fixed);
+}
+
+void SetSettingsPaceChoice (PaceChoice choice) { settingsChoice = Pack (choice); }
+
+void SetRunPaceChoice (std::optional<PaceChoice> choice) { runChoice = choice ? Pack (*choice) : kNoPace; }
+
+PaceChoice CurrentPaceChoice()
+{
+    auto v = runChoice.load();
+    if (v == kNoPace)
+        v = settingsChoice.load();
+    return v == kAuto ? PaceChoice { true, {} } : PaceChoice { false, Unpack (v) };
+}
+
+void SetFoundSysExPace (SysExPace pace) { foundPace = Pack (pace); }
+
+SysExPace FoundSysExPace() { return Unpack (foundPace.load()); }
 
 SysExPace CurrentSysExPace()
 {
-    const auto run = runPace.load();
-    return Unpack (run != kNoPace ? run : settingsPace.load());
+    const auto choice = CurrentPaceChoice();
+    return choice.automatic ? FoundSysExPace() : choice.fixed;
+}
+
+std::optional<SysExPace> SlowerAutoPace (SysExPace pace)
+{
+    // Never a larger piece, never a faster rate (bytes per ms, compared crosswise).
+    for (const auto& step : kAutoPaceSteps)
+        if (pace.IsOff() || (step.pieceBytes < pace.pieceBytes
+                             && (int64_t) step.pieceBytes * pace.gapMs <= (int64_t) pace.pieceBytes * step.gapMs))
+            return step;
+    return std::nullopt;
 }
 
 SysExPace WinMmSysExPace (SysExPace chosen, bool underWine)

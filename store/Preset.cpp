@@ -1,4 +1,5 @@
 #include "store/Preset.h"
+#include "platform/FileLock.h"
 #include "platform/ProfileStrings.h"
 
 #include <algorithm>
@@ -113,7 +114,12 @@ int CPreset::SaveAll()
     if (m_szFileName[0] == 0)
         return 1;
 
-    ProfileFile file (ToString (m_szFileName));
+    // Processes side by side (kestrava-cli --all, a module each) write the same
+    // file in turn, each reading what the one before wrote: no key set by one is lost.
+    const auto path = ToString (m_szFileName);
+    const InterProcessFileLock turn (juce::File::getSpecialLocation (juce::File::tempDirectory)
+                                         .getChildFile ("kestrava-settings-" + juce::String::toHexString (path.hashCode64()) + ".lock"));
+    ProfileFile file (path);
     file.Load();   // an unreadable file is refused by Save below, never overwritten
     m_pOpenFile = &file;
 
@@ -145,6 +151,32 @@ void CPreset::SetSetting (const juce::String& section, const juce::String& key, 
                                           { return s.section.equalsIgnoreCase (section) && s.key.equalsIgnoreCase (key); }),
                           m_SetByProgram.end());
     m_SetByProgram.push_back ({ section, key, value, defaultValue });
+}
+
+juce::String FoundPaceKey (const juce::String& portName)
+{
+    const std::string bytes = portName.toStdString();
+    juce::String key ("Found.");
+    for (size_t i = 0; i < bytes.size(); ++i)
+    {
+        const auto c = (uint8_t) bytes[i];
+        const bool lastBlank = i + 1 == bytes.size() && (c == ' ' || c == '\t');
+        if (c < 0x20 || c >= 0x7F || c == '%' || c == '=' || lastBlank)
+            key << "%" << juce::String::toHexString ((int) c).paddedLeft ('0', 2).toUpperCase();
+        else
+            key << (char) c;
+    }
+    return key;
+}
+
+juce::String CPreset::GetFoundPace (const juce::String& portName) const
+{
+    return GetSetting (kPacingSection, FoundPaceKey (portName), {});
+}
+
+void CPreset::SetFoundPace (const juce::String& portName, const juce::String& pace)
+{
+    SetSetting (kPacingSection, FoundPaceKey (portName), pace, {});
 }
 
 juce::String CPreset::GetPaceText() const

@@ -73,6 +73,10 @@ public:
                      const juce::String& defaultValue);
     /** The pace of SysEx sends, [Pacing] Pace, as the file holds it (empty when missing). */
     juce::String GetPaceText() const;
+    /** The pace "auto" found for a port, [Pacing] Found.<port name>, as stored (empty when none). */
+    juce::String GetFoundPace (const juce::String& portName) const;
+    /** Remembers the pace "auto" found for a port (written back with the file). */
+    void SetFoundPace (const juce::String& portName, const juce::String& pace);
     /** "Only what changed", [Update] OnlyChanged: each range is read first and
         written only when it differs. Off when missing. */
     bool GetOnlyChanged() const;
@@ -111,6 +115,12 @@ public:
     /** Writes the 14 keys of a section in field order. */
     void SaveSection (const wchar_t* section, const _STR_PRESET* record) override;
 };
+
+/** The key of a port's found pace: "Found." and its name, with every byte that
+    a key cannot hold as it is ('%', '=', control characters, bytes beyond ASCII,
+    a blank at the end) written as %XX. Keys are compared ignoring case, so names
+    that differ only in case share one. */
+juce::String FoundPaceKey (const juce::String& portName);
 
 /** A stored number: leading white space and a sign are accepted, reading
     stops at the first character that is no digit, no digits give 0, and

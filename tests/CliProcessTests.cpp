@@ -202,20 +202,23 @@ TEST (CliProcess, FailuresAndLostAnswersExitWithTheirStatus)
         { "a command that does not exist", { "erase" }, 64, "no command named 'erase'" },
         { "update without an image", { "update" }, 64, "update takes one IMAGE" },
         { "a length that is no number", { "read", "--length", "12g" }, 64, "--length takes a hexadecimal value" },
-        { "a pace that is no pace", { "--pace", "256", "ports" }, 64, "--pace takes BYTES:MS" },
+        { "a pace that is no pace", { "--pace", "256", "ports" }, 64, "--pace takes auto, BYTES:MS" },
         { "a late read without its delay", { "--simulate-late-read", "3", "ports" }, 64, "--simulate-late-read takes N:MS" },
         { "only what changed of a verify", { "--only-changed", "verify", image }, 64, "--only-changed is for update" },
         // Probe answers lost right after "Program" cost nothing; a module that never
         // answers again ends after a minute of unanswered cycles.
         { "one answer lost", { "--simulate-lost-answers", "1", "update", image }, 0, "It is Completed,Please Restart Device" },
         { "two answers lost", { "--simulate-lost-answers=2", "update", image }, 0, "It is Completed,Please Restart Device" },
+        // An interface that loses bytes: "auto" steps down once and says what it found.
+        { "pacing auto on a lossy interface", { "--simulate-lossy-buffer", "384", "--pace", "auto", "update", image }, 0,
+          "Paced 255:85 (found automatically).\nIt is Completed,Please Restart Device" },
         { "no answer after \"Program\"", { "--simulate-lost-answers", "999", "update", image }, 69, "Time Out,Please Check Help." },
         // Every error is followed by its cause and the first thing to try, also as JSON fields.
         { "the cause after the code", { noModule, "update", f.Image ("other.bin", 0x20000, false) }, 24,
           "Error Code 24\nCause: The chosen file is not an image for this module" },
         { "the cause as JSON", { noModule, "--json", "update", f.Image ("third.bin", 0x20000, false) }, 24,
           "\"remedy\": \"Choose the image file meant for the module" },
-        { "explain one code", { "explain", "7" }, 0, "  First try:  Connect the module directly" },
+        { "explain one code", { "explain", "7" }, 0, "  First try:  Turn on automatic pacing, Pace=auto" },
         { "explain a code never shown", { "explain", "12" }, 64, "no error code or exit status 12" },
     };
     for (const auto& c : cases)
@@ -304,8 +307,10 @@ TEST (CliProcess, AllUpdatesEveryModuleInAProcessOfItsOwnAndOneThatFailsStopsNoO
     EXPECT_TRUE (summary["text"].toString().startsWith ("2 of 3 modules hold the image. Failed: Kestrava Demo Module (bus:3) (Error Code "))
         << summary["text"].toString();
     for (auto& e : JsonEvents (run.output))
+    {
         if (e["event"] == "error")
             EXPECT_TRUE (e["cause"].toString().isNotEmpty()) << juce::JSON::toString (e, true);
+    }
 
     // One log for the run, written by this process: each module's lines carry its port.
     const auto log = f.Log();
@@ -314,14 +319,18 @@ TEST (CliProcess, AllUpdatesEveryModuleInAProcessOfItsOwnAndOneThatFailsStopsNoO
     EXPECT_TRUE (log.contains ("Kestrava Demo Module (bus:2): ")) << log;
 
     // The others hold the image, the unplugged one not all of it; piped, the summary's table says so.
-    // (Each process takes the pace it is given.)
+    // Each process takes the pace it is given: behind interfaces that lose bytes each finds its own,
+    // and the port's pace is remembered once.
     args = f.Simulated();
-    args.addArray ({ "--simulate-modules", "3", "--pace", "256:0", "verify", "--all", image });
+    args.addArray ({ "--simulate-modules", "3", "--simulate-lossy-buffer", "384", "--pace", "auto", "verify", "--all", image });
     const auto verify = RunCli (args);
     EXPECT_EQ (verify.status, 1) << verify.output;
     EXPECT_TRUE (verify.output.contains ("Kestrava Demo Module (bus:2)  completed")) << verify.output;
     EXPECT_TRUE (verify.output.contains ("Kestrava Demo Module (bus:3)  different")) << verify.output;
     EXPECT_TRUE (verify.output.contains ("Kestrava Demo Module (bus:4)  completed")) << verify.output;
+    const auto settings = f.folder.Child ("QvDoc/config.ini").loadFileAsString();
+    EXPECT_EQ (settings.indexOf ("Found.Kestrava Demo Module=255:85"), settings.lastIndexOf ("Found.")) << settings;
+    EXPECT_NE (settings.indexOf ("Found.Kestrava Demo Module=255:85"), -1) << settings;
 
     // Two --port texts that reach one module are refused before anything is sent.
     args = f.Simulated();

@@ -277,3 +277,29 @@ TEST (JobRunner, APathLongerThanTheBufferIsCutAndTerminated)
     EXPECT_EQ (std::wstring (runner.GetStep (0).szPath).size(), (size_t) kMaxPath - 1);
     runner.ClearSteps();
 }
+
+TEST (JobRunner, AutoPaceStepsDownRungByRungWhileTheSignsOfARunStayWithinTheirWindow)
+{
+    // { ms of the sign, a step finished just before it, the verdict, the pace then in use }
+    struct Sign { double atMs; bool afterFinishedStep; CAutoPace::Verdict verdict; SysExPace pace; };
+    using V = CAutoPace::Verdict;
+    const Sign signs[] = {
+        { 0, false, V::Slower, { 255, 85 } },
+        { 14000, false, V::Slower, { 96, 32 } },
+        { 15001, false, V::Bound, { 96, 32 } },       // the run began at 0: too long since
+        { 60000, true, V::Slower, { 48, 24 } },       // a finished step broke the run
+        { 61000, false, V::Floor, { 48, 24 } },
+    };
+    CAutoPace pace;
+    pace.Begin ({});
+    for (const auto& s : signs)
+    {
+        if (s.afterFinishedStep)
+            pace.StepFinished();
+        EXPECT_EQ (pace.StepDown (s.atMs), s.verdict) << s.atMs;
+        EXPECT_EQ (pace.Current(), s.pace) << s.atMs;
+        EXPECT_EQ (FoundSysExPace(), s.pace) << "the outputs send at the pace in use";
+    }
+    EXPECT_TRUE (pace.Start().IsOff());
+    SetFoundSysExPace ({});
+}

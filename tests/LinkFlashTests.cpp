@@ -3,6 +3,7 @@
 // driver search, the aligned erase range and its notes, word and byte units,
 // the zero block and erase-only steps.
 #include <gtest/gtest.h>
+#include "link/SysExPace.h"
 #include "tests/LinkTestRig.h"
 
 using namespace linktest;
@@ -358,4 +359,46 @@ TEST (LinkFlash, EraseRangeErasesAndNeverPrograms)
     EXPECT_EQ (module->operations(), (Ops { Program (0x7C0000, 0x18000) }));
     EXPECT_EQ (module->readFlash (0x7C0000, 0x18000), image);
     EXPECT_EQ (rig.timeline.Log (from), "Erase finished.\nProgramming 3e0000\nProgram finished.\n");
+}
+
+TEST (LinkFlash, WithPacingAutoOnlyADataBlockRefusedOrLeftUnansweredComesAsLostBytes)
+{
+    Rig rig;
+    auto module = rig.AddModule();
+    ASSERT_TRUE (rig.ReadyForFlash (kUniform64));
+    const auto driver = rig.MakeDriver (kUniform64).getFullPathName();
+    const auto file = rig.WriteFile ("image.bin", Pattern (0x10000)).getFullPathName();
+    const auto read = rig.folder.getChildFile ("read.bin").getFullPathName();
+    SetSettingsPaceChoice ({ true, {} });
+
+    struct Case { const char* name; SimCommand kind; uint8_t status; std::function<bool()> step; int lostCode; };
+    const Case cases[] = {
+        { "a program block timed out in the module", SimCommand::ProgramBlock, 3,
+          [&] { return rig.link->EraseAndProgramFile (0, file, 0, 0, 0); }, 7 },
+        { "an erase refused", SimCommand::EraseSector, 2, [&] { return rig.link->EraseAndProgramFile (0, file, 0, 0, 0); }, 0 },
+        { "a flash check refused", SimCommand::CheckFlash, 2, [&] { rig.link->CheckFlash (0); return false; }, 0 },
+        { "a read block refused", SimCommand::ReadBlock, 2, [&] { return rig.link->ReadToFile (read, 0, 0, 0x1000); }, 0 },
+        { "a driver block refused (the driver is gone then: last)", SimCommand::DriverBlock, 2,
+          [&] { return rig.link->SendDriver (driver.toWideCharPointer()); }, 5 },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        module->failNext (c.kind, c.status);
+        const auto from = rig.RunStep (c.step);
+        const int lost = rig.timeline.Find (kStepDoneMessage, Communication::kLostBytes, from);
+        if (c.lostCode != 0)
+        {
+            // No box: the panel decides whether a slower pace runs the group again.
+            ASSERT_GE (lost, 0);
+            EXPECT_EQ (rig.timeline.events[(size_t) lost].third, c.lostCode);
+            EXPECT_TRUE (rig.timeline.Boxes (from).isEmpty());
+        }
+        else
+        {
+            EXPECT_EQ (lost, -1);
+            EXPECT_EQ (rig.timeline.Boxes (from), juce::StringArray ("Error Code 5\n"));
+        }
+    }
+    SetSettingsSysExPace ({});
 }

@@ -202,6 +202,34 @@ TEST (LinkStream, APaceIsReadAsBytesAndMilliseconds)
     SetRunSysExPace (std::nullopt);
     SetSettingsSysExPace ({});
     EXPECT_TRUE (CurrentSysExPace().IsOff());
+
+    // "auto" in any case; it sends at the pace found so far, and a fixed run pace wins over it.
+    EXPECT_EQ (ParsePaceChoice (" Auto "), (PaceChoice { true, {} }));
+    EXPECT_EQ (ParsePaceChoice ("256:90"), (PaceChoice { false, { 256, 90 } }));
+    EXPECT_EQ (ParsePaceChoice ("automatic"), std::nullopt);
+    EXPECT_EQ (PaceChoiceText ({ true, {} }), "auto");
+    SetSettingsPaceChoice ({ true, {} });
+    SetFoundSysExPace ({ 96, 32 });
+    EXPECT_EQ (CurrentSysExPace(), (SysExPace { 96, 32 }));
+    SetRunSysExPace (SysExPace {});
+    EXPECT_TRUE (CurrentSysExPace().IsOff());
+    SetRunSysExPace (std::nullopt);
+    SetSettingsSysExPace ({});
+    SetFoundSysExPace ({});
+
+    // The ladder from whole down to its floor; from a pace off the ladder, to smaller pieces at no faster a rate.
+    std::vector<SysExPace> walked;
+    for (auto p = SlowerAutoPace ({}); p; p = SlowerAutoPace (*p))
+        walked.push_back (*p);
+    EXPECT_EQ (walked, (std::vector<SysExPace> { { 255, 85 }, { 96, 32 }, { 48, 24 } }));
+    EXPECT_EQ (SlowerAutoPace ({ 128, 40 }), (SysExPace { 96, 32 }));
+    EXPECT_EQ (SlowerAutoPace ({ 256, 90 }), (SysExPace { 48, 24 }));
+    EXPECT_EQ (SlowerAutoPace ({ 16, 10 }), std::nullopt);
+    for (const auto& step : kAutoPaceSteps)
+    {
+        EXPECT_EQ (step.pieceBytes % 3, 0);
+        EXPECT_LE (step.pieceBytes, 3 * step.gapMs) << "faster than the wire";
+    }
 }
 
 TEST (LinkStream, APacedSysExLeavesInPiecesWithGapsAndTheSameBytes)

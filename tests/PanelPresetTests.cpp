@@ -179,6 +179,7 @@ TEST (PanelPresets, ThePaceOfSysExSendsComesFromItsSectionAndABadOneIsLoggedAndT
         { "no pace", "[Pacing]\nPace=256 90\n", std::nullopt, {}, "[Pacing] Pace=256 90 is no pace" },
         { "the command line's wins", "[Pacing]\nPace=256:90\n", SysExPace { 512, 20 }, { 512, 20 }, "pieces of at most 512 bytes, 20 ms apart" },
         { "the command line's off wins", "[Pacing]\nPace=256:90\n", SysExPace {}, {}, nullptr },
+        { "auto: whole until bytes are lost", "[Pacing]\nPace=AUTO\n", std::nullopt, {}, "Pacing auto: each update finds its pace" },
     };
     for (const auto& c : cases)
     {

@@ -84,6 +84,28 @@ TEST_F (StorePreset, ASettingIsWrittenBackOnlyWhenTheProgramSetItAndAMissingOneO
     }
 }
 
+TEST_F (StorePreset, TheFoundPaceOfEachPortIsRememberedUnderAKeyItsNameCannotBreak)
+{
+    // Names with what ends a key, a line or a section, and bytes beyond ASCII; each gets its own pace back.
+    const char* const names[] = { "USB MIDI Interface", "A=B [1]", "Port ]\n[Pacing]\nPace=0", "100% \xc3\xa9 ", "" };
+    dir.WriteText ("config.ini", "[Pacing]\nPace=auto\n");
+    Load();
+    for (int i = 0; i < (int) std::size (names); ++i)
+        presets.SetFoundPace (juce::String::fromUTF8 (names[i]), juce::String (16 * (i + 1)) + ":" + juce::String (i));
+    ASSERT_EQ (presets.SaveAll(), 0);
+
+    CLocalPreset reloaded;
+    reloaded.LoadAll (Ini().getFullPathName().toWideCharPointer());
+    for (int i = 0; i < (int) std::size (names); ++i)
+        EXPECT_EQ (reloaded.GetFoundPace (juce::String::fromUTF8 (names[i])), juce::String (16 * (i + 1)) + ":" + juce::String (i)) << i;
+    EXPECT_EQ (reloaded.GetFoundPace ("another port"), "");
+    EXPECT_EQ (reloaded.GetPaceText(), "auto");
+    const auto saved = Saved();
+    EXPECT_NE (saved.find ("\nFound.A%3DB [1]=32:1\n"), std::string::npos) << saved;
+    EXPECT_NE (saved.find ("\nFound.100%25 %C3%A9%20=64:3\n"), std::string::npos) << saved;
+    EXPECT_EQ (saved.find ("\nPace=0"), std::string::npos) << saved;
+}
+
 TEST_F (StorePreset, NumbersAndFlagsAreReadLikeDecimalAndWrittenBackNormalised)
 {
     dir.WriteText ("config.ini",

@@ -2,6 +2,8 @@
 // each shows its box, leaves the update flow at rest with the connection
 // restarted, and a second "Program" works again.
 #include <filesystem>
+#include "sim/LossyPorts.h"
+#include "tests/PanelTestSupport.h"
 #include "tests/UpdateFlowSupport.h"
 
 using namespace flow;
@@ -583,4 +585,96 @@ TEST (UpdateFlowFailure, ALateReadReplyNeitherHidesADifferenceNorFailsTheReadBac
         EXPECT_NE (log.indexOf ("Late reply dropped.\n"), -1) << log;
         EXPECT_EQ (log.indexOf ("Compare FAIL"), -1) << log;
     }
+}
+
+TEST (UpdateFlowFailure, PacingAutoStepsDownWhereBytesAreLostAndRemembersThePaceThatCompleted)
+{
+    // The module behind a cheap interface: a buffer of `buffer` bytes drained at
+    // the wire's 3125 bytes/s, losing what overflows (0: a card that loses nothing).
+    struct Case
+    {
+        const char* what;
+        const char* pacing;        ///< [Pacing] at the start ([Update] OnlyChanged=1 with `onlyChanged`)
+        size_t buffer;
+        bool onlyChanged;
+        std::function<void (SimulatedModule&)> fault;   ///< armed before "Program"
+        const char* box;           ///< how the update ends
+        const char* steps;         ///< the paces stepped down to, in order
+        const char* found;         ///< [Pacing] Found.<port> afterwards; null: no such key
+        bool atSlowestPace;        ///< the outcome says the interface loses bytes whatever the pace
+    };
+    const auto none = [] (SimulatedModule&) {};
+    const Case cases[] = {
+        { "nothing remembered (a value that is no pace counts as none): one step, in the driver search",
+          "Pace= Auto\nFound.Sim Sound Module=fast\n", 384, false, none, "It is Completed,Please Restart Device\n",
+          "255:85", "255:85", false },
+        { "the pace found before: no step, nothing rewritten", "Pace=auto\nFound.Sim Sound Module=255:85\n", 384, false, none,
+          "It is Completed,Please Restart Device\n", "", "255:85", false },
+        { "a compare failing on an interface known to lose bytes: one rung",
+          "Pace=auto\nFound.Sim Sound Module=255:85\n", 384, false, [] (SimulatedModule& m) { m.loseNextProgramBlocks (32); },
+          "It is Completed,Please Restart Device\n", "96:32", "96:32", false },
+        { "a card that loses nothing and a failing compare: whole throughout", "Pace=auto\n", 0, false,
+          [] (SimulatedModule& m) { m.loseNextProgramBlocks (32); }, "It is Completed,Please Restart Device\n", "", nullptr, false },
+        { "a program block refused, only what changed: its group again from its upload", "Pace=auto\n", 0, true,
+          [] (SimulatedModule& m) { m.failNext (SimCommand::ProgramBlock, 2); }, "It is Completed,Please Restart Device\n",
+          "255:85", "255:85", false },
+        { "a fixed pace: never a Found key", "Pace=256:90\n", 384, false, none, "It is Completed,Please Restart Device\n",
+          "", nullptr, false },
+        { "lost even at the slowest pace", "Pace=auto\n", 40, false, none, "Error Code 5\n", "255:85 96:32 48:24", nullptr, true },
+        { "the module unplugged while programming: no step, its code at once", "Pace=auto\n", 0, false,
+          [] (SimulatedModule& m) { m.vanishAfter (SimCommand::ProgramBlock, 40); }, "Error Code 7\n", "", nullptr, false },
+    };
+    int searchChecks = -1;   // flash checks of an update that loses nothing in its search
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        PanelHarness h;
+        auto module = h.bus->addModule (ModuleConfig (SimMode::Loader));
+        if (c.buffer > 0)
+            SetMidiPortSource (BehindLossyInterface (h.bus, c.buffer));
+        const auto pacing = juce::String ("[Pacing]\n") + c.pacing + (c.onlyChanged ? "[Update]\nOnlyChanged=1\n" : "");
+        ASSERT_TRUE (paneltest::ConfigFile (h).replaceWithText (pacing));
+        h.Start();
+        ASSERT_TRUE (h.WaitConnected());
+        const auto image = h.MakeImage ("image.bin", 0x40000);
+        h.Choose (image);
+        c.fault (*module);
+        const auto pressed = juce::Time::getMillisecondCounterHiRes();
+        ASSERT_TRUE (Press (h));
+        ASSERT_TRUE (RunUntilBoxes (h, 1, 90000)) << Diagnose (h, module.get());
+        ASSERT_EQ (h.boxes.size(), 1u) << BoxTexts (h);
+        EXPECT_EQ (h.boxes[0].text, c.box) << h.recorder.text;
+        // Within the bound, also where every rung is tried.
+        EXPECT_LT (juce::Time::getMillisecondCounterHiRes() - pressed, 30000.0);
+
+        juce::StringArray steps;
+        h.panel->GetLogText();   // what is still gathering reaches the recorder
+        const auto& log = h.recorder.text;
+        for (int at = log.indexOf ("from now on"); at >= 0; at = log.indexOf (at + 1, "from now on"))
+            steps.add (log.substring (at).fromFirstOccurrenceOf ("(pacing ", false, false).upToFirstOccurrenceOf (")", false, false));
+        EXPECT_EQ (steps.joinIntoString (" "), c.steps) << log;
+        ASSERT_TRUE (h.boxes[0].outcome.has_value());
+        EXPECT_EQ (h.boxes[0].outcome->lostAtSlowestPace, c.atSlowestPace);
+        if (kCompleted == c.box)
+        {
+            EXPECT_TRUE (FlashHolds (*module, 0, PanelHarness::Bytes (image), 0, 0x40000));
+            EXPECT_EQ (h.boxes[0].outcome->foundPace.has_value(), juce::String (c.pacing).containsIgnoreCase ("auto"));
+            // A step down in the search leaves its order alone: the drivers are checked as without a loss.
+            const int checks = module->receivedCount (SimCommand::CheckFlash);
+            if (searchChecks < 0)
+                searchChecks = checks;
+            EXPECT_EQ (checks, searchChecks);
+        }
+        h.panel.reset();
+
+        // Pace stays as written; Found only where "auto" ended at a pace other than the one it started with.
+        const auto written = paneltest::ConfigFile (h).loadFileAsString().replace ("\r\n", "\n");
+        EXPECT_TRUE (written.contains (juce::String (c.pacing).upToFirstOccurrenceOf ("\n", true, false))) << written;
+        if (c.found != nullptr)
+            EXPECT_TRUE (written.contains (juce::String ("Found.Sim Sound Module=") + c.found + "\n")) << written;
+        else
+            EXPECT_FALSE (written.contains ("Found.")) << written;
+    }
+    SetSettingsSysExPace ({});
+    SetFoundSysExPace ({});
 }

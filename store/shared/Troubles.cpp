@@ -12,6 +12,12 @@ namespace
     #define KESTRAVA_LINK \
         "Connect the module directly to the computer with a short cable, no hub, and start again; if it happens again, " \
         "turn on pacing (Pace=256:90 in section [Pacing] of config.ini, or kestrava-cli --pace 256:90)."
+    #define KESTRAVA_PACE_AUTO \
+        "Turn on automatic pacing, Pace=auto in section [Pacing] of config.ini (or kestrava-cli --pace auto), and start " \
+        "the update again: the program then sends slower by itself wherever bytes are lost."
+    #define KESTRAVA_PACE_FIXED \
+        "If it still fails, connect the module directly with a short cable, no hub, and try a fixed pace: Pace=256:90, " \
+        "then 128:40 (kestrava-cli --pace 256:90). "
 
     const Trouble kTable[] = {
         { E, kErrBoot2Missing, "Error Code 2",
@@ -29,8 +35,9 @@ namespace
         { E, kErrModuleRefused, "Error Code 5",
           "The module refused a command (it answered with status 2).",
           "the driver upload; the flash check; the erase; the programming; the read-back",
-          "Switch the module off and on, wait until the window shows it connected, and start the update again.",
-          "If it happens at the same place every time, the driver does not suit the module: send the log with a report." },
+          KESTRAVA_PACE_AUTO,
+          KESTRAVA_PACE_FIXED "If it happens at the same place every time, switch the module off and on; if it still "
+          "does, the driver does not suit the module: send the log with a report." },
         { E, kErrReadNotAnswered, "Error Code 6",
           "A block of the read-back was not answered, 10 times over.",
           "the read-back that checks what was written; kestrava-cli read and verify",
@@ -40,8 +47,8 @@ namespace
           "The module stopped answering for 4.5 seconds, or said it timed out (status 3).",
           "the driver upload (the module was unplugged, or the interface loses bytes); the flash check; "
           "the erase of a sector; the programming of a block (bytes lost on a cheap interface or through a hub)",
-          KESTRAVA_LINK,
-          "A cut-off update leaves the module in its loader: start the update again (see \"Recovering a module left in its loader\" in Help)." },
+          KESTRAVA_PACE_AUTO,
+          KESTRAVA_PACE_FIXED "A cut-off update leaves the module in its loader: start the update again (see \"Recovering a module left in its loader\" in Help)." },
         { E, kErrFlashCheck, "Error Code 8",
           "The flash driver found a flash chip other than it expects, or a faulty one.",
           "the flash check after the driver search; the check after a model's special driver was uploaded",
@@ -58,7 +65,7 @@ namespace
         { E, kErrCompareFailed, "Error Code 11",
           "What was read back differed from the image 11 times in a row.",
           "the compare after programming: bytes are lost or changed on the way, or the flash does not keep what is written",
-          KESTRAVA_LINK, "If it still fails with pacing on, the flash may be worn: send the log with a report." },
+          KESTRAVA_PACE_AUTO, KESTRAVA_PACE_FIXED "If it still fails with pacing on, the flash may be worn: send the log with a report." },
         { E, kErrDriverUnreadable, "Error Code 14",
           "A flash driver file cannot be opened.",
           "the driver upload: a file of Drivers, QvDoc/Special.bin or QvDoc/Special418.bin was removed or cannot be read",
@@ -156,6 +163,16 @@ namespace
 
     #undef KESTRAVA_REINSTALL
     #undef KESTRAVA_LINK
+    #undef KESTRAVA_PACE_AUTO
+    #undef KESTRAVA_PACE_FIXED
+
+    const Trouble kLossAtSlowestPace {
+        TroubleKind::ErrorCode, 0, "",
+        "The interface loses bytes on the way to the module even at the slowest pace automatic pacing tries.",
+        "an update with Pace=auto, after it has slowed down as far as it goes",
+        "Use another MIDI interface or cable, or connect the module directly by its own USB port.",
+        "A cut-off update leaves the module in its loader: start the update again through the other connection "
+        "(see \"Recovering a module left in its loader\" in Help)." };
 
     const Trouble* Find (TroubleKind kind, int number)
     {
@@ -187,6 +204,11 @@ const Trouble* FindExitStatus (int status)
     if (const auto* row = Find (TroubleKind::Exit, status))
         return row;
     return FindErrorCode (status);
+}
+
+const Trouble& LossAtSlowestPace()
+{
+    return kLossAtSlowestPace;
 }
 
 std::string TroubleLine (const Trouble& row)

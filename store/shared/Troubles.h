@@ -121,6 +121,10 @@ const Trouble* AllTroubles (size_t& count);
 const Trouble* FindErrorCode (int code);
 /** The row of a box without a code. */
 const Trouble* FindBox (BoxKind box);
+/** What an error of "auto" pacing means when it came at the slowest pace: the
+    interface loses bytes whatever the pace (the code is the step's own, 5 or 7).
+    Not in the table: it explains a code, it is none. */
+const Trouble& LossAtSlowestPace();
 /** The cause and the first thing to try, on one line: "Cause: ... First try: ...". */
 std::string TroubleLine (const Trouble& row);
 

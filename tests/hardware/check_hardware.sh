@@ -8,7 +8,8 @@
 #             sequencer backend (a second reader refused by the program's
 #             port), with the module away 6 s, unplugged in the middle of
 #             programming, and behind an interface that loses bytes at full
-#             speed (without pacing and paced); a read reply 1.5 s late (then
+#             speed (without pacing, paced 256:90 and --pace auto, with
+#             the ratios of auto to 256:90); a read reply 1.5 s late (then
 #             verify); the same image again with
 #             --only-changed, both times and their ratio; a card that takes
 #             nothing closed and opened again (kestrava_tests)
